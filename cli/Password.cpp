@@ -1,0 +1,101 @@
+#include "Password.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+namespace kestrawin::cli {
+namespace {
+
+const std::atomic<bool>* g_interrupt = nullptr;
+
+// Reads one line from a descriptor, a byte at a time so that nothing past the
+// line is consumed. False when nothing could be read at all.
+bool ReadLine(int fd, std::string* line, std::string* error)
+{
+    line->clear();
+    bool any = false;
+    for (;;) {
+        char c = 0;
+        const ssize_t r = read(fd, &c, 1);
+        if (r < 0) {
+            if (errno == EINTR && !(g_interrupt && g_interrupt->load())) continue;
+            if (error) *error = std::strerror(errno);
+            return false;
+        }
+        if (r == 0) break;
+        any = true;
+        if (c == '\n') break;
+        if (line->size() > 64 * 1024) {
+            if (error) *error = "the first line is too long";
+            return false;
+        }
+        line->push_back(c);
+    }
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    if (!any && error) *error = "the file is empty";
+    return any;
+}
+
+} // namespace
+
+void SetInterruptFlag(const std::atomic<bool>* flag)
+{
+    g_interrupt = flag;
+}
+
+std::optional<std::string> ReadPasswordFile(const std::string& path, std::string* error)
+{
+    int fd = 0;
+    if (path != "-") {
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            *error = std::strerror(errno);
+            return std::nullopt;
+        }
+    }
+    std::string line;
+    const bool ok = ReadLine(fd, &line, error);
+    if (fd != 0) close(fd);
+    if (!ok) return std::nullopt;
+    return line;
+}
+
+std::optional<std::string> PromptPassword(const char* prompt, bool* noTerminal)
+{
+    *noTerminal = false;
+    const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0) {
+        *noTerminal = true;
+        return std::nullopt;
+    }
+    termios saved{};
+    const bool isTerminal = tcgetattr(tty, &saved) == 0;
+    if (!isTerminal) {
+        close(tty);
+        *noTerminal = true;
+        return std::nullopt;
+    }
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    if (write(tty, prompt, std::strlen(prompt)) < 0) {
+        close(tty);
+        return std::nullopt;
+    }
+    tcsetattr(tty, TCSAFLUSH, &quiet);
+    std::string line;
+    std::string error;
+    const bool ok = ReadLine(tty, &line, &error);
+    tcsetattr(tty, TCSAFLUSH, &saved);
+    close(tty);
+    if (!ok) return std::nullopt;
+    return line;
+}
+
+} // namespace kestrawin::cli

@@ -1,0 +1,139 @@
+#include "Container.h"
+#include "Engine.h"
+#include "PasswordKeys.h"
+#include "detail/Stream.h"
+
+#include <algorithm>
+
+namespace kestrawin {
+
+using namespace crypto;
+
+std::atomic<bool> DecryptSucceeded{false};
+
+std::string PlainNameOf(const std::string& path)
+{
+    // Four characters off the end; a character is a UTF-8 sequence when the
+    // path is valid UTF-8, so a name is never cut inside a letter.
+    const bool utf8 = IsValidUtf8(path);
+    std::size_t end = path.size();
+    for (int removed = 0; removed < 4; ++removed) {
+        if (end == 0) return {};
+        --end;
+        while (utf8 && end > 0 && (static_cast<unsigned char>(path[end]) & 0xC0) == 0x80) --end;
+    }
+    std::string plain = path.substr(0, end);
+    const std::size_t slash = plain.rfind('/');
+    const std::string last = slash == std::string::npos ? plain : plain.substr(slash + 1);
+    if (last.empty() || last == "." || last == "..") return {};
+    return plain;
+}
+
+namespace {
+
+Result Damaged(std::string why)
+{
+    return Result::fail(Outcome::DamagedContainer, std::move(why));
+}
+
+// Decrypts only the last block, with the block before it as IV, and checks its
+// padding: the cheap way to find which key recipe made a file before
+// decrypting all of it.
+bool LastBlockPads(io::InputFile& in, const ContainerLayout& layout, const Rc2Key& key)
+{
+    const std::size_t tail = static_cast<std::size_t>(std::min<std::uint64_t>(16, layout.ciphertextLength));
+    std::uint8_t buf[16] = {};
+    if (!in.ReadAt(layout.ciphertextOffset + layout.ciphertextLength - tail, buf, tail).ok())
+        return false;
+    const ByteView iv = tail == 16 ? ByteView{buf, 8} : ByteView{};
+    const ByteView block{buf + tail - 8, 8};
+    Rc2Cbc cipher;
+    std::uint8_t out[16];
+    std::size_t n = 0;
+    return cipher.Init(key, Rc2Cbc::Direction::Decrypt, iv) && cipher.Update(block, out, &n)
+        && cipher.Final(out, &n);
+}
+
+} // namespace
+
+Result DecryptSelectedFile(const std::string& path, const std::string& password,
+                           const OperationOptions& options)
+{
+    DecryptSucceeded = false;
+    std::string error;
+    if (!ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
+
+    io::InputFile in;
+    if (Result r = in.Open(path); !r.ok()) return r;
+    const std::string target = PlainNameOf(path);
+    if (target.empty()) return Result::fail(Outcome::NoOutputName);
+
+    // Structure first: a damaged file is reported as damaged whatever the password.
+    if (in.size() < kHeaderSize) return Damaged("shorter than the header");
+    std::uint8_t head[kHeaderSize];
+    if (Result r = in.ReadAt(0, head, sizeof head); !r.ok()) return r;
+    const auto header = ParseHeader({head, sizeof head});
+    std::string why;
+    const auto layout = CheckLayout(*header, in.size(), &why);
+    if (!layout) return Damaged(why);
+
+    // Only the blob's header and modulus are needed; a longer blob is accepted.
+    const std::size_t blobRead = static_cast<std::size_t>(std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(header->keyBlobLength), kBlobHeaderSize + kMaxKeyBits / 8));
+    Bytes blobBytes(blobRead);
+    if (Result r = in.ReadAt(layout->blobOffset, blobBytes.data(), blobRead); !r.ok()) return r;
+    const auto blob = ParsePublicKeyBlob(blobBytes, &why);
+    if (!blob) return Damaged(why);
+    if (static_cast<std::size_t>(header->signatureLength) != blob->modulusLE.size())
+        return Damaged("the signature does not fit the key");
+    Bytes signature(blob->modulusLE.size());
+    if (Result r = in.ReadAt(layout->signatureOffset, signature.data(), signature.size()); !r.ok())
+        return r;
+
+    // The password: the signature tells exactly which encoding, if any, is right.
+    const RsaPublicKey publicKey(blob->modulusLE, blob->exponent);
+    std::optional<Sha1Digest> verified;
+    for (const std::string& candidate : PasswordCandidates(password)) {
+        const auto hash = Sha1({reinterpret_cast<const std::uint8_t*>(candidate.data()),
+                                candidate.size()});
+        if (!hash) return Result::fail(Outcome::CryptoFailure, "cannot hash the password");
+        const auto check = publicKey.VerifySha1(*hash, signature);
+        if (check == RsaPublicKey::Check::Malformed) return Damaged("the signature is not valid");
+        if (check == RsaPublicKey::Check::Verified) {
+            verified = hash;
+            break;
+        }
+    }
+    if (!verified) return Result::fail(Outcome::WrongPassword);
+
+    std::optional<Rc2Key> key;
+    for (Rc2Recipe recipe : RecipesForKeyBits(blob->bitLength)) {
+        const Rc2Key candidate = DeriveRc2Key(*verified, recipe);
+        if (LastBlockPads(in, *layout, candidate)) {
+            key = candidate;
+            break;
+        }
+    }
+    if (!key) return Damaged("the encrypted data does not end correctly");
+
+    Rc2Cbc cipher;
+    if (!cipher.Init(*key, Rc2Cbc::Direction::Decrypt))
+        return Result::fail(Outcome::CryptoFailure, "cannot set up RC2");
+    io::AtomicOutput out(target);
+    if (Result r = out.Open(in.permissions()); !r.ok()) return r;
+    if (Result r = in.Seek(layout->ciphertextOffset); !r.ok()) return r;
+    if (Result r = detail::Pump(in, layout->ciphertextLength, cipher, out, options,
+                                Outcome::DamagedContainer);
+        !r.ok())
+        return r;
+    if (Result r = out.Commit(); !r.ok()) return r;
+    DecryptSucceeded = true;
+    return Result::success();
+}
+
+Result RemoveInputFile(const std::string& path)
+{
+    return io::RemoveDurably(path);
+}
+
+} // namespace kestrawin

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrawin {
+
+// Every engine operation ends in exactly one of these.
+enum class Outcome {
+    Success,
+    WrongPassword,     // no candidate encoding of the password verifies the stored signature
+    DamagedContainer,  // not a container, or a container whose structure or padding is broken
+    InputUnreadable,   // the input is missing or cannot be opened or read
+    NotRegularFile,    // the input is a directory, FIFO, device, socket or symbolic link
+    NoOutputName,      // the path is too short to give a plain file name
+    OutputUnwritable,  // the output cannot be created, written, flushed or renamed into place
+    Cancelled,         // the caller asked to stop; nothing was changed
+    CryptoFailure,     // the crypto provider failed (no key pair, a library call failed)
+};
+
+// An outcome with the detail that explains it (a system error text, the name of
+// the broken section...). Never silently dropped.
+struct [[nodiscard]] Result {
+    Outcome outcome = Outcome::Success;
+    std::string detail;
+
+    [[nodiscard]] bool ok() const { return outcome == Outcome::Success; }
+    static Result success() { return {}; }
+    static Result fail(Outcome o, std::string why = {}) { return {o, std::move(why)}; }
+};
+
+// Short, user-facing reason for an outcome, in lower case without a full stop,
+// suitable after "Encryption failed: " or as a second line on the window.
+// The one place where outcomes become words.
+[[nodiscard]] std::string_view OutcomeReason(Outcome outcome);
+
+// "reason (detail)" or just the reason when there is no detail.
+[[nodiscard]] std::string DescribeResult(const Result& result);
+
+} // namespace kestrawin

@@ -1,0 +1,361 @@
+#include "Provider.h"
+
+#include "detail/Ossl.h"
+
+#include <openssl/core_names.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/rand.h>
+#include <openssl/rsa.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace kestrawin::crypto {
+namespace detail {
+
+std::string LastError(const char* what)
+{
+    std::string text = what;
+    unsigned long code = ERR_get_error();
+    if (code != 0) {
+        char buf[256];
+        ERR_error_string_n(code, buf, sizeof buf);
+        text += ": ";
+        text += buf;
+    }
+    ERR_clear_error();
+    return text;
+}
+
+const Library* GetLibrary(std::string* error)
+{
+    static Library lib;
+    static std::string loadError;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        OSSL_LIB_CTX* ctx = OSSL_LIB_CTX_new();
+        if (!ctx) {
+            loadError = LastError("cannot create the OpenSSL library context");
+            return;
+        }
+        if (!OSSL_PROVIDER_load(ctx, "default")) {
+            loadError = LastError("cannot load the OpenSSL default provider");
+            return;
+        }
+        if (!OSSL_PROVIDER_load(ctx, "legacy")) {
+            loadError = LastError("cannot load the OpenSSL legacy provider (RC2)");
+            return;
+        }
+        EVP_CIPHER* rc2 = EVP_CIPHER_fetch(ctx, "RC2-CBC", nullptr);
+        EVP_MD* sha1 = EVP_MD_fetch(ctx, "SHA1", nullptr);
+        if (!rc2 || !sha1) {
+            loadError = LastError("RC2-CBC or SHA-1 is unavailable");
+            EVP_CIPHER_free(rc2);
+            EVP_MD_free(sha1);
+            return;
+        }
+        // The context and algorithms live for the whole process.
+        lib.ctx = ctx;
+        lib.rc2Cbc = rc2;
+        lib.sha1 = sha1;
+    });
+    if (!lib.ctx) {
+        if (error) *error = loadError;
+        return nullptr;
+    }
+    return &lib;
+}
+
+} // namespace detail
+
+using namespace detail;
+
+bool ProviderAvailable(std::string* error)
+{
+    return GetLibrary(error) != nullptr;
+}
+
+std::optional<Sha1Digest> Sha1(ByteView data)
+{
+    const Library* lib = GetLibrary(nullptr);
+    if (!lib) return std::nullopt;
+    MdCtx md(EVP_MD_CTX_new());
+    Sha1Digest out{};
+    unsigned int len = 0;
+    if (!md || !EVP_DigestInit_ex2(md.get(), lib->sha1, nullptr)
+        || !EVP_DigestUpdate(md.get(), data.data(), data.size())
+        || !EVP_DigestFinal_ex(md.get(), out.data(), &len) || len != out.size()) {
+        ERR_clear_error();
+        return std::nullopt;
+    }
+    return out;
+}
+
+bool RandomBytes(std::uint8_t* out, std::size_t n)
+{
+    const Library* lib = GetLibrary(nullptr);
+    return lib && RAND_bytes_ex(lib->ctx, out, n, 0) == 1;
+}
+
+// ---------------------------------------------------------------- RSA pairs
+
+struct RsaKeyPair::Impl {
+    PKey key;
+};
+
+RsaKeyPair::RsaKeyPair() = default;
+RsaKeyPair::~RsaKeyPair() = default;
+RsaKeyPair::RsaKeyPair(RsaKeyPair&&) noexcept = default;
+RsaKeyPair& RsaKeyPair::operator=(RsaKeyPair&&) noexcept = default;
+
+std::optional<RsaKeyPair> RsaKeyPair::Generate(int bits, std::string* error)
+{
+    const Library* lib = GetLibrary(error);
+    if (!lib) return std::nullopt;
+    PKeyCtx ctx(EVP_PKEY_CTX_new_from_name(lib->ctx, "RSA", nullptr));
+    EVP_PKEY* raw = nullptr;
+    Bignum e(BN_new());
+    if (!ctx || !e || !BN_set_word(e.get(), 65537) || EVP_PKEY_keygen_init(ctx.get()) <= 0
+        || EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), bits) <= 0
+        || EVP_PKEY_CTX_set1_rsa_keygen_pubexp(ctx.get(), e.get()) <= 0
+        || EVP_PKEY_generate(ctx.get(), &raw) <= 0) {
+        if (error) *error = LastError("RSA key generation failed");
+        return std::nullopt;
+    }
+    RsaKeyPair pair;
+    pair.impl_ = std::make_unique<Impl>();
+    pair.impl_->key.reset(raw);
+    return pair;
+}
+
+std::string RsaKeyPair::ToPem() const
+{
+    if (!impl_) return {};
+    Bio bio(BIO_new(BIO_s_mem()));
+    if (!bio || !PEM_write_bio_PrivateKey(bio.get(), impl_->key.get(), nullptr, nullptr, 0,
+                                          nullptr, nullptr)) {
+        ERR_clear_error();
+        return {};
+    }
+    char* data = nullptr;
+    long len = BIO_get_mem_data(bio.get(), &data);
+    return std::string(data, static_cast<std::size_t>(len));
+}
+
+std::optional<RsaKeyPair> RsaKeyPair::FromPem(std::string_view pem)
+{
+    const Library* lib = GetLibrary(nullptr);
+    if (!lib || pem.size() > (1u << 20)) return std::nullopt;
+    Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    if (!bio) return std::nullopt;
+    PKey key(PEM_read_bio_PrivateKey_ex(bio.get(), nullptr, nullptr, nullptr, lib->ctx, nullptr));
+    if (!key || !EVP_PKEY_is_a(key.get(), "RSA")) {
+        ERR_clear_error();
+        return std::nullopt;
+    }
+    RsaKeyPair pair;
+    pair.impl_ = std::make_unique<Impl>();
+    pair.impl_->key = std::move(key);
+    return pair;
+}
+
+int RsaKeyPair::bits() const
+{
+    return impl_ ? EVP_PKEY_get_bits(impl_->key.get()) : 0;
+}
+
+namespace {
+
+void PutLE32(Bytes& out, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+} // namespace
+
+Bytes RsaKeyPair::PublicKeyBlob(std::uint32_t algId) const
+{
+    if (!impl_) return {};
+    BIGNUM* rawN = nullptr;
+    BIGNUM* rawE = nullptr;
+    if (!EVP_PKEY_get_bn_param(impl_->key.get(), OSSL_PKEY_PARAM_RSA_N, &rawN)
+        || !EVP_PKEY_get_bn_param(impl_->key.get(), OSSL_PKEY_PARAM_RSA_E, &rawE)) {
+        BN_free(rawN);
+        BN_free(rawE);
+        ERR_clear_error();
+        return {};
+    }
+    Bignum n(rawN), e(rawE);
+    const int bitLen = EVP_PKEY_get_bits(impl_->key.get());
+    const int modBytes = (bitLen + 7) / 8;
+    if (BN_num_bits(e.get()) > 32 || modBytes <= 0) return {};
+
+    Bytes blob;
+    blob.reserve(20 + static_cast<std::size_t>(modBytes));
+    blob.insert(blob.end(), {0x06, 0x02, 0x00, 0x00}); // PUBLICKEYBLOB, version 2, reserved
+    PutLE32(blob, algId);
+    PutLE32(blob, 0x31415352); // "RSA1"
+    PutLE32(blob, static_cast<std::uint32_t>(bitLen));
+    PutLE32(blob, static_cast<std::uint32_t>(BN_get_word(e.get())));
+    blob.resize(20 + static_cast<std::size_t>(modBytes));
+    if (BN_bn2lebinpad(n.get(), blob.data() + 20, modBytes) != modBytes) return {};
+    return blob;
+}
+
+Bytes RsaKeyPair::SignSha1(const Sha1Digest& digest) const
+{
+    const Library* lib = GetLibrary(nullptr);
+    if (!impl_ || !lib) return {};
+    PKeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(lib->ctx, impl_->key.get(), nullptr));
+    std::size_t len = 0;
+    if (!ctx || EVP_PKEY_sign_init(ctx.get()) <= 0
+        || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0
+        || EVP_PKEY_CTX_set_signature_md(ctx.get(), lib->sha1) <= 0
+        || EVP_PKEY_sign(ctx.get(), nullptr, &len, digest.data(), digest.size()) <= 0) {
+        ERR_clear_error();
+        return {};
+    }
+    Bytes sig(len);
+    if (EVP_PKEY_sign(ctx.get(), sig.data(), &len, digest.data(), digest.size()) <= 0) {
+        ERR_clear_error();
+        return {};
+    }
+    sig.resize(len);
+    // OpenSSL writes the most significant byte first; the container stores the
+    // least significant first, and the length is always the modulus size.
+    const std::size_t modBytes = static_cast<std::size_t>((bits() + 7) / 8);
+    if (sig.size() < modBytes) sig.insert(sig.begin(), modBytes - sig.size(), 0);
+    std::reverse(sig.begin(), sig.end());
+    return sig;
+}
+
+bool RsaKeyPair::SamePublicKey(const RsaKeyPair& other) const
+{
+    return impl_ && other.impl_
+        && EVP_PKEY_eq(impl_->key.get(), other.impl_->key.get()) == 1;
+}
+
+// ------------------------------------------------------------ verification
+
+RsaPublicKey::Check RsaPublicKey::VerifySha1(const Sha1Digest& digest,
+                                             ByteView signatureLE) const
+{
+    const std::size_t k = modulusLE_.size();
+    if (k == 0 || signatureLE.size() != k) return Check::Malformed;
+
+    BnCtx bnCtx(BN_CTX_new());
+    Bignum n(BN_lebin2bn(modulusLE_.data(), static_cast<int>(k), nullptr));
+    Bignum s(BN_lebin2bn(signatureLE.data(), static_cast<int>(k), nullptr));
+    Bignum e(BN_new());
+    Bignum m(BN_new());
+    if (!bnCtx || !n || !s || !e || !m || !BN_set_word(e.get(), exponent_)) {
+        ERR_clear_error();
+        return Check::NotVerified;
+    }
+    if (BN_is_zero(n.get()) || BN_is_one(n.get()) || BN_cmp(s.get(), n.get()) >= 0)
+        return Check::Malformed;
+    if (!BN_mod_exp(m.get(), s.get(), e.get(), n.get(), bnCtx.get())) {
+        ERR_clear_error();
+        return Check::Malformed;
+    }
+    Bytes block(k);
+    if (BN_bn2binpad(m.get(), block.data(), static_cast<int>(k)) != static_cast<int>(k))
+        return Check::NotVerified;
+
+    // 00 01 FF..FF 00 [DigestInfo] SHA-1: the verifier also accepts the block
+    // without the DigestInfo, as the Windows provider does.
+    static constexpr std::uint8_t kDigestInfo[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e,
+                                                   0x03, 0x02, 0x1a, 0x05, 0x00, 0x04, 0x14};
+    for (bool withInfo : {true, false}) {
+        const std::size_t tail = digest.size() + (withInfo ? sizeof kDigestInfo : 0);
+        if (k < tail + 11) continue; // at least eight FF bytes of padding
+        Bytes expected(k, 0xFF);
+        expected[0] = 0x00;
+        expected[1] = 0x01;
+        expected[k - tail - 1] = 0x00;
+        std::uint8_t* t = expected.data() + (k - tail);
+        if (withInfo) {
+            std::memcpy(t, kDigestInfo, sizeof kDigestInfo);
+            t += sizeof kDigestInfo;
+        }
+        std::memcpy(t, digest.data(), digest.size());
+        if (expected == block) return Check::Verified;
+    }
+    return Check::NotVerified;
+}
+
+// ------------------------------------------------------------------- RC2
+
+struct Rc2Cbc::Impl {
+    CipherCtx ctx;
+};
+
+Rc2Cbc::Rc2Cbc() = default;
+Rc2Cbc::~Rc2Cbc() = default;
+
+bool Rc2Cbc::Init(const Rc2Key& key, Direction direction, ByteView iv, bool padding)
+{
+    const Library* lib = GetLibrary(nullptr);
+    if (!lib || (!iv.empty() && iv.size() != kBlock)) return false;
+    impl_ = std::make_unique<Impl>();
+    impl_->ctx.reset(EVP_CIPHER_CTX_new());
+    const int enc = direction == Direction::Encrypt ? 1 : 0;
+    static const std::uint8_t zeroIv[kBlock] = {};
+    // The key length and the effective key bits must be set before the key:
+    // the key schedule is computed from them when the key is set.
+    std::size_t effective = static_cast<std::size_t>(key.effectiveBits);
+    OSSL_PARAM params[] = {
+        OSSL_PARAM_construct_size_t(OSSL_CIPHER_PARAM_RC2_KEYBITS, &effective),
+        OSSL_PARAM_construct_end(),
+    };
+    if (!impl_->ctx
+        || !EVP_CipherInit_ex2(impl_->ctx.get(), lib->rc2Cbc, nullptr, nullptr, enc, nullptr)
+        || !EVP_CIPHER_CTX_set_key_length(impl_->ctx.get(), static_cast<int>(key.bytes.size()))
+        || !EVP_CIPHER_CTX_set_params(impl_->ctx.get(), params)
+        || !EVP_CipherInit_ex2(impl_->ctx.get(), nullptr, key.bytes.data(),
+                               iv.empty() ? zeroIv : iv.data(), enc, nullptr)
+        || !EVP_CIPHER_CTX_set_padding(impl_->ctx.get(), padding ? 1 : 0)) {
+        ERR_clear_error();
+        impl_.reset();
+        return false;
+    }
+    return true;
+}
+
+bool Rc2Cbc::Update(ByteView in, std::uint8_t* out, std::size_t* written)
+{
+    *written = 0;
+    if (!impl_) return false;
+    // EVP lengths are int: feed very large inputs in pieces.
+    constexpr std::size_t kMaxPiece = std::size_t{1} << 30;
+    std::size_t done = 0;
+    while (done < in.size()) {
+        const std::size_t piece = std::min(kMaxPiece, in.size() - done);
+        int outLen = 0;
+        if (!EVP_CipherUpdate(impl_->ctx.get(), out + *written, &outLen, in.data() + done,
+                              static_cast<int>(piece))) {
+            ERR_clear_error();
+            return false;
+        }
+        *written += static_cast<std::size_t>(outLen);
+        done += piece;
+    }
+    return true;
+}
+
+bool Rc2Cbc::Final(std::uint8_t* out, std::size_t* written)
+{
+    *written = 0;
+    if (!impl_) return false;
+    int outLen = 0;
+    if (!EVP_CipherFinal_ex(impl_->ctx.get(), out, &outLen)) {
+        ERR_clear_error();
+        return false;
+    }
+    *written = static_cast<std::size_t>(outLen);
+    return true;
+}
+
+} // namespace kestrawin::crypto

@@ -1,0 +1,125 @@
+#pragma once
+// Files in and out, safely.
+//
+// An output is written to a temporary file in its target's folder, flushed to
+// disk and only then put in place under its real name; the folder is flushed
+// afterwards. A crash at any moment leaves either the old file or the complete
+// new one under the real name.
+//
+// The temporary file is unnamed where the filesystem offers that (O_TMPFILE):
+// a killed process then leaves nothing behind. Elsewhere, and for the instant
+// between naming a finished output and renaming it over an existing file, the
+// temporary is named ".<target>.kwtmp-XXXXXX" and locked by its writer for its
+// whole life; any such file in a folder that nobody holds locked is a leftover
+// of a killed run and is removed the next time an output is written there.
+
+#include "Outcome.h"
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kestrawin::io {
+
+// Every step at which the engine changes what is on disk.
+enum class DiskStep {
+    CreateUnnamed, // an unnamed temporary (failing with EOPNOTSUPP falls back to a named one)
+    Create,        // a named temporary
+    Write,
+    Flush,         // the file's data to disk
+    Link,          // an unnamed temporary given a name
+    Rename,        // a named temporary renamed over the target
+    DirFlush,      // the folder's entries to disk
+    Remove,        // an input deleted after success
+};
+
+// Test seam: called before each step with the bytes written so far to the file
+// at hand. Returns 0 to go on, or an errno value to make the step fail as if
+// the system had refused it. The hook may also end the process (crash tests).
+using DiskHook = int (*)(DiskStep step, std::uint64_t bytesSoFar, void* user);
+void SetDiskHook(DiskHook hook, void* user = nullptr);
+
+// Splits a path into its folder ("." for a bare name) and last component.
+struct SplitPath {
+    std::string folder;
+    std::string name;
+};
+[[nodiscard]] SplitPath Split(const std::string& path);
+
+// A regular file opened for reading. Refuses symbolic links, directories,
+// FIFOs, devices and sockets without blocking on any of them.
+class InputFile {
+public:
+    InputFile() = default;
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    [[nodiscard]] Result Open(const std::string& path);
+    [[nodiscard]] std::uint64_t size() const { return size_; }
+    [[nodiscard]] mode_t permissions() const { return mode_ & 0777; }
+    // Reads up to n bytes at the current position; *got is 0 at the end.
+    [[nodiscard]] Result Read(std::uint8_t* buf, std::size_t n, std::size_t* got);
+    // Reads exactly n bytes at an offset (a short file is an error).
+    [[nodiscard]] Result ReadAt(std::uint64_t offset, std::uint8_t* buf, std::size_t n);
+    [[nodiscard]] Result Seek(std::uint64_t offset);
+    // True when the file's size or modification time differ from when it was
+    // opened: what was read may then be a mix of old and new contents.
+    [[nodiscard]] bool ChangedSinceOpen() const;
+    [[nodiscard]] int fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+    mode_t mode_ = 0;
+    std::int64_t mtimeSec_ = 0;
+    long mtimeNsec_ = 0;
+};
+
+// An output file that appears under its real name only when Commit succeeds.
+class AtomicOutput {
+public:
+    explicit AtomicOutput(std::string targetPath);
+    ~AtomicOutput(); // discards whatever was not committed
+    AtomicOutput(const AtomicOutput&) = delete;
+    AtomicOutput& operator=(const AtomicOutput&) = delete;
+
+    // permissions: the mode bits the finished file gets (the umask does not apply).
+    [[nodiscard]] Result Open(mode_t permissions);
+    [[nodiscard]] Result Write(const std::uint8_t* data, std::size_t n);
+    // Flushes the file, puts it under its real name (replacing any file there)
+    // and flushes the folder. After a failure nothing stands under the real
+    // name that was not there before.
+    [[nodiscard]] Result Commit();
+    void Discard();
+
+    [[nodiscard]] std::uint64_t written() const { return written_; }
+    [[nodiscard]] const std::string& target() const { return target_; }
+
+private:
+    Result Fail(const char* what, int err);
+    int LinkAs(const std::string& name);
+    Result PutInPlace();
+
+    std::string target_;
+    SplitPath parts_;
+    int dirFd_ = -1;
+    bool dirSyncable_ = true;
+    int fd_ = -1;
+    bool unnamed_ = false;   // O_TMPFILE: no name until it is linked
+    std::string tempName_;   // the named temporary, when there is one
+    mode_t permissions_ = 0600;
+    std::uint64_t written_ = 0;
+    std::uint64_t writebackStarted_ = 0;
+};
+
+// Deletes a file and flushes its folder, so that the deletion is durable.
+[[nodiscard]] Result RemoveDurably(const std::string& path);
+
+// Writes a whole small file through AtomicOutput.
+[[nodiscard]] Result WriteFileAtomically(const std::string& path, const std::string& bytes,
+                                         mode_t permissions);
+
+} // namespace kestrawin::io

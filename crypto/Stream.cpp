@@ -1,0 +1,162 @@
+#include "detail/Stream.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace kestrawin::detail {
+namespace {
+
+struct Buffer {
+    std::vector<std::uint8_t> bytes;
+    std::size_t size = 0;
+};
+
+// A bounded hand-over between two threads. Once closed, Push refuses and Pop
+// gives what is left, then nothing.
+class Channel {
+public:
+    bool Push(Buffer item)
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_) return false;
+        items_.push_back(std::move(item));
+        ready_.notify_one();
+        return true;
+    }
+    std::optional<Buffer> Pop()
+    {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [this] { return closed_ || !items_.empty(); });
+        if (items_.empty()) return std::nullopt;
+        Buffer item = std::move(items_.front());
+        items_.pop_front();
+        return item;
+    }
+    void Close()
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        ready_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Buffer> items_;
+    bool closed_ = false;
+};
+
+constexpr int kDepth = 4; // buffers in flight per stage
+
+bool Cancelled(const OperationOptions& options)
+{
+    return options.cancel && options.cancel->load(std::memory_order_relaxed);
+}
+
+} // namespace
+
+// Three stages overlap: a reader thread fills buffers, this thread runs the
+// cipher, a writer thread writes. The cipher is the bottleneck; the reading and
+// writing (and the kernel's copying) happen on the other core meanwhile.
+// Memory stays at 2 * kDepth chunks whatever the file's size.
+Result Pump(io::InputFile& in, std::uint64_t length, crypto::Rc2Cbc& cipher,
+            io::AtomicOutput& out, const OperationOptions& options, Outcome finalFailure)
+{
+    const std::size_t chunk = std::max<std::size_t>(options.chunkSize, crypto::Rc2Cbc::kBlock);
+    const std::size_t inSize = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, std::max<std::uint64_t>(length, 1)));
+    Channel freeIn, filled, freeOut, toWrite;
+    for (int i = 0; i < kDepth; ++i) {
+        (void)freeIn.Push(Buffer{std::vector<std::uint8_t>(inSize), 0});
+        (void)freeOut.Push(Buffer{std::vector<std::uint8_t>(inSize + crypto::Rc2Cbc::kBlock), 0});
+    }
+
+    Result readResult = Result::success();
+    Result writeResult = Result::success();
+    std::thread reader([&] {
+        std::uint64_t left = length;
+        while (left > 0) {
+            auto buf = freeIn.Pop();
+            if (!buf) break;
+            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(inSize, left));
+            std::size_t got = 0;
+            readResult = in.Read(buf->bytes.data(), want, &got);
+            if (readResult.ok() && got != want)
+                readResult = Result::fail(Outcome::InputUnreadable, "the file changed while it was read");
+            if (!readResult.ok()) break;
+            buf->size = got;
+            left -= got;
+            if (!filled.Push(std::move(*buf))) break;
+        }
+        filled.Close();
+    });
+    std::thread writer([&] {
+        while (auto buf = toWrite.Pop()) {
+            writeResult = out.Write(buf->bytes.data(), buf->size);
+            if (!writeResult.ok()) break;
+            (void)freeOut.Push(std::move(*buf));
+        }
+        toWrite.Close();
+        freeOut.Close();
+    });
+
+    Result result = Result::success();
+    std::uint64_t done = 0;
+    if (options.progress) options.progress(0, length);
+    while (done < length) {
+        if (Cancelled(options)) {
+            result = Result::fail(Outcome::Cancelled);
+            break;
+        }
+        auto inBuf = filled.Pop();
+        if (!inBuf) break; // the reader stopped: its result says why
+        auto outBuf = freeOut.Pop();
+        if (!outBuf) break; // the writer stopped: its result says why
+        if (!cipher.Update({inBuf->bytes.data(), inBuf->size}, outBuf->bytes.data(), &outBuf->size)) {
+            result = Result::fail(Outcome::CryptoFailure, "the cipher failed");
+            break;
+        }
+        done += inBuf->size;
+        (void)freeIn.Push(std::move(*inBuf));
+        if (!toWrite.Push(std::move(*outBuf))) break;
+        if (options.progress) options.progress(done, length);
+    }
+    if (result.ok() && done == length && Cancelled(options))
+        result = Result::fail(Outcome::Cancelled);
+    if (result.ok() && done == length) {
+        auto outBuf = freeOut.Pop();
+        if (outBuf) {
+            if (cipher.Final(outBuf->bytes.data(), &outBuf->size))
+                (void)toWrite.Push(std::move(*outBuf));
+            else
+                result = Result::fail(finalFailure, finalFailure == Outcome::DamagedContainer
+                                                        ? "the encrypted data does not end correctly"
+                                                        : "the cipher failed");
+        }
+    }
+    toWrite.Close(); // the writer finishes what it was given
+    freeIn.Close();
+    filled.Close();
+    reader.join();
+    writer.join();
+
+    if (!result.ok()) return result;
+    if (!writeResult.ok()) return writeResult;
+    if (!readResult.ok()) return readResult;
+    if (done != length) return Result::fail(Outcome::InputUnreadable, "the file changed while it was read");
+
+    // Anything past the measured length, or a change of the file meanwhile,
+    // means the output does not hold the file as it now is.
+    std::uint8_t extra = 0;
+    std::size_t got = 0;
+    if (Result r = in.Read(&extra, 1, &got); !r.ok()) return r;
+    if (got != 0 || in.ChangedSinceOpen())
+        return Result::fail(Outcome::InputUnreadable, "the file changed while it was read");
+    return Result::success();
+}
+
+} // namespace kestrawin::detail

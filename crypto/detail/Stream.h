@@ -1,0 +1,17 @@
+#pragma once
+// The chunk loop shared by encryption and decryption: read, cipher, write.
+
+#include "../Engine.h"
+#include "../Provider.h"
+#include "../SafeFile.h"
+
+namespace kestrawin::detail {
+
+// Runs `length` bytes of `in`, from its current position, through the cipher
+// into `out`, then finishes the cipher. A cipher that fails to finish (a bad
+// padding when decrypting) gives `finalFailure`.
+[[nodiscard]] Result Pump(io::InputFile& in, std::uint64_t length, crypto::Rc2Cbc& cipher,
+                          io::AtomicOutput& out, const OperationOptions& options,
+                          Outcome finalFailure);
+
+} // namespace kestrawin::detail

@@ -1,0 +1,82 @@
+#include "Fixtures.h"
+
+#include "crypto/SafeFile.h"
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace kwtest {
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string RandomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (char& c : s) c = static_cast<char>(rng());
+    return s;
+}
+
+std::vector<std::string> Listing(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+unsigned Mode(const fs::path& path)
+{
+    struct stat st{};
+    lstat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+const kestrawin::KeyContainer& SharedKeys()
+{
+    static kestrawin::KeyContainer keys = [] {
+        const fs::path folder = fs::temp_directory_path()
+            / ("kestrawin-keys-" + std::to_string(getpid()));
+        kestrawin::KeyContainer k;
+        EXPECT_TRUE(kestrawin::KeyContainer::Acquire(folder, &k).ok());
+        EXPECT_TRUE(k.RegenerateKeyPairs().ok());
+        fs::remove_all(folder);
+        return k;
+    }();
+    return keys;
+}
+
+void ScratchTest::SetUp()
+{
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir = fs::temp_directory_path()
+        / ("kestrawin-" + std::string(info->test_suite_name()) + "-" + info->name() + "-"
+           + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+}
+
+void ScratchTest::TearDown()
+{
+    kestrawin::io::SetDiskHook(nullptr);
+    std::error_code ec;
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(dir, ec);
+}
+
+} // namespace kwtest

@@ -1,0 +1,35 @@
+#pragma once
+// Shared helpers for the engine tests: a scratch folder per test, file
+// helpers, and one key store generated once for the whole run.
+
+#include "crypto/Engine.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kwtest {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path);
+void WriteFile(const fs::path& path, const std::string& bytes);
+std::string RandomBytes(std::size_t n, unsigned seed = 1);
+// Names in a folder, sorted.
+std::vector<std::string> Listing(const fs::path& folder);
+unsigned Mode(const fs::path& path);
+
+// A key store in a scratch folder, shared by all tests (key generation is the
+// slow part).
+const kestrawin::KeyContainer& SharedKeys();
+
+class ScratchTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    fs::path dir;
+};
+
+} // namespace kwtest

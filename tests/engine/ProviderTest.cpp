@@ -1,0 +1,221 @@
+// The provider layer against known answers and against OpenSSL's own RSA.
+
+#include "Fixtures.h"
+
+#include "crypto/Container.h"
+#include "crypto/PasswordKeys.h"
+#include "crypto/Provider.h"
+
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+
+using namespace kestrawin::crypto;
+using namespace kwtest;
+
+namespace {
+
+Bytes Hex(const std::string& hex)
+{
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+std::string AsHex(const std::string& bytes)
+{
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+Bytes Decrypt(const Rc2Key& key, ByteView data)
+{
+    Rc2Cbc cipher;
+    Bytes out(data.size() + 8);
+    std::size_t a = 0, b = 0;
+    if (!cipher.Init(key, Rc2Cbc::Direction::Decrypt) || !cipher.Update(data, out.data(), &a)
+        || !cipher.Final(out.data() + a, &b))
+        return {};
+    out.resize(a + b);
+    return out;
+}
+
+Rc2Key KeyFromHex(const std::string& hex, int bits)
+{
+    Rc2Key key;
+    const Bytes b = Hex(hex);
+    std::copy(b.begin(), b.end(), key.bytes.begin());
+    key.effectiveBits = bits;
+    return key;
+}
+
+Bytes Ciphertext(const std::string& vector)
+{
+    const std::string file = ReadFile(fs::path(KESTRAWIN_VECTORS_DIR) / vector);
+    const Bytes bytes(file.begin(), file.end());
+    const auto header = ParseHeader(bytes);
+    return Bytes(bytes.begin() + 16 + header->keyBlobLength + header->signatureLength, bytes.end());
+}
+
+} // namespace
+
+TEST(Rc2, KnownAnswersForBothRecipes)
+{
+    const std::string text = ReadFile(fs::path(KESTRAWIN_VECTORS_DIR) / "text.plain");
+    const Bytes plain(text.begin(), text.end());
+    // Strong: 16 hash bytes at 128 bits.
+    EXPECT_EQ(Decrypt(KeyFromHex("62537d54af1a712f906e0d7d45fd0a7c", 128), Ciphertext("v05_text.ksw")),
+              plain);
+    // Base: 5 hash bytes and 11 zeros at 40 effective bits. The effective bits
+    // must reach the key schedule: at 128 bits the same key gives garbage.
+    const Rc2Key base = KeyFromHex("03de6c570b0000000000000000000000", 40);
+    EXPECT_EQ(Decrypt(base, Ciphertext("v07_base_text.ksw")), plain);
+    Rc2Key wrongBits = base;
+    wrongBits.effectiveBits = 128;
+    EXPECT_NE(Decrypt(wrongBits, Ciphertext("v07_base_text.ksw")), plain);
+    // The recipes give exactly those schedule inputs.
+    Sha1Digest h{};
+    const Bytes sha = Hex("03de6c570bfe24bfc328ccd7ca46b76eadaf4334");
+    std::copy(sha.begin(), sha.end(), h.begin());
+    EXPECT_EQ(DeriveRc2Key(h, Rc2Recipe::Base).bytes, base.bytes);
+    EXPECT_EQ(DeriveRc2Key(h, Rc2Recipe::Base).effectiveBits, 40);
+    EXPECT_EQ(DeriveRc2Key(h, Rc2Recipe::Strong).effectiveBits, 128);
+}
+
+TEST(Rc2, AnySplitGivesTheBytesOfOneCall)
+{
+    const std::string data = RandomBytes(1000, 7);
+    const Rc2Key key = KeyFromHex("00112233445566778899aabbccddeeff", 128);
+    auto encrypt = [&](std::size_t piece) {
+        Rc2Cbc cipher;
+        EXPECT_TRUE(cipher.Init(key, Rc2Cbc::Direction::Encrypt));
+        Bytes out;
+        std::uint8_t buf[1100];
+        for (std::size_t at = 0; at < data.size(); at += piece) {
+            const std::size_t n = std::min(piece, data.size() - at);
+            std::size_t got = 0;
+            EXPECT_TRUE(cipher.Update({reinterpret_cast<const std::uint8_t*>(data.data()) + at, n}, buf, &got));
+            out.insert(out.end(), buf, buf + got);
+        }
+        std::size_t got = 0;
+        EXPECT_TRUE(cipher.Final(buf, &got));
+        out.insert(out.end(), buf, buf + got);
+        return out;
+    };
+    const Bytes whole = encrypt(data.size());
+    EXPECT_EQ(whole.size(), 1008u); // PKCS#5 always adds 1 to 8 bytes
+    for (std::size_t piece : {1, 7, 8, 9, 13, 999}) EXPECT_EQ(encrypt(piece), whole) << piece;
+}
+
+TEST(Password, EncodingsFollowTheWindowsCodePages)
+{
+    EXPECT_EQ(AsHex(PasswordBytesForEncryption("éèàç€ÿ")), "e9e8e0e780ff");
+    EXPECT_EQ(AsHex(PasswordBytesForEncryption("pässw")), "70e4737377");
+    // Not all in Windows-1252: UTF-8 as it is.
+    EXPECT_EQ(PasswordBytesForEncryption("пароль"), "пароль");
+    // Decryption tries Windows-1252, UTF-8, then Central European and Cyrillic.
+    const auto candidates = PasswordCandidates("é");
+    ASSERT_GE(candidates.size(), 2u);
+    EXPECT_EQ(AsHex(candidates[0]), "e9");
+    EXPECT_EQ(AsHex(candidates[1]), "c3a9");
+    const auto cyrillic = PasswordCandidates("пароль");
+    EXPECT_EQ(cyrillic.front(), "пароль");
+    EXPECT_NE(std::find(cyrillic.begin(), cyrillic.end(), std::string("\xef\xe0\xf0\xee\xeb\xfc")),
+              cyrillic.end());
+    // ASCII is the same in every encoding: tried once.
+    EXPECT_EQ(PasswordCandidates("Secret").size(), 1u);
+    // Bytes that are not UTF-8 are taken as they are.
+    EXPECT_EQ(PasswordCandidates("\xff\xfe"), std::vector<std::string>{"\xff\xfe"});
+    EXPECT_EQ(CharacterCount("pässw"), 5u);
+    EXPECT_EQ(CharacterCount("€€€€€€"), 6u);
+}
+
+namespace {
+
+// An RSA key made by OpenSSL directly, to check our signatures against code
+// that is not ours.
+EVP_PKEY* MakeKey()
+{
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
+    EVP_PKEY* key = nullptr;
+    EVP_PKEY_keygen_init(ctx);
+    EVP_PKEY_CTX_set_rsa_keygen_bits(ctx, 1024);
+    EVP_PKEY_generate(ctx, &key);
+    EVP_PKEY_CTX_free(ctx);
+    return key;
+}
+
+Bytes OpenSslSign(EVP_PKEY* key, const Sha1Digest& digest, bool withDigestInfo)
+{
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+    EVP_PKEY_sign_init(ctx);
+    EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
+    if (withDigestInfo) EVP_PKEY_CTX_set_signature_md(ctx, EVP_sha1());
+    std::size_t len = 256;
+    Bytes sig(len);
+    EXPECT_EQ(EVP_PKEY_sign(ctx, sig.data(), &len, digest.data(), digest.size()), 1);
+    EVP_PKEY_CTX_free(ctx);
+    sig.resize(len);
+    std::reverse(sig.begin(), sig.end());
+    return sig;
+}
+
+std::string Pem(EVP_PKEY* key)
+{
+    BIO* bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
+    char* data = nullptr;
+    const long n = BIO_get_mem_data(bio, &data);
+    std::string pem(data, static_cast<std::size_t>(n));
+    BIO_free(bio);
+    return pem;
+}
+
+} // namespace
+
+TEST(Signature, InteroperatesWithOpenSslInTheWindowsByteOrder)
+{
+    EVP_PKEY* key = MakeKey();
+    auto pair = RsaKeyPair::FromPem(Pem(key));
+    ASSERT_TRUE(pair);
+    const Sha1Digest digest = *Sha1(ByteView(reinterpret_cast<const std::uint8_t*>("Secret"), 6));
+
+    const Bytes blob = pair->PublicKeyBlob(kAlgSignature);
+    ASSERT_EQ(blob.size(), 148u);
+    auto parsed = ParsePublicKeyBlob(blob, nullptr);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->bitLength, 1024u);
+    EXPECT_EQ(parsed->exponent, 65537u);
+    const RsaPublicKey pub(parsed->modulusLE, parsed->exponent);
+
+    // Ours, checked by OpenSSL: reversed back, it is a standard PKCS#1 v1.5 SHA-1 signature.
+    Bytes ours = pair->SignSha1(digest);
+    ASSERT_EQ(ours.size(), 128u);
+    Bytes bigEndian(ours.rbegin(), ours.rend());
+    EVP_PKEY_CTX* vctx = EVP_PKEY_CTX_new(key, nullptr);
+    EVP_PKEY_verify_init(vctx);
+    EVP_PKEY_CTX_set_rsa_padding(vctx, RSA_PKCS1_PADDING);
+    EVP_PKEY_CTX_set_signature_md(vctx, EVP_sha1());
+    EXPECT_EQ(EVP_PKEY_verify(vctx, bigEndian.data(), bigEndian.size(), digest.data(), digest.size()), 1);
+    EVP_PKEY_CTX_free(vctx);
+
+    // OpenSSL's, checked by us, with and without the DigestInfo.
+    EXPECT_EQ(pub.VerifySha1(digest, OpenSslSign(key, digest, true)), RsaPublicKey::Check::Verified);
+    EXPECT_EQ(pub.VerifySha1(digest, OpenSslSign(key, digest, false)), RsaPublicKey::Check::Verified);
+    // Another hash, a changed byte, a wrong length.
+    Sha1Digest other = digest;
+    other[0] ^= 1;
+    EXPECT_EQ(pub.VerifySha1(other, ours), RsaPublicKey::Check::NotVerified);
+    Bytes changed = ours;
+    changed[3] ^= 0x40;
+    EXPECT_EQ(pub.VerifySha1(digest, changed), RsaPublicKey::Check::NotVerified);
+    EXPECT_EQ(pub.VerifySha1(digest, ByteView(ours).first(127)), RsaPublicKey::Check::Malformed);
+    EVP_PKEY_free(key);
+}
