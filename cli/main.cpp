@@ -59,6 +59,7 @@ int ExitStatusOf(Outcome outcome)
     switch (outcome) {
     case Outcome::Success: return 0;
     case Outcome::WrongPassword: return 1;
+    case Outcome::NotContainer:
     case Outcome::DamagedContainer: return 2;
     case Outcome::InputUnreadable:
     case Outcome::NotRegularFile:

@@ -31,10 +31,17 @@ std::string PlainNameOf(const std::string& path)
 
 namespace {
 
-Result Damaged(std::string why)
-{
-    return Result::fail(Outcome::DamagedContainer, std::move(why));
-}
+// A file that fails a structural check: damaged when it starts like a
+// container, otherwise not one at all. (The magic alone never decides: a
+// container whose first bytes were changed still opens when the rest is sound.)
+struct StructureFailure {
+    bool hasMagic = false;
+    Result operator()(std::string why) const
+    {
+        return Result::fail(hasMagic ? Outcome::DamagedContainer : Outcome::NotContainer,
+                            std::move(why));
+    }
+};
 
 // Decrypts only the last block, with the block before it as IV, and checks its
 // padding: the cheap way to find which key recipe made a file before
@@ -69,9 +76,12 @@ Result DecryptSelectedFile(const std::string& path, const std::string& password,
     if (target.empty()) return Result::fail(Outcome::NoOutputName);
 
     // Structure first: a damaged file is reported as damaged whatever the password.
+    std::uint8_t head[kHeaderSize] = {};
+    const std::size_t headBytes = static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), kHeaderSize));
+    if (Result r = in.ReadAt(0, head, headBytes); !r.ok()) return r;
+    const StructureFailure Damaged{headBytes >= sizeof kContainerMagic
+                                   && std::equal(head, head + sizeof kContainerMagic, kContainerMagic)};
     if (in.size() < kHeaderSize) return Damaged("shorter than the header");
-    std::uint8_t head[kHeaderSize];
-    if (Result r = in.ReadAt(0, head, sizeof head); !r.ok()) return r;
     const auto header = ParseHeader({head, sizeof head});
     std::string why;
     const auto layout = CheckLayout(*header, in.size(), &why);
@@ -114,7 +124,7 @@ Result DecryptSelectedFile(const std::string& path, const std::string& password,
             break;
         }
     }
-    if (!key) return Damaged("the encrypted data does not end correctly");
+    if (!key) return Result::fail(Outcome::DamagedContainer, "the encrypted data does not end correctly");
 
     Rc2Cbc cipher;
     if (!cipher.Init(*key, Rc2Cbc::Direction::Decrypt))

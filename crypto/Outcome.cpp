@@ -7,7 +7,8 @@ std::string_view OutcomeReason(Outcome outcome)
     switch (outcome) {
     case Outcome::Success: return "done";
     case Outcome::WrongPassword: return "the password is wrong";
-    case Outcome::DamagedContainer: return "the file is damaged or is not an encrypted file";
+    case Outcome::NotContainer: return "this is not an encrypted file";
+    case Outcome::DamagedContainer: return "the encrypted file is damaged";
     case Outcome::InputUnreadable: return "the file cannot be read";
     case Outcome::NotRegularFile: return "this is not a regular file";
     case Outcome::NoOutputName: return "the file name is too short";

@@ -9,7 +9,8 @@ namespace kestrawin {
 enum class Outcome {
     Success,
     WrongPassword,     // no candidate encoding of the password verifies the stored signature
-    DamagedContainer,  // not a container, or a container whose structure or padding is broken
+    NotContainer,      // no container magic and no container structure either
+    DamagedContainer,  // a container whose structure or padding is broken
     InputUnreadable,   // the input is missing or cannot be opened or read
     NotRegularFile,    // the input is a directory, FIFO, device, socket or symbolic link
     NoOutputName,      // the path is too short to give a plain file name

@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Writes tests/data/bad/: containers derived from a good one (v05_text.ksw,
 password "éèàç€ÿ", plaintext text.plain), each named after the outcome that
-decrypting it must give: damaged--*, wrong-password--* or ok--*.
+decrypting it must give: not-container--*, damaged--*, wrong-password--* or
+ok--*. A broken file is "damaged" when it starts with the container magic and
+"not a container" when it does not.
 The fuzzer uses the same files as seeds."""
+import glob
 import os
 import struct
 import sys
@@ -33,7 +36,10 @@ def put(data, offset, value):
 
 
 cases = {
-    "damaged--empty": b"",
+    "not-container--empty": b"",
+    "not-container--short-text": b"hello",
+    "not-container--text": b"Dear diary, today I encrypted nothing at all.\n" * 20,
+    "not-container--magic-and-key-length": put(good, 0, b"XXXXXXXX")[:8] + struct.pack("<ii", -1, S) + good[16:],
     "damaged--short-header": good[:15],
     "damaged--header-only": good[:16],
     "damaged--key-length-negative": header(-1, S) + good[16:],
@@ -64,6 +70,8 @@ cases = {
 }
 
 os.makedirs(out_dir, exist_ok=True)
+for old in glob.glob(os.path.join(out_dir, "*.ksw")):
+    os.remove(old)
 for name, data in cases.items():
     with open(os.path.join(out_dir, name + ".ksw"), "wb") as f:
         f.write(data)

@@ -160,7 +160,10 @@ TEST_F(ScratchTest, BadContainersGiveTheirLabelledOutcome)
             EXPECT_EQ(ReadFile(dir / "file"), text);
             fs::remove(dir / "file");
         } else {
-            EXPECT_EQ(r.outcome, label == "damaged" ? Outcome::DamagedContainer : Outcome::WrongPassword);
+            const Outcome expected = label == "damaged"        ? Outcome::DamagedContainer
+                                   : label == "not-container" ? Outcome::NotContainer
+                                                              : Outcome::WrongPassword;
+            EXPECT_EQ(r.outcome, expected);
             EXPECT_FALSE(DecryptSucceeded);
         }
         EXPECT_EQ(Listing(dir), std::vector<std::string>{"file.ksw"}); // nothing written
