@@ -1,0 +1,35 @@
+#pragma once
+// What the command line asks for. The file manager starts the program with a
+// file's path and a switch: "/crypt" to encrypt, "/encrypt" to decrypt.
+
+#include <string>
+#include <vector>
+
+namespace kestrawin::app {
+
+// The arguments after the program, empty ones left out. Paths are kept as the
+// bytes the system gave, so that any file name can be opened again.
+[[nodiscard]] std::vector<std::string> ArgumentsOf(int argc, const char* const* argv);
+
+enum Page { MainPage = 0, EncryptPage = 1, DecryptPage = 2, ErrorPage = 3 };
+
+struct PageChoice {
+    Page page = MainPage;
+    std::string selectedFile;    // absolute; set for the Encrypt and Decrypt pages
+    bool fileIsEncrypted = false; // the Error page with "This file is encrypted"
+};
+
+// The dispatch of a start:
+//   no arguments                                  -> Main page
+//   PATH ending exactly ".ksw", no "/encrypt" in
+//     any letter case after it                    -> "This file is encrypted"
+//   any PATH, then exactly "/encrypt"             -> Decrypt page
+//   anything else with a PATH                     -> Encrypt page
+// A relative PATH is made absolute against `cwd`.
+[[nodiscard]] PageChoice ChoosePage(const std::vector<std::string>& args, const std::string& cwd);
+
+// The extension of a path: from its last dot to the end, dot included; empty
+// when the last dot lies before the last '/' or there is none.
+[[nodiscard]] std::string ExtensionOf(const std::string& path);
+
+} // namespace kestrawin::app

@@ -1,0 +1,51 @@
+// Entry: the application, its title, the main window and the message loop.
+
+#include "ui/MainForm.h"
+#include "ui/Style.h"
+#include "ui/Texts.h"
+
+#include <QApplication>
+
+#include <exception>
+
+namespace {
+
+// Errors that escape a handler are reported, and the loop goes on.
+class Application final : public QApplication {
+public:
+    using QApplication::QApplication;
+    kestrawin::ui::MessageBoxes* messages = nullptr;
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& error) {
+            if (messages) messages->Error(QString::fromUtf8(error.what()));
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The environment is read before Qt takes its own options out of argv.
+    kestrawin::ui::FormEnvironment environment = kestrawin::ui::FormEnvironment::FromProcess(argc, argv);
+
+    Application app(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(kestrawin::ui::texts::ApplicationTitle));
+    QGuiApplication::setDesktopFileName(QStringLiteral("kestrawin"));
+    kestrawin::ui::style::Apply(app);
+
+    kestrawin::ui::DialogMessageBoxes messages(nullptr);
+    app.messages = &messages;
+    environment.messages = &messages;
+
+    kestrawin::ui::TMainForm form(std::move(environment));
+    form.show();
+    const int status = QApplication::exec();
+    form.hide();
+    return status;
+}

@@ -1,0 +1,128 @@
+#pragma once
+// The program's one window: a notebook of four pages (Main, Encrypt, Decrypt,
+// Error) in a fixed, always-on-top 200 x 149 window.
+
+#include "MessageBoxes.h"
+
+#include "crypto/KeyStore.h"
+#include "shell/ShellRegistration.h"
+#include "workers/Workers.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+class QUrl;
+
+namespace kestrawin::ui {
+
+// Everything the window takes from the world around it. Tests replace each
+// piece; FromProcess gives the real ones.
+struct FormEnvironment {
+    std::vector<std::string> arguments; // after the program, empty ones left out
+    std::string workingDirectory;
+    shell::Environment shellEnvironment;
+    QString programPath;                // what the context menus start
+    std::string keyFolder;              // where the key store lives
+    MessageBoxes* messages = nullptr;   // null: real, application-modal boxes
+    std::function<void(const QUrl&)> openUrl; // null: the desktop's browser
+    std::function<void(int ms)> sleep;        // null: the thread sleeps
+    shell::ToolRunner runTool;                // null: the real database update tools
+
+    static FormEnvironment FromProcess(int argc, const char* const* argv);
+};
+
+class TMainForm : public QWidget {
+    Q_OBJECT
+public:
+    // Builds the window and runs FormCreate.
+    explicit TMainForm(FormEnvironment environment, QWidget* parent = nullptr);
+    // Waits for a running worker, then runs FormDestroy.
+    ~TMainForm() override;
+
+    void ShowPage(int index);
+    void ShowBusy(const QString& text);
+    void ShowResult(const QString& text);
+    void OpenWebPage(const QString& address);
+
+    [[nodiscard]] int currentPage() const;
+    [[nodiscard]] bool busy() const { return worker_ != nullptr; }
+    [[nodiscard]] const std::string& SelectedFile() const { return selectedFile_; }
+    [[nodiscard]] bool hasCryptProvider() const { return CryptProvider.has_value(); }
+
+    // Controls, by their names on the form.
+    QStackedWidget* Notebook1 = nullptr;
+    QPushButton* SpeedButton1 = nullptr;  // Decrypt
+    QPushButton* SpeedButton2 = nullptr;  // Update (Decrypt page)
+    QPushButton* SpeedButton3 = nullptr;  // Encrypt
+    QPushButton* SpeedButton4 = nullptr;  // Update (Encrypt page)
+    QPushButton* SpeedButton5 = nullptr;  // Update (Main page)
+    QPushButton* SpeedButton6 = nullptr;  // Uninstall
+    QPushButton* SpeedButton9 = nullptr;  // Update (Error page)
+    QPushButton* SpeedButton10 = nullptr; // Close
+    QLineEdit* Password1 = nullptr;
+    QLineEdit* Password2 = nullptr;
+    QLineEdit* Password = nullptr;
+    QLabel* Panel11 = nullptr;            // the vendor's address
+    QLabel* Panel13 = nullptr;            // the Error page's message
+    QProgressBar* ProgressBar1 = nullptr; // under the waiting message
+
+    // Button and link actions.
+    void SpeedButton3Click();
+    void SpeedButton1Click();
+    void SpeedButton6Click();
+    void UpdateClick();
+    void SpeedButton10Click();
+    void Panel11Click();
+
+signals:
+    // A worker's result is on the Error page (tests wait for this).
+    void workFinished();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildWindow();
+    QWidget* BuildMainPage();
+    QWidget* BuildEncryptPage();
+    QWidget* BuildDecryptPage();
+    QWidget* BuildErrorPage();
+    QFrame* BuildBottomBar(QWidget* page, QPushButton*& left, const char* leftText,
+                           QPushButton*& right, const char* rightText, bool underlined);
+    void BuildTitleBand(QWidget* page);
+
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void FormDestroy();
+
+    void StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool encrypting);
+    void EncryptDone(const workers::WorkResult& result);
+    void DecryptDone(const workers::WorkResult& result);
+    void OnProgress(qint64 done, qint64 total);
+    MessageBoxes& Messages();
+
+    FormEnvironment env_;
+    std::unique_ptr<MessageBoxes> ownMessages_;
+    std::optional<KeyContainer> CryptProvider;
+    std::string selectedFile_;
+    workers::WorkerThread* worker_ = nullptr;
+    bool shown_ = false;
+    bool closeWhenDone_ = false;
+};
+
+} // namespace kestrawin::ui

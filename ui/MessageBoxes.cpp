@@ -1,0 +1,47 @@
+#include "MessageBoxes.h"
+
+#include "Texts.h"
+
+#include <QMessageBox>
+
+namespace kestrawin::ui {
+namespace {
+
+int Show(QWidget* parent, QMessageBox::Icon icon, const char* caption, const QString& text,
+         QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
+{
+    QMessageBox box(icon, QString::fromUtf8(caption), DisplayText(text), buttons, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(defaultButton);
+    box.setWindowModality(Qt::ApplicationModal);
+    return box.exec();
+}
+
+} // namespace
+
+QString DisplayText(const QString& text)
+{
+    QString shown = text;
+    shown.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
+    shown.remove(QLatin1Char('\r'));
+    return shown;
+}
+
+void DialogMessageBoxes::Inform(const QString& text)
+{
+    Show(parent_, QMessageBox::NoIcon, texts::MessageCaption, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+bool DialogMessageBoxes::Ask(const QString& text)
+{
+    return Show(parent_, QMessageBox::NoIcon, texts::MessageCaption, text,
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+        == QMessageBox::Yes;
+}
+
+void DialogMessageBoxes::Error(const QString& text)
+{
+    Show(parent_, QMessageBox::Critical, texts::ApplicationTitle, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+} // namespace kestrawin::ui

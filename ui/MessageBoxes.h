@@ -1,0 +1,36 @@
+#pragma once
+// The message boxes, behind a seam so that tests answer them without timing.
+
+#include <QString>
+
+class QWidget;
+
+namespace kestrawin::ui {
+
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    // Caption "Kestrawin 1.8", no icon, OK alone.
+    virtual void Inform(const QString& text) = 0;
+    // Caption "Kestrawin 1.8", no icon, Yes and No with Yes the default. True for Yes.
+    virtual bool Ask(const QString& text) = 0;
+    // Caption "Kestrawin", error icon, OK: errors that escape a handler.
+    virtual void Error(const QString& text) = 0;
+};
+
+// Real boxes, modal to the whole application.
+class DialogMessageBoxes final : public MessageBoxes {
+public:
+    explicit DialogMessageBoxes(QWidget* parent) : parent_(parent) {}
+    void Inform(const QString& text) override;
+    bool Ask(const QString& text) override;
+    void Error(const QString& text) override;
+
+private:
+    QWidget* parent_;
+};
+
+// "\n\r" (a line feed then a carriage return) shown as one line break.
+[[nodiscard]] QString DisplayText(const QString& text);
+
+} // namespace kestrawin::ui

@@ -1,0 +1,57 @@
+#include "Style.h"
+
+#include <QApplication>
+#include <QProxyStyle>
+#include <QStyleFactory>
+
+namespace kestrawin::ui::style {
+namespace {
+
+class KestrawinStyle final : public QProxyStyle {
+public:
+    KestrawinStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter) return '*';
+        if (hint == SH_DialogButtonBox_ButtonsHaveIcons) return 0; // plain OK, Yes and No
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+QFont Font(const QStringList& families, int pixels, bool bold)
+{
+    QFont font(families.front());
+    font.setFamilies(families);
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+} // namespace
+
+QFont DefaultFont()
+{
+    return Font({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                 QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")},
+                11, false);
+}
+
+QFont TitleFont()
+{
+    return Font({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                 QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")},
+                13, true);
+}
+
+void Apply(QApplication& app)
+{
+    app.setStyle(new KestrawinStyle);
+    // Application-wide as well as on the window: widgets with a style sheet
+    // take the application's font, not their parent's.
+    QApplication::setFont(DefaultFont());
+}
+
+} // namespace kestrawin::ui::style

@@ -1,0 +1,52 @@
+#pragma once
+// Every text the window shows, in one place. "\n\r" marks a line break in the
+// two messages written that way; the message boxes show it as one break.
+
+namespace kestrawin::ui::texts {
+
+// Window and title band.
+inline constexpr const char* ApplicationTitle = "Kestrawin";
+inline constexpr const char* WindowCaption = "Pellmora";
+inline constexpr const char* MessageCaption = "Kestrawin 1.8";
+inline constexpr const char* TitleBand = "Kestrawin";
+
+// Main page.
+inline constexpr const char* MainLine1 = "Please use the context menu";
+inline constexpr const char* MainLine2 = "to encrypt and decrypt your file";
+
+// Encrypt and Decrypt pages.
+inline constexpr const char* EnterPasswordBox = "  Enter a password  ";
+inline constexpr const char* VerifyPasswordBox = "  Verify the password  ";
+inline constexpr const char* DecryptionBox = " Decryption ";
+inline constexpr const char* DecryptLine1 = "Enter the password used";
+inline constexpr const char* DecryptLine2 = "to encrypt the file";
+
+// Buttons.
+inline constexpr const char* Uninstall = "Uninstall";
+inline constexpr const char* Update = "Update";
+inline constexpr const char* Encrypt = "Encrypt";
+inline constexpr const char* Decrypt = "Decrypt";
+inline constexpr const char* Close = "Close";
+
+// Message boxes.
+inline constexpr const char* NoPassword = "You have not entered a password!";
+inline constexpr const char* DifferentPasswords =
+    "You have entered two different passwords.\n\rPlease make sure the password match.";
+inline constexpr const char* ShortPassword =
+    "You have entered a password which has less than 6 characters.\n\rAre you sure you want to continue?";
+inline constexpr const char* RemoveQuestion = "Remove the program from the shell?";
+inline constexpr const char* Removed = "The program has been removed from the shell.";
+
+// Error page.
+inline constexpr const char* FileIsEncrypted = "This file is encrypted";
+inline constexpr const char* WaitEncrypting = "Please wait while the file is encrypted";
+inline constexpr const char* WaitDecrypting = "Please wait while the file is decrypted";
+inline constexpr const char* EncryptionCompleted = "Encryption completed";
+inline constexpr const char* DecryptionCompleted = "Decryption completed";
+inline constexpr const char* InvalidPassword = "Invalid password!";
+inline constexpr const char* EncryptionFailed = "Encryption failed";
+inline constexpr const char* DecryptionFailed = "Decryption failed";
+// Second line when an operation succeeded but its input could not be deleted.
+inline constexpr const char* OriginalKept = "The original file could not be deleted";
+
+} // namespace kestrawin::ui::texts
