@@ -1,6 +1,8 @@
 #include "Container.h"
 #include "Engine.h"
+#include "ParallelCbc.h"
 #include "PasswordKeys.h"
+#include "detail/Reader.h"
 #include "detail/Stream.h"
 
 #include <algorithm>
@@ -46,7 +48,7 @@ struct StructureFailure {
 // Decrypts only the last block, with the block before it as IV, and checks its
 // padding: the cheap way to find which key recipe made a file before
 // decrypting all of it.
-bool LastBlockPads(io::InputFile& in, const ContainerLayout& layout, const Rc2Key& key)
+bool LastBlockPads(detail::ByteSource& in, const ContainerLayout& layout, const Rc2Key& key)
 {
     const std::size_t tail = static_cast<std::size_t>(std::min<std::uint64_t>(16, layout.ciphertextLength));
     std::uint8_t buf[16] = {};
@@ -61,20 +63,35 @@ bool LastBlockPads(io::InputFile& in, const ContainerLayout& layout, const Rc2Ke
         && cipher.Final(out, &n);
 }
 
+class FileSource final : public detail::ByteSource {
+public:
+    explicit FileSource(io::InputFile& file) : file_(file) {}
+    std::uint64_t size() const override { return file_.size(); }
+    Result ReadAt(std::uint64_t offset, std::uint8_t* buf, std::size_t n) override
+    {
+        return file_.ReadAt(offset, buf, n);
+    }
+
+private:
+    io::InputFile& file_;
+};
+
+constexpr const char kBadEnd[] = "the encrypted data does not end correctly";
+
 } // namespace
 
-Result DecryptSelectedFile(const std::string& path, const std::string& password,
-                           const OperationOptions& options)
+namespace detail {
+
+Result MemorySource::ReadAt(std::uint64_t offset, std::uint8_t* buf, std::size_t n)
 {
-    DecryptSucceeded = false;
-    std::string error;
-    if (!ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
+    if (offset > bytes_.size() || n > bytes_.size() - offset)
+        return Result::fail(Outcome::InputUnreadable, "read past the end");
+    std::copy_n(bytes_.data() + offset, n, buf);
+    return Result::success();
+}
 
-    io::InputFile in;
-    if (Result r = in.Open(path); !r.ok()) return r;
-    const std::string target = PlainNameOf(path);
-    if (target.empty()) return Result::fail(Outcome::NoOutputName);
-
+Result PlanDecryption(ByteSource& in, const std::string& password, DecryptionPlan* plan)
+{
     // Structure first: a damaged file is reported as damaged whatever the password.
     std::uint8_t head[kHeaderSize] = {};
     const std::size_t headBytes = static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), kHeaderSize));
@@ -116,23 +133,62 @@ Result DecryptSelectedFile(const std::string& path, const std::string& password,
     }
     if (!verified) return Result::fail(Outcome::WrongPassword);
 
-    std::optional<Rc2Key> key;
     for (Rc2Recipe recipe : RecipesForKeyBits(blob->bitLength)) {
         const Rc2Key candidate = DeriveRc2Key(*verified, recipe);
         if (LastBlockPads(in, *layout, candidate)) {
-            key = candidate;
-            break;
+            *plan = {*layout, candidate};
+            return Result::success();
         }
     }
-    if (!key) return Result::fail(Outcome::DamagedContainer, "the encrypted data does not end correctly");
+    return Result::fail(Outcome::DamagedContainer, kBadEnd);
+}
 
-    Rc2Cbc cipher;
-    if (!cipher.Init(*key, Rc2Cbc::Direction::Decrypt))
+Result DecryptBytes(ByteView container, const std::string& password, Bytes* plain)
+{
+    std::string error;
+    if (!ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
+    MemorySource source(container);
+    DecryptionPlan plan;
+    if (Result r = PlanDecryption(source, password, &plan); !r.ok()) return r;
+    ParallelCbcDecryptor cipher;
+    if (!cipher.Init(plan.key))
+        return Result::fail(Outcome::CryptoFailure, "cannot set up RC2");
+    const auto length = static_cast<std::size_t>(plan.layout.ciphertextLength);
+    plain->resize(length + Rc2Cbc::kBlock);
+    std::size_t n = 0, last = 0;
+    if (!cipher.Update(container.subspan(static_cast<std::size_t>(plan.layout.ciphertextOffset), length),
+                       plain->data(), &n))
+        return Result::fail(Outcome::CryptoFailure, "the cipher failed");
+    if (!cipher.Final(plain->data() + n, &last)) return Result::fail(Outcome::DamagedContainer, kBadEnd);
+    plain->resize(n + last);
+    return Result::success();
+}
+
+} // namespace detail
+
+Result DecryptSelectedFile(const std::string& path, const std::string& password,
+                           const OperationOptions& options)
+{
+    DecryptSucceeded = false;
+    std::string error;
+    if (!ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
+
+    io::InputFile in;
+    if (Result r = in.Open(path); !r.ok()) return r;
+    const std::string target = PlainNameOf(path);
+    if (target.empty()) return Result::fail(Outcome::NoOutputName);
+
+    FileSource source(in);
+    detail::DecryptionPlan plan;
+    if (Result r = detail::PlanDecryption(source, password, &plan); !r.ok()) return r;
+
+    ParallelCbcDecryptor cipher;
+    if (!cipher.Init(plan.key, options.decryptThreads))
         return Result::fail(Outcome::CryptoFailure, "cannot set up RC2");
     io::AtomicOutput out(target);
     if (Result r = out.Open(in.permissions()); !r.ok()) return r;
-    if (Result r = in.Seek(layout->ciphertextOffset); !r.ok()) return r;
-    if (Result r = detail::Pump(in, layout->ciphertextLength, cipher, out, options,
+    if (Result r = in.Seek(plan.layout.ciphertextOffset); !r.ok()) return r;
+    if (Result r = detail::Pump(in, plan.layout.ciphertextLength, cipher, out, options,
                                 Outcome::DamagedContainer);
         !r.ok())
         return r;

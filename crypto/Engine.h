@@ -22,6 +22,9 @@ struct OperationOptions {
     const std::atomic<bool>* cancel = nullptr;
     // Bytes read, processed and written at a time.
     std::size_t chunkSize = std::size_t{1} << 20;
+    // Threads that decrypt each chunk together (0: one per processor, at most
+    // 4). Encryption always runs the cipher on one thread.
+    unsigned decryptThreads = 0;
 };
 
 // The container's name for an input: the path with ".ksw" appended.

@@ -324,6 +324,17 @@ bool Rc2Cbc::Init(const Rc2Key& key, Direction direction, ByteView iv, bool padd
     return true;
 }
 
+bool Rc2Cbc::Restart(ByteView iv)
+{
+    // The key schedule is kept: only the IV and the buffered state are reset.
+    if (!impl_ || iv.size() != kBlock
+        || !EVP_CipherInit_ex2(impl_->ctx.get(), nullptr, nullptr, iv.data(), -1, nullptr)) {
+        ERR_clear_error();
+        return false;
+    }
+    return true;
+}
+
 bool Rc2Cbc::Update(ByteView in, std::uint8_t* out, std::size_t* written)
 {
     *written = 0;

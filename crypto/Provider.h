@@ -98,6 +98,9 @@ public:
     // blocks (used to look at the last block alone).
     [[nodiscard]] bool Init(const Rc2Key& key, Direction direction, ByteView iv = {},
                             bool padding = true);
+    // Starts a new message with the same key, direction and padding and
+    // another IV (8 bytes); nothing is carried over from the previous one.
+    [[nodiscard]] bool Restart(ByteView iv);
     // out must hold in.size() + 8 bytes. *written receives the bytes produced.
     [[nodiscard]] bool Update(ByteView in, std::uint8_t* out, std::size_t* written);
     // out must hold 8 bytes. Fails on a bad padding when decrypting.

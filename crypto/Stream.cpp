@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -11,8 +12,10 @@
 namespace kestrawin::detail {
 namespace {
 
+// Left uninitialised: the reader or the cipher fills what is used, and pages
+// never used are never touched.
 struct Buffer {
-    std::vector<std::uint8_t> bytes;
+    std::unique_ptr<std::uint8_t[]> bytes;
     std::size_t size = 0;
 };
 
@@ -62,18 +65,23 @@ bool Cancelled(const OperationOptions& options)
 
 // Three stages overlap: a reader thread fills buffers, this thread runs the
 // cipher, a writer thread writes. The cipher is the bottleneck; the reading and
-// writing (and the kernel's copying) happen on the other core meanwhile.
-// Memory stays at 2 * kDepth chunks whatever the file's size.
-Result Pump(io::InputFile& in, std::uint64_t length, crypto::Rc2Cbc& cipher,
+// writing (and the kernel's copying) happen on the other core meanwhile. When
+// decrypting, the cipher stage itself spreads each chunk over the processors
+// (ParallelCbcDecryptor); encryption cannot be spread.
+// Memory stays at 2 * kDepth chunks whatever the file's size; a small file
+// gets only the buffers it can use.
+template <class Cipher>
+Result Pump(io::InputFile& in, std::uint64_t length, Cipher& cipher,
             io::AtomicOutput& out, const OperationOptions& options, Outcome finalFailure)
 {
     const std::size_t chunk = std::max<std::size_t>(options.chunkSize, crypto::Rc2Cbc::kBlock);
     const std::size_t inSize = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, std::max<std::uint64_t>(length, 1)));
+    const std::uint64_t chunks = (length + inSize - 1) / inSize;
     Channel freeIn, filled, freeOut, toWrite;
-    for (int i = 0; i < kDepth; ++i) {
-        (void)freeIn.Push(Buffer{std::vector<std::uint8_t>(inSize), 0});
-        (void)freeOut.Push(Buffer{std::vector<std::uint8_t>(inSize + crypto::Rc2Cbc::kBlock), 0});
-    }
+    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(kDepth, std::max<std::uint64_t>(chunks, 1)); ++i)
+        (void)freeIn.Push(Buffer{std::make_unique_for_overwrite<std::uint8_t[]>(inSize), 0});
+    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(kDepth, chunks + 1); ++i)
+        (void)freeOut.Push(Buffer{std::make_unique_for_overwrite<std::uint8_t[]>(inSize + crypto::Rc2Cbc::kBlock), 0});
 
     Result readResult = Result::success();
     Result writeResult = Result::success();
@@ -84,7 +92,7 @@ Result Pump(io::InputFile& in, std::uint64_t length, crypto::Rc2Cbc& cipher,
             if (!buf) break;
             const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(inSize, left));
             std::size_t got = 0;
-            readResult = in.Read(buf->bytes.data(), want, &got);
+            readResult = in.Read(buf->bytes.get(), want, &got);
             if (readResult.ok() && got != want)
                 readResult = Result::fail(Outcome::InputUnreadable, "the file changed while it was read");
             if (!readResult.ok()) break;
@@ -96,7 +104,7 @@ Result Pump(io::InputFile& in, std::uint64_t length, crypto::Rc2Cbc& cipher,
     });
     std::thread writer([&] {
         while (auto buf = toWrite.Pop()) {
-            writeResult = out.Write(buf->bytes.data(), buf->size);
+            writeResult = out.Write(buf->bytes.get(), buf->size);
             if (!writeResult.ok()) break;
             (void)freeOut.Push(std::move(*buf));
         }
@@ -116,7 +124,7 @@ Result Pump(io::InputFile& in, std::uint64_t length, crypto::Rc2Cbc& cipher,
         if (!inBuf) break; // the reader stopped: its result says why
         auto outBuf = freeOut.Pop();
         if (!outBuf) break; // the writer stopped: its result says why
-        if (!cipher.Update({inBuf->bytes.data(), inBuf->size}, outBuf->bytes.data(), &outBuf->size)) {
+        if (!cipher.Update({inBuf->bytes.get(), inBuf->size}, outBuf->bytes.get(), &outBuf->size)) {
             result = Result::fail(Outcome::CryptoFailure, "the cipher failed");
             break;
         }
@@ -130,7 +138,7 @@ Result Pump(io::InputFile& in, std::uint64_t length, crypto::Rc2Cbc& cipher,
     if (result.ok() && done == length) {
         auto outBuf = freeOut.Pop();
         if (outBuf) {
-            if (cipher.Final(outBuf->bytes.data(), &outBuf->size))
+            if (cipher.Final(outBuf->bytes.get(), &outBuf->size))
                 (void)toWrite.Push(std::move(*outBuf));
             else
                 result = Result::fail(finalFailure, finalFailure == Outcome::DamagedContainer
@@ -158,5 +166,10 @@ Result Pump(io::InputFile& in, std::uint64_t length, crypto::Rc2Cbc& cipher,
         return Result::fail(Outcome::InputUnreadable, "the file changed while it was read");
     return Result::success();
 }
+
+template Result Pump(io::InputFile&, std::uint64_t, crypto::Rc2Cbc&, io::AtomicOutput&,
+                     const OperationOptions&, Outcome);
+template Result Pump(io::InputFile&, std::uint64_t, crypto::ParallelCbcDecryptor&,
+                     io::AtomicOutput&, const OperationOptions&, Outcome);
 
 } // namespace kestrawin::detail

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what building and testing need on Debian 12, skipping what is there.
 set -eu
-packages="cmake make g++ pkg-config qt6-base-dev libssl-dev libgtest-dev \
+packages="cmake make g++ pkg-config qt6-base-dev libssl-dev libgtest-dev openssl \
 xvfb xauth imagemagick clang libclang-rt-14-dev"
 missing=""
 for p in $packages; do

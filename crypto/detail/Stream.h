@@ -2,6 +2,7 @@
 // The chunk loop shared by encryption and decryption: read, cipher, write.
 
 #include "../Engine.h"
+#include "../ParallelCbc.h"
 #include "../Provider.h"
 #include "../SafeFile.h"
 
@@ -9,8 +10,10 @@ namespace kestrawin::detail {
 
 // Runs `length` bytes of `in`, from its current position, through the cipher
 // into `out`, then finishes the cipher. A cipher that fails to finish (a bad
-// padding when decrypting) gives `finalFailure`.
-[[nodiscard]] Result Pump(io::InputFile& in, std::uint64_t length, crypto::Rc2Cbc& cipher,
+// padding when decrypting) gives `finalFailure`. Cipher: crypto::Rc2Cbc or
+// crypto::ParallelCbcDecryptor.
+template <class Cipher>
+[[nodiscard]] Result Pump(io::InputFile& in, std::uint64_t length, Cipher& cipher,
                           io::AtomicOutput& out, const OperationOptions& options,
                           Outcome finalFailure);
 

@@ -24,9 +24,9 @@ void WriteFile(const fs::path& path, const std::string& bytes)
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string RandomBytes(std::size_t n, unsigned seed)
+std::string RandomBytes(std::size_t n, unsigned stream)
 {
-    std::mt19937 rng(seed);
+    std::mt19937 rng(stream);
     std::string s(n, '\0');
     for (char& c : s) c = static_cast<char>(rng());
     return s;

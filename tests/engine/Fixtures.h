@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 std::string ReadFile(const fs::path& path);
 void WriteFile(const fs::path& path, const std::string& bytes);
-std::string RandomBytes(std::size_t n, unsigned seed = 1);
+std::string RandomBytes(std::size_t n, unsigned stream = 1);
 // Names in a folder, sorted.
 std::vector<std::string> Listing(const fs::path& folder);
 unsigned Mode(const fs::path& path);

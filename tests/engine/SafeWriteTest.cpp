@@ -1,7 +1,7 @@
 // Write failures at every step that touches the disk leave the input intact
 // and nothing partial under a real name.
 
-#include "Fixtures.h"
+#include "Child.h"
 
 #include "crypto/SafeFile.h"
 
@@ -157,24 +157,143 @@ TEST_F(ScratchTest, RemovingTheInputIsReportedWhenItFails)
     EXPECT_FALSE(fs::exists(dir / "a"));
 }
 
-// Not a seam: the kernel refuses writes past a file size limit (as it does
-// on a full disk). Run in a child so the limit stays there.
-TEST_F(ScratchTest, AFileSizeLimitIsAnUnwritableOutput)
-{
-    const std::string plain = RandomBytes(200000, 4);
-    WriteFile(dir / "big", plain);
-    (void)SharedKeys();
-    const pid_t child = fork();
-    if (child == 0) {
-        rlimit limit{100000, 100000};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        const Result r = EncryptSelectedFile(SharedKeys(), dir / "big", "password", {});
-        _exit(r.outcome == Outcome::OutputUnwritable && r.detail.find("too large") != std::string::npos ? 0 : 1);
+// Not a seam: real refusals by the kernel. A file size limit makes writes fail
+// as a full disk or a quota would; a read-only folder refuses the output. The
+// engine and kestrawin-cli each run in a child that keeps the limit or the
+// unprivileged user to itself.
+class RealWriteFailure : public ScratchTest {
+protected:
+    void SetUp() override
+    {
+        ScratchTest::SetUp();
+        (void)SharedKeys();
+        WriteFile(dir / "pw", "password\n");
     }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(Listing(dir), std::vector<std::string>{"big"});
-    EXPECT_EQ(ReadFile(dir / "big"), plain);
+    // kestrawin-cli in a child: its exit status; its standard error in `err`.
+    int Cli(const std::vector<std::string>& args, const ChildLimits& limits,
+            const fs::path& program = KESTRAWIN_CLI)
+    {
+        std::vector<std::string> all{args.front(), "--password-file", dir / "pw"};
+        all.insert(all.end(), args.begin() + 1, args.end());
+        const int status = Wait(SpawnCli(all, dir / "xdg", dir / "stderr", limits, program));
+        err = ReadFile(dir / "stderr");
+        return status;
+    }
+    std::string err;
+};
+
+namespace {
+
+int NamedTemporariesOnly(DiskStep step, std::uint64_t, void*)
+{
+    return step == DiskStep::CreateUnnamed ? EOPNOTSUPP : 0;
+}
+
+bool RefusedAs(const Result& r, const char* reason)
+{
+    return r.outcome == Outcome::OutputUnwritable && r.detail.find(reason) != std::string::npos;
+}
+
+} // namespace
+
+TEST_F(RealWriteFailure, AFileSizeLimitIsAnUnwritableOutput)
+{
+    const fs::path work = dir / "work";
+    fs::create_directory(work);
+    const std::string plain = RandomBytes(200000, 4);
+    WriteFile(work / "big", plain);
+    ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), work / "big", "password").ok());
+    const std::string container = ReadFile(work / "big.ksw");
+    const ChildLimits limit{100000};
+    using Names = std::vector<std::string>;
+
+    for (bool named : {false, true}) {
+        SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
+        auto inChild = [&](auto operation) {
+            return Wait(Fork([&] {
+                if (named) io::SetDiskHook(NamedTemporariesOnly);
+                return RefusedAs(operation(), "too large") ? 0 : 1;
+            }, limit));
+        };
+        fs::remove(work / "big.ksw");
+        EXPECT_EQ(inChild([&] { return EncryptSelectedFile(SharedKeys(), work / "big", "password"); }), 0);
+        EXPECT_EQ(Listing(work), Names{"big"});
+        EXPECT_EQ(ReadFile(work / "big"), plain);
+
+        // Decrypting over an older file of the output's name keeps that file.
+        WriteFile(work / "big.ksw", container);
+        WriteFile(work / "big", "older file");
+        EXPECT_EQ(inChild([&] { return DecryptSelectedFile(work / "big.ksw", "password"); }), 0);
+        EXPECT_EQ(Listing(work), (Names{"big", "big.ksw"}));
+        EXPECT_EQ(ReadFile(work / "big"), "older file");
+        EXPECT_EQ(ReadFile(work / "big.ksw"), container);
+        WriteFile(work / "big", plain);
+    }
+
+    // kestrawin-cli: status 3, one line saying why, the input kept.
+    fs::remove(work / "big.ksw");
+    EXPECT_EQ(Cli({"encrypt", work / "big"}, limit), 3);
+    EXPECT_NE(err.find("cannot be written (cannot write: File too large)"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
+    EXPECT_EQ(Listing(work), Names{"big"});
+    EXPECT_EQ(ReadFile(work / "big"), plain);
+    fs::remove(work / "big");
+    WriteFile(work / "big.ksw", container);
+    EXPECT_EQ(Cli({"decrypt", work / "big.ksw"}, limit), 3);
+    EXPECT_NE(err.find("File too large"), std::string::npos) << err;
+    EXPECT_EQ(Listing(work), Names{"big.ksw"});
+    EXPECT_EQ(ReadFile(work / "big.ksw"), container);
+}
+
+TEST_F(RealWriteFailure, AReadOnlyFolderIsAnUnwritableOutput)
+{
+    // Permissions do not stop root: then the children run as "nobody", which
+    // must be able to reach the scratch folder and its own key store.
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (!UnprivilegedIds(&uid, &gid)) GTEST_SKIP() << "root, and no 'nobody' account";
+    fs::permissions(dir, fs::perms(0755));
+    fs::permissions(dir / "pw", fs::perms(0644));
+    fs::create_directories(dir / "xdg");
+    GiveToUnprivileged(dir / "xdg");
+    const fs::path ro = dir / "ro";
+    fs::create_directory(ro);
+    WriteFile(ro / "doc", "plain text");
+    WriteFile(ro / "letter", "another plain text");
+    ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), ro / "letter", "password").ok());
+    fs::remove(ro / "letter");
+    const std::string container = ReadFile(ro / "letter.ksw");
+    GiveToUnprivileged(ro);
+    fs::permissions(ro, fs::perms(0555));
+    struct Restore {
+        fs::path path;
+        ~Restore() { fs::permissions(path, fs::perms::owner_all, fs::perm_options::add); }
+    } restore{ro};
+    const auto before = Listing(ro);
+    const ChildLimits unprivileged{RLIM_INFINITY, true};
+
+    const int engine = Wait(Fork([&] {
+        if (access((ro / "doc").c_str(), R_OK) != 0) return 77;
+        const bool encrypt = RefusedAs(EncryptSelectedFile(SharedKeys(), ro / "doc", "password"),
+                                       "Permission denied");
+        const bool decrypt = RefusedAs(DecryptSelectedFile(ro / "letter.ksw", "password"),
+                                       "Permission denied");
+        return encrypt && decrypt ? 0 : 1;
+    }, unprivileged));
+    if (engine == kCannotApplyLimits) GTEST_SKIP() << "cannot switch to the unprivileged user";
+    if (engine == 77) GTEST_SKIP() << dir << " is out of reach of the unprivileged user";
+    EXPECT_EQ(engine, 0);
+    EXPECT_EQ(Listing(ro), before);
+
+    // A copy of the tool that the unprivileged user surely may run, wherever the build is.
+    const fs::path program = dir / "kestrawin-cli";
+    fs::copy_file(KESTRAWIN_CLI, program);
+    fs::permissions(program, fs::perms(0755));
+    EXPECT_EQ(Cli({"encrypt", ro / "doc"}, unprivileged, program), 3);
+    EXPECT_NE(err.find("cannot be written"), std::string::npos) << err;
+    EXPECT_EQ(Cli({"decrypt", ro / "letter.ksw"}, unprivileged, program), 3);
+    EXPECT_NE(err.find("cannot be written"), std::string::npos) << err;
+    EXPECT_EQ(Listing(ro), before);
+    EXPECT_EQ(ReadFile(ro / "doc"), "plain text");
+    EXPECT_EQ(ReadFile(ro / "letter.ksw"), container);
 }
