@@ -190,7 +190,11 @@ QFrame* TMainForm::BuildBottomBar(QWidget* page, QPushButton*& left, const char*
         button->setFlat(true);
         button->setAutoDefault(false);
         button->setCursor(Qt::PointingHandCursor);
-        SetTextColour(button, style::Blue);
+        // Blue while usable; a disabled button keeps the style's grey.
+        QPalette palette = button->palette();
+        for (auto group : {QPalette::Active, QPalette::Inactive})
+            palette.setColor(group, QPalette::ButtonText, style::Blue);
+        button->setPalette(palette);
         if (underlined) {
             QFont font = button->font();
             font.setUnderline(true);
