@@ -19,7 +19,7 @@
 //
 // "vs raw" is the row's throughput over the raw cipher's in the same direction.
 
-#include "crypto/Engine.h"
+#include "ops/Engine.h"
 #include "crypto/PasswordKeys.h"
 #include "crypto/Provider.h"
 
@@ -41,6 +41,7 @@
 namespace {
 
 using namespace kestrawin;
+using namespace kestrawin::ops;
 using Clock = std::chrono::steady_clock;
 
 struct Measure {

@@ -11,7 +11,7 @@
 // up to date, as every later start of the program does. Set QT_QPA_PLATFORM
 // (offscreen, or xcb under xvfb-run) to choose the platform.
 
-#include "crypto/KeyStore.h"
+#include "ops/KeyStore.h"
 #include "ui/MainForm.h"
 #include "ui/Style.h"
 
@@ -60,9 +60,9 @@ int Probe(int argc, char** argv, long long launchNs)
 
     // The share of the two key pairs: the same work again, timed alone.
     const std::string folder = std::string(std::getenv("HOME")) + "/keys-timing";
-    kestrawin::KeyContainer keys;
+    kestrawin::ops::KeyContainer keys;
     const long long keysStart = NowNs();
-    if (!kestrawin::KeyContainer::Acquire(folder, &keys).ok() || !keys.RegenerateKeyPairs().ok()) return 1;
+    if (!kestrawin::ops::KeyContainer::Acquire(folder, &keys).ok() || !keys.RegenerateKeyPairs().ok()) return 1;
     const long long keysNs = NowNs() - keysStart;
     std::printf("%.3f %.3f %.3f %.3f\n", Ms(mainNs - launchNs), Ms(createdNs - launchNs),
                 Ms(exposedNs - launchNs), Ms(keysNs));

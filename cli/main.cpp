@@ -10,7 +10,7 @@
 
 #include "Password.h"
 
-#include "crypto/Engine.h"
+#include "ops/Engine.h"
 #include "crypto/PasswordKeys.h"
 
 #include <unistd.h>
@@ -24,6 +24,7 @@
 namespace {
 
 using namespace kestrawin;
+using namespace kestrawin::ops;
 
 constexpr int kExitUsage = 64;
 constexpr int kExitSoftware = 70;

@@ -2,7 +2,10 @@
 
 #include <cstring>
 
-namespace kestrawin::crypto {
+namespace kestrawin::format {
+
+using namespace crypto;
+
 namespace {
 
 std::uint32_t LE32(const std::uint8_t* p)
@@ -83,4 +86,4 @@ std::optional<PublicKeyBlob> ParsePublicKeyBlob(ByteView blob, std::string* why)
     return key;
 }
 
-} // namespace kestrawin::crypto
+} // namespace kestrawin::format

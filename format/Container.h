@@ -16,13 +16,16 @@
 //
 // The parsers below take untrusted bytes and never read past what they are given.
 
-#include "Provider.h"
+#include "crypto/Provider.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-namespace kestrawin::crypto {
+namespace kestrawin::format {
+
+using crypto::Bytes;
+using crypto::ByteView;
 
 inline constexpr char kContainerMagic[8] = {'K', 'S', 'W', '0', '1', '0', '0', '1'};
 inline constexpr std::size_t kHeaderSize = 16;
@@ -63,4 +66,4 @@ struct PublicKeyBlob {
 // Parses and checks a PUBLICKEYBLOB. On failure returns nothing and says why.
 [[nodiscard]] std::optional<PublicKeyBlob> ParsePublicKeyBlob(ByteView blob, std::string* why);
 
-} // namespace kestrawin::crypto
+} // namespace kestrawin::format

@@ -3,12 +3,12 @@
 // it writes a byte, over any source of bytes. DecryptSelectedFile runs it on the
 // input file; the fuzz target runs it on memory.
 
-#include "../Container.h"
-#include "../Outcome.h"
+#include "Container.h"
+#include "crypto/Outcome.h"
 
 #include <string>
 
-namespace kestrawin::detail {
+namespace kestrawin::format {
 
 // Random access to a container's bytes.
 class ByteSource {
@@ -32,7 +32,7 @@ private:
 // What decrypting a container needs once its header, key, signature and last
 // block have been checked.
 struct DecryptionPlan {
-    crypto::ContainerLayout layout;
+    ContainerLayout layout;
     crypto::Rc2Key key;
 };
 
@@ -48,4 +48,4 @@ struct DecryptionPlan {
 [[nodiscard]] Result DecryptBytes(crypto::ByteView container, const std::string& password,
                                   crypto::Bytes* plain);
 
-} // namespace kestrawin::detail
+} // namespace kestrawin::format

@@ -6,8 +6,8 @@
 // can give, and a successful decryption must be exact: encrypting the result
 // again with the key found gives back the ciphertext byte for byte.
 
-#include "crypto/Container.h"
-#include "crypto/detail/Reader.h"
+#include "format/Container.h"
+#include "format/Reader.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -31,15 +31,15 @@ const char* const kPasswords[] = {"éèàç€ÿ", "q", "Secret", "pässw", "é"
 
 bool HasMagic(crypto::ByteView bytes)
 {
-    return bytes.size() >= sizeof crypto::kContainerMagic
-        && std::memcmp(bytes.data(), crypto::kContainerMagic, sizeof crypto::kContainerMagic) == 0;
+    return bytes.size() >= sizeof format::kContainerMagic
+        && std::memcmp(bytes.data(), format::kContainerMagic, sizeof format::kContainerMagic) == 0;
 }
 
 void CheckExact(crypto::ByteView container, const std::string& password, const crypto::Bytes& plain)
 {
-    detail::MemorySource source(container);
-    detail::DecryptionPlan plan;
-    const Result r = detail::PlanDecryption(source, password, &plan);
+    format::MemorySource source(container);
+    format::DecryptionPlan plan;
+    const Result r = format::PlanDecryption(source, password, &plan);
     if (!r.ok()) Broken("a decrypted container no longer plans", r);
     const std::size_t length = static_cast<std::size_t>(plan.layout.ciphertextLength);
     if (plain.size() >= length || plain.size() + crypto::Rc2Cbc::kBlock < length)
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const crypto::ByteView container(data, size);
     crypto::Bytes plain;
     for (const char* password : kPasswords) {
-        const Result r = detail::DecryptBytes(container, password, &plain);
+        const Result r = format::DecryptBytes(container, password, &plain);
         switch (r.outcome) {
         case Outcome::WrongPassword:
             continue;

@@ -13,7 +13,7 @@
 // whole life; any such file in a folder that nobody holds locked is a leftover
 // of a killed run and is removed the next time an output is written there.
 
-#include "Outcome.h"
+#include "crypto/Outcome.h"
 
 #include <sys/types.h>
 

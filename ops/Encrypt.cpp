@@ -1,9 +1,10 @@
-#include "Container.h"
 #include "Engine.h"
-#include "PasswordKeys.h"
-#include "detail/Stream.h"
+#include "Stream.h"
 
-namespace kestrawin {
+#include "crypto/PasswordKeys.h"
+#include "format/Container.h"
+
+namespace kestrawin::ops {
 
 using namespace crypto;
 
@@ -36,15 +37,15 @@ Result EncryptSelectedFile(const KeyContainer& keys, const std::string& path,
 
     io::AtomicOutput out(ContainerNameOf(path));
     if (Result r = out.Open(in.permissions()); !r.ok()) return r;
-    const Bytes header = BuildHeader(static_cast<std::uint32_t>(blob.size()),
+    const Bytes header = format::BuildHeader(static_cast<std::uint32_t>(blob.size()),
                                      static_cast<std::uint32_t>(signature.size()));
     for (const Bytes* part : {&header, &blob, &signature})
         if (Result r = out.Write(part->data(), part->size()); !r.ok()) return r;
 
-    if (Result r = detail::Pump(in, in.size(), cipher, out, options, Outcome::CryptoFailure);
+    if (Result r = Pump(in, in.size(), cipher, out, options, Outcome::CryptoFailure);
         !r.ok())
         return r;
     return out.Commit();
 }
 
-} // namespace kestrawin
+} // namespace kestrawin::ops

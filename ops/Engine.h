@@ -4,14 +4,14 @@
 // after success, with RemoveInputFile).
 
 #include "KeyStore.h"
-#include "Outcome.h"
+#include "crypto/Outcome.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
 
-namespace kestrawin {
+namespace kestrawin::ops {
 
 struct OperationOptions {
     // Called after each chunk with the input bytes processed so far and the
@@ -56,4 +56,4 @@ extern std::atomic<bool> DecryptSucceeded;
 // when this returns success.
 [[nodiscard]] Result RemoveInputFile(const std::string& path);
 
-} // namespace kestrawin
+} // namespace kestrawin::ops

@@ -1,6 +1,6 @@
 #include "KeyStore.h"
 
-#include "SafeFile.h"
+#include "io/SafeFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace kestrawin {
+namespace kestrawin::ops {
 namespace {
 
 // The store holds the exchange pair, then the signature pair, each as a PKCS#8
@@ -117,4 +117,4 @@ Result KeyContainer::RegenerateKeyPairs()
     return saved;
 }
 
-} // namespace kestrawin
+} // namespace kestrawin::ops

@@ -5,12 +5,12 @@
 // signature pair that signed it, so files written before a regeneration keep
 // opening.
 
-#include "Outcome.h"
-#include "Provider.h"
+#include "crypto/Outcome.h"
+#include "crypto/Provider.h"
 
 #include <string>
 
-namespace kestrawin {
+namespace kestrawin::ops {
 
 inline constexpr const char* kKeyContainerName = "Kestrawin Container";
 inline constexpr int kKeyPairBits = 1024; // what the Windows default provider generates
@@ -48,4 +48,4 @@ private:
     bool persisted_ = false;
 };
 
-} // namespace kestrawin
+} // namespace kestrawin::ops

@@ -1,4 +1,4 @@
-#include "detail/Stream.h"
+#include "Stream.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-namespace kestrawin::detail {
+namespace kestrawin::ops {
 namespace {
 
 // Left uninitialised: the reader or the cipher fills what is used, and pages
@@ -172,4 +172,4 @@ template Result Pump(io::InputFile&, std::uint64_t, crypto::Rc2Cbc&, io::AtomicO
 template Result Pump(io::InputFile&, std::uint64_t, crypto::ParallelCbcDecryptor&,
                      io::AtomicOutput&, const OperationOptions&, Outcome);
 
-} // namespace kestrawin::detail
+} // namespace kestrawin::ops

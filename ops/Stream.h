@@ -1,12 +1,12 @@
 #pragma once
 // The chunk loop shared by encryption and decryption: read, cipher, write.
 
-#include "../Engine.h"
-#include "../ParallelCbc.h"
-#include "../Provider.h"
-#include "../SafeFile.h"
+#include "Engine.h"
+#include "crypto/ParallelCbc.h"
+#include "crypto/Provider.h"
+#include "io/SafeFile.h"
 
-namespace kestrawin::detail {
+namespace kestrawin::ops {
 
 // Runs `length` bytes of `in`, from its current position, through the cipher
 // into `out`, then finishes the cipher. A cipher that fails to finish (a bad
@@ -17,4 +17,4 @@ template <class Cipher>
                           io::AtomicOutput& out, const OperationOptions& options,
                           Outcome finalFailure);
 
-} // namespace kestrawin::detail
+} // namespace kestrawin::ops

@@ -1,6 +1,6 @@
 #include "CommandLine.h"
 
-namespace kestrawin::app {
+namespace kestrawin::session {
 namespace {
 
 // Letters A to Z only, as the original comparison does.
@@ -52,4 +52,4 @@ PageChoice ChoosePage(const std::vector<std::string>& args, const std::string& c
     return choice;
 }
 
-} // namespace kestrawin::app
+} // namespace kestrawin::session

@@ -3,8 +3,8 @@
 #include "Style.h"
 #include "Texts.h"
 
-#include "app/Addresses.h"
-#include "app/CommandLine.h"
+#include "session/Addresses.h"
+#include "session/CommandLine.h"
 #include "crypto/PasswordKeys.h"
 
 #include <QCloseEvent>
@@ -25,6 +25,9 @@
 #include <unistd.h>
 
 namespace kestrawin::ui {
+
+using ops::KeyContainer;
+
 namespace {
 
 constexpr int kClientWidth = 200;
@@ -109,7 +112,7 @@ QString Completed(const char* headline, const workers::WorkResult& result)
 FormEnvironment FormEnvironment::FromProcess(int argc, const char* const* argv)
 {
     FormEnvironment env;
-    env.arguments = app::ArgumentsOf(argc, argv);
+    env.arguments = session::ArgumentsOf(argc, argv);
     std::string cwd(4096, '\0');
     while (!getcwd(cwd.data(), cwd.size()) && errno == ERANGE) cwd.resize(cwd.size() * 2);
     env.workingDirectory = cwd.c_str();
@@ -234,7 +237,7 @@ QWidget* TMainForm::BuildMainPage()
     Panel11->setObjectName(QStringLiteral("Panel11"));
     Panel11->setTextFormat(Qt::RichText);
     Panel11->setText(QStringLiteral("<a href=\"%1\" style=\"color:#0000ff; text-decoration:underline\">%2</a>")
-                         .arg(Q(app::VendorSiteAddress).toHtmlEscaped(), Q(app::VendorSiteText).toHtmlEscaped()));
+                         .arg(Q(session::VendorSiteAddress).toHtmlEscaped(), Q(session::VendorSiteText).toHtmlEscaped()));
     Panel11->setTextInteractionFlags(Qt::TextBrowserInteraction);
     Panel11->setCursor(Qt::PointingHandCursor);
     Panel11->move(8, 48);
@@ -332,7 +335,7 @@ void TMainForm::FormCreate()
     // 4. The Main page.
     SpeedButton6->setText(Q(texts::Uninstall));
     SpeedButton5->setText(Q(texts::Update));
-    ShowPage(app::MainPage);
+    ShowPage(session::MainPage);
 
     if (!registration.error.isEmpty()) Messages().Error(registration.error);
 }
@@ -353,7 +356,7 @@ void TMainForm::showEvent(QShowEvent* event)
 
 void TMainForm::FormShow()
 {
-    const app::PageChoice choice = app::ChoosePage(env_.arguments, env_.workingDirectory);
+    const session::PageChoice choice = session::ChoosePage(env_.arguments, env_.workingDirectory);
     if (choice.fileIsEncrypted) {
         ShowResult(Q(texts::FileIsEncrypted));
         return;
@@ -382,10 +385,10 @@ void TMainForm::FormClose()
 
 void TMainForm::FormDestroy()
 {
-    if (currentPage() != app::MainPage) return;
+    if (currentPage() != session::MainPage) return;
     if (env_.sleep) env_.sleep(3000);
     else QThread::msleep(3000);
-    OpenWebPage(Q(app::ProductPageAddress));
+    OpenWebPage(Q(session::ProductPageAddress));
 }
 
 // --------------------------------------------------------------- the pages
@@ -400,8 +403,8 @@ void TMainForm::ShowPage(int index)
     if (index < 0 || index >= Notebook1->count() || index == currentPage()) return;
     Notebook1->setCurrentIndex(index);
     // The first field of the page takes the keyboard.
-    if (index == app::EncryptPage) Password1->setFocus(Qt::OtherFocusReason);
-    else if (index == app::DecryptPage) Password->setFocus(Qt::OtherFocusReason);
+    if (index == session::EncryptPage) Password1->setFocus(Qt::OtherFocusReason);
+    else if (index == session::DecryptPage) Password->setFocus(Qt::OtherFocusReason);
     else if (Notebook1->isAncestorOf(QApplication::focusWidget()))
         Notebook1->currentWidget()->setFocus(Qt::OtherFocusReason);
 }
@@ -413,7 +416,7 @@ void TMainForm::ShowBusy(const QString& text)
     SpeedButton10->setEnabled(false);
     ProgressBar1->setValue(0);
     ProgressBar1->show();
-    ShowPage(app::ErrorPage);
+    ShowPage(session::ErrorPage);
 }
 
 void TMainForm::ShowResult(const QString& text)
@@ -422,7 +425,7 @@ void TMainForm::ShowResult(const QString& text)
     SpeedButton9->setEnabled(true);
     SpeedButton10->setEnabled(true);
     ProgressBar1->hide();
-    ShowPage(app::ErrorPage);
+    ShowPage(session::ErrorPage);
 }
 
 void TMainForm::OpenWebPage(const QString& address)
@@ -525,7 +528,7 @@ void TMainForm::SpeedButton6Click()
 
 void TMainForm::UpdateClick()
 {
-    OpenWebPage(Q(app::ProductPageAddress));
+    OpenWebPage(Q(session::ProductPageAddress));
 }
 
 void TMainForm::SpeedButton10Click()
@@ -535,7 +538,7 @@ void TMainForm::SpeedButton10Click()
 
 void TMainForm::Panel11Click()
 {
-    OpenWebPage(Q(app::VendorSiteAddress));
+    OpenWebPage(Q(session::VendorSiteAddress));
 }
 
 } // namespace kestrawin::ui

@@ -4,7 +4,7 @@
 
 #include "MessageBoxes.h"
 
-#include "crypto/KeyStore.h"
+#include "ops/KeyStore.h"
 #include "shell/ShellRegistration.h"
 #include "workers/Workers.h"
 
@@ -118,7 +118,7 @@ private:
 
     FormEnvironment env_;
     std::unique_ptr<MessageBoxes> ownMessages_;
-    std::optional<KeyContainer> CryptProvider;
+    std::optional<ops::KeyContainer> CryptProvider;
     std::string selectedFile_;
     workers::WorkerThread* worker_ = nullptr;
     bool shown_ = false;

@@ -4,6 +4,10 @@
 
 namespace kestrawin::workers {
 
+using ops::DecryptSelectedFile;
+using ops::EncryptSelectedFile;
+using ops::RemoveInputFile;
+
 WorkerThread::WorkerThread(QObject* window, std::function<void()> repaint, std::string selectedFile,
                            std::string password)
     : selectedFile_(std::move(selectedFile)), password_(std::move(password)), window_(window),

@@ -4,7 +4,7 @@
 // safely on disk by then). The window reads the password on its own thread and
 // hands it over; nothing here touches a widget.
 
-#include "crypto/Engine.h"
+#include "ops/Engine.h"
 
 #include <QThread>
 
@@ -14,6 +14,9 @@
 #include <string>
 
 namespace kestrawin::workers {
+
+using ops::KeyContainer;
+using ops::OperationOptions;
 
 // What a worker did.
 struct WorkResult {

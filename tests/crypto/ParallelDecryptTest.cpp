@@ -10,6 +10,7 @@
 #include <random>
 
 using namespace kestrawin;
+using namespace kestrawin::ops;
 using namespace kestrawin::crypto;
 using namespace kwtest;
 

@@ -2,7 +2,7 @@
 
 #include "Fixtures.h"
 
-#include "crypto/Container.h"
+#include "format/Container.h"
 #include "crypto/PasswordKeys.h"
 #include "crypto/Provider.h"
 
@@ -12,6 +12,7 @@
 #include <openssl/rsa.h>
 
 using namespace kestrawin::crypto;
+using namespace kestrawin::format;
 using namespace kwtest;
 
 namespace {

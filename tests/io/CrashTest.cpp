@@ -13,7 +13,7 @@
 
 #include "Child.h"
 
-#include "crypto/SafeFile.h"
+#include "io/SafeFile.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -27,6 +27,7 @@
 #include <thread>
 
 using namespace kestrawin;
+using namespace kestrawin::ops;
 using namespace kwtest;
 using io::DiskStep;
 

@@ -3,7 +3,7 @@
 
 #include "Child.h"
 
-#include "crypto/SafeFile.h"
+#include "io/SafeFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -14,6 +14,7 @@
 #include <cerrno>
 
 using namespace kestrawin;
+using namespace kestrawin::ops;
 using namespace kwtest;
 using io::DiskStep;
 

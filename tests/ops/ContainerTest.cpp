@@ -2,13 +2,14 @@
 
 #include "Fixtures.h"
 
-#include "crypto/Container.h"
+#include "format/Container.h"
 #include "crypto/PasswordKeys.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace kestrawin;
+using namespace kestrawin::ops;
 using namespace kwtest;
 
 namespace {
@@ -83,7 +84,7 @@ TEST_P(RoundTrip, GivesBackTheFileWithTheWindowsLayout)
     const std::string bytes = ReadFile(container);
     ASSERT_GE(bytes.size(), 16u + 148 + 128);
     EXPECT_EQ(bytes.substr(0, 8), "KSW01001");
-    const auto header = crypto::ParseHeader(crypto::ByteView(
+    const auto header = format::ParseHeader(crypto::ByteView(
         reinterpret_cast<const std::uint8_t*>(bytes.data()), 16));
     EXPECT_EQ(header->keyBlobLength, 148);
     EXPECT_EQ(header->signatureLength, 128);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 using namespace kestrawin;
+using namespace kestrawin::ops;
 using namespace kwtest;
 
 TEST_F(ScratchTest, KeyStoreIsPrivateAndRegeneratedAtEveryStart)

@@ -1,10 +1,10 @@
 // Every row of the start-up dispatch, and the argument rules.
 
-#include "app/CommandLine.h"
+#include "session/CommandLine.h"
 
 #include <gtest/gtest.h>
 
-using namespace kestrawin::app;
+using namespace kestrawin::session;
 
 namespace {
 

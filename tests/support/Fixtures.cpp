@@ -1,6 +1,6 @@
 #include "Fixtures.h"
 
-#include "crypto/SafeFile.h"
+#include "io/SafeFile.h"
 
 #include <sys/stat.h>
 
@@ -47,13 +47,13 @@ unsigned Mode(const fs::path& path)
     return st.st_mode & 07777;
 }
 
-const kestrawin::KeyContainer& SharedKeys()
+const kestrawin::ops::KeyContainer& SharedKeys()
 {
-    static kestrawin::KeyContainer keys = [] {
+    static kestrawin::ops::KeyContainer keys = [] {
         const fs::path folder = fs::temp_directory_path()
             / ("kestrawin-keys-" + std::to_string(getpid()));
-        kestrawin::KeyContainer k;
-        EXPECT_TRUE(kestrawin::KeyContainer::Acquire(folder, &k).ok());
+        kestrawin::ops::KeyContainer k;
+        EXPECT_TRUE(kestrawin::ops::KeyContainer::Acquire(folder, &k).ok());
         EXPECT_TRUE(k.RegenerateKeyPairs().ok());
         fs::remove_all(folder);
         return k;

@@ -2,7 +2,7 @@
 // Shared helpers for the engine tests: a scratch folder per test, file
 // helpers, and one key store generated once for the whole run.
 
-#include "crypto/Engine.h"
+#include "ops/Engine.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,7 @@ unsigned Mode(const fs::path& path);
 
 // A key store in a scratch folder, shared by all tests (key generation is the
 // slow part).
-const kestrawin::KeyContainer& SharedKeys();
+const kestrawin::ops::KeyContainer& SharedKeys();
 
 class ScratchTest : public ::testing::Test {
 protected:

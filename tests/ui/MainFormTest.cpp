@@ -6,7 +6,7 @@
 #include "ui/Style.h"
 #include "ui/Texts.h"
 
-#include "crypto/Engine.h"
+#include "ops/Engine.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,6 +25,7 @@
 #include <memory>
 
 using namespace kestrawin;
+using namespace kestrawin::ops;
 using namespace kestrawin::ui;
 
 namespace {
