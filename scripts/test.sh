@@ -21,11 +21,11 @@ stage() {
 "$root/scripts/setup.sh"
 
 stage "Build and tests"
-"$root/scripts/build.sh"
+"$root/scripts/build.sh" -DKESTRAWIN_WERROR=ON
 (cd "$root/build" && ctest --output-on-failure -j"$jobs")
 
 stage "Tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-BUILD_DIR="$root/build-asan" "$root/scripts/build.sh" -DKESTRAWIN_SANITIZE=ON -DKESTRAWIN_BENCH=OFF
+BUILD_DIR="$root/build-asan" "$root/scripts/build.sh" -DKESTRAWIN_SANITIZE=ON -DKESTRAWIN_BENCH=OFF -DKESTRAWIN_WERROR=ON
 (cd "$root/build-asan" &&
     ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:check_initialization_order=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
