@@ -120,8 +120,8 @@ std::size_t CharacterCount(std::string_view utf8)
 {
     if (!IsValidUtf8(utf8)) return utf8.size();
     std::size_t count = 0;
-    for (unsigned char c : utf8)
-        if ((c & 0xC0) != 0x80) ++count;
+    for (char c : utf8)
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
     return count;
 }
 

@@ -48,7 +48,7 @@ bool NeedsProgramLink(const QString& program) {
 QString LinkTarget(const QString& link) {
     const QByteArray path = QFile::encodeName(link);
     QByteArray buffer(4096, '\0');
-    const ssize_t n = ::readlink(path.constData(), buffer.data(), buffer.size());
+    const ssize_t n = ::readlink(path.constData(), buffer.data(), static_cast<size_t>(buffer.size()));
     return n < 0 ? QString() : QFile::decodeName(buffer.left(n));
 }
 

@@ -75,8 +75,8 @@ TEST(ParallelCbc, SameBytesAsOneSerialPassForEverySplit)
     for (Rc2Recipe recipe : {Rc2Recipe::Strong, Rc2Recipe::Base}) {
         const Rc2Key key = TestKey(recipe);
         if (recipe == Rc2Recipe::Base) splitsUsed = {splits[0], splits[3]};
-        for (std::size_t size : {0, 1, 7, 8, 9, 15, 16, 17, 63, 64, 65, 4095, 4096, 4097, 20000, 65535,
-                                 65536, 65537, 200003}) {
+        for (std::size_t size : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 64u, 65u, 4095u, 4096u, 4097u, 20000u,
+                             65535u, 65536u, 65537u, 200003u}) {
             const Bytes plain = Random(size, static_cast<unsigned>(size) + 1);
             bool ok = false;
             const Bytes ciphertext = Serial(key, Rc2Cbc::Direction::Encrypt, plain, &ok);
@@ -109,7 +109,7 @@ TEST(ParallelCbc, FailsWhereTheSerialPassFails)
     Bytes cut = good;
     cut.resize(cut.size() - 3);
     Bytes lastBlockOnlyBad = good;
-    lastBlockOnlyBad.back() ^= 0xFF;
+    lastBlockOnlyBad[lastBlockOnlyBad.size() - 1] ^= 0xFF;
 
     for (const Bytes* in : {&badPadding, &cut, &lastBlockOnlyBad}) {
         bool serialOk = true;

@@ -29,7 +29,8 @@ std::string AsHex(const std::string& bytes)
 {
     static const char* digits = "0123456789abcdef";
     std::string out;
-    for (unsigned char c : bytes) {
+    for (char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
         out += digits[c >> 4];
         out += digits[c & 15];
     }
@@ -112,7 +113,7 @@ TEST(Rc2, AnySplitGivesTheBytesOfOneCall)
     };
     const Bytes whole = encrypt(data.size());
     EXPECT_EQ(whole.size(), 1008u); // PKCS#5 always adds 1 to 8 bytes
-    for (std::size_t piece : {1, 7, 8, 9, 13, 999}) EXPECT_EQ(encrypt(piece), whole) << piece;
+    for (std::size_t piece : {1u, 7u, 8u, 9u, 13u, 999u}) EXPECT_EQ(encrypt(piece), whole) << piece;
 }
 
 TEST(Password, EncodingsFollowTheWindowsCodePages)

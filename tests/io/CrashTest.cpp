@@ -218,7 +218,7 @@ TEST_P(KilledAtEveryStep, LeavesTheInputOrTheWholeOutput)
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, KilledAtEveryStep, ::testing::ValuesIn(kScenarios),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         [](const auto& test) { return std::string(test.param.label); });
 
 namespace {
 

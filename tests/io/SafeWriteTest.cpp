@@ -130,7 +130,7 @@ TEST_P(WriteFault, LeavesInputAndOldOutputAsTheyWere)
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, WriteFault, ::testing::ValuesIn(kFaults),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         [](const auto& test) { return std::string(test.param.label); });
 
 TEST_F(ScratchTest, LeftoverTemporariesAreRemovedUnlessSomeoneHoldsThem)
 {

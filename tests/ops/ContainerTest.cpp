@@ -64,8 +64,8 @@ TEST_P(WindowsContainers, DecryptToTheirPlaintext)
 }
 
 INSTANTIATE_TEST_SUITE_P(Vectors, WindowsContainers, ::testing::ValuesIn(kVectors),
-                         [](const auto& info) {
-                             std::string n = info.param.container;
+                         [](const auto& test) {
+                             std::string n = test.param.container;
                              return n.substr(0, n.find('.'));
                          });
 
