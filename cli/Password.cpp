@@ -1,5 +1,7 @@
 #include "Password.h"
 
+#include "io/FileDescriptor.h"
+
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -51,17 +53,16 @@ void SetInterruptFlag(const std::atomic<bool>* flag)
 
 std::optional<std::string> ReadPasswordFile(const std::string& path, std::string* error)
 {
-    int fd = 0;
+    io::FileDescriptor file; // standard input stays open
     if (path != "-") {
-        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
+        file.reset(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!file.valid()) {
             *error = std::strerror(errno);
             return std::nullopt;
         }
     }
     std::string line;
-    const bool ok = ReadLine(fd, &line, error);
-    if (fd != 0) close(fd);
+    const bool ok = ReadLine(path == "-" ? STDIN_FILENO : file.get(), &line, error);
     if (!ok) return std::nullopt;
     return line;
 }
@@ -69,31 +70,27 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, std::string
 std::optional<std::string> PromptPassword(const char* prompt, bool* noTerminal)
 {
     *noTerminal = false;
-    const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (tty < 0) {
+    const io::FileDescriptor terminal(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const int tty = terminal.get();
+    if (!terminal.valid()) {
         *noTerminal = true;
         return std::nullopt;
     }
     termios saved{};
     const bool isTerminal = tcgetattr(tty, &saved) == 0;
     if (!isTerminal) {
-        close(tty);
         *noTerminal = true;
         return std::nullopt;
     }
     termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
-    if (write(tty, prompt, std::strlen(prompt)) < 0) {
-        close(tty);
-        return std::nullopt;
-    }
+    if (write(tty, prompt, std::strlen(prompt)) < 0) return std::nullopt;
     tcsetattr(tty, TCSAFLUSH, &quiet);
     std::string line;
     std::string error;
     const bool ok = ReadLine(tty, &line, &error);
     tcsetattr(tty, TCSAFLUSH, &saved);
-    close(tty);
     if (!ok) return std::nullopt;
     return line;
 }

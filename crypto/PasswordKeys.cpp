@@ -47,18 +47,35 @@ constexpr char16_t kCp1252High[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
+// An iconv conversion descriptor, closed when dropped.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    ~Converter()
+    {
+        if (valid()) iconv_close(cd_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    [[nodiscard]] bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    [[nodiscard]] iconv_t get() const { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
 std::optional<std::string> ViaIconv(std::string_view utf8, const char* charset)
 {
-    iconv_t cd = iconv_open(charset, "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    const Converter converter(charset, "UTF-8");
+    if (!converter.valid()) return std::nullopt;
     std::string in(utf8);
     std::string out(in.size() * 4 + 4, '\0');
     char* inPtr = in.data();
     std::size_t inLeft = in.size();
     char* outPtr = out.data();
     std::size_t outLeft = out.size();
-    const std::size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-    iconv_close(cd);
+    const std::size_t r = iconv(converter.get(), &inPtr, &inLeft, &outPtr, &outLeft);
     if (r == static_cast<std::size_t>(-1) || inLeft != 0) return std::nullopt;
     out.resize(out.size() - outLeft);
     return out;

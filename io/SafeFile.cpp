@@ -16,13 +16,9 @@
 namespace kestrawin::io {
 namespace {
 
-std::atomic<DiskHook> g_hook{nullptr};
-std::atomic<void*> g_hookUser{nullptr};
-
-int Hook(DiskStep step, std::uint64_t bytes)
+int CallHook(const DiskHook& hook, DiskStep step, std::uint64_t bytes)
 {
-    DiskHook hook = g_hook.load();
-    return hook ? hook(step, bytes, g_hookUser.load()) : 0;
+    return hook ? hook(step, bytes) : 0;
 }
 
 std::string ErrorText(int err)
@@ -62,25 +58,22 @@ bool IsTempName(const char* n)
 // Removes temporaries of our naming in a folder that no living writer holds.
 void RemoveStaleTemporaries(int dirFd)
 {
-    const int scanFd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (scanFd < 0) return;
-    DIR* dir = fdopendir(scanFd);
-    if (!dir) {
-        close(scanFd);
-        return;
-    }
-    while (dirent* entry = readdir(dir)) {
+    FileDescriptor scanFd(openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!scanFd.valid()) return;
+    DirectoryStream dir(fdopendir(scanFd.get()));
+    if (!dir) return;
+    (void)scanFd.release(); // the stream owns it now
+    while (dirent* entry = readdir(dir.get())) {
         if (!IsTempName(entry->d_name)) continue;
-        const int fd = openat(dirFd, entry->d_name,
-                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        if (fd < 0) continue;
+        const FileDescriptor fd(openat(dirFd, entry->d_name,
+                                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+        if (!fd.valid()) continue;
         struct stat st{};
-        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()
-            && flock(fd, LOCK_EX | LOCK_NB) == 0)
+        if (fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()
+            && flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
             unlinkat(dirFd, entry->d_name, 0);
-        close(fd); // releases the lock
+        // Closing fd releases the lock.
     }
-    closedir(dir);
 }
 
 bool ProcFdUsable()
@@ -98,29 +91,23 @@ void IgnoreFileSizeSignal()
     std::call_once(once, [] { std::signal(SIGXFSZ, SIG_IGN); });
 }
 
-int OpenFolder(const std::string& folder, bool* syncable)
+FileDescriptor OpenFolder(const std::string& folder, bool* syncable)
 {
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     *syncable = fd >= 0;
     if (fd < 0 && errno == EACCES) fd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return fd;
+    return FileDescriptor(fd);
 }
 
-int SyncFolder(int dirFd, bool syncable)
+int SyncFolder(int dirFd, bool syncable, const DiskHook& hook)
 {
     if (!syncable) return 0;
-    if (int err = Hook(DiskStep::DirFlush, 0)) return err;
+    if (int err = CallHook(hook, DiskStep::DirFlush, 0)) return err;
     if (fsync(dirFd) != 0 && errno != EINVAL) return errno;
     return 0;
 }
 
 } // namespace
-
-void SetDiskHook(DiskHook hook, void* user)
-{
-    g_hookUser.store(user);
-    g_hook.store(hook);
-}
 
 SplitPath Split(const std::string& path)
 {
@@ -132,10 +119,7 @@ SplitPath Split(const std::string& path)
 
 // -------------------------------------------------------------------- input
 
-InputFile::~InputFile()
-{
-    if (fd_ >= 0) close(fd_);
-}
+InputFile::~InputFile() = default;
 
 Result InputFile::Open(const std::string& path)
 {
@@ -149,20 +133,19 @@ Result InputFile::Open(const std::string& path)
 
     // O_NONBLOCK and O_NOFOLLOW: if the name was swapped for a FIFO or a link
     // since the check above, opening neither blocks nor follows it.
-    fd_ = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd_ < 0) {
+    fd_.reset(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd_.valid()) {
         const int err = errno;
         if (err == ELOOP) return Result::fail(Outcome::NotRegularFile, "a symbolic link");
         return Result::fail(Outcome::InputUnreadable, ErrorText(err));
     }
-    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd_);
-        fd_ = -1;
+    if (fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        fd_.reset();
         return Result::fail(Outcome::NotRegularFile, "a special file");
     }
-    const int flags = fcntl(fd_, F_GETFL);
-    if (flags >= 0) fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
-    posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    const int flags = fcntl(fd_.get(), F_GETFL);
+    if (flags >= 0) fcntl(fd_.get(), F_SETFL, flags & ~O_NONBLOCK);
+    posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     size_ = static_cast<std::uint64_t>(st.st_size);
     mode_ = st.st_mode;
     mtimeSec_ = st.st_mtim.tv_sec;
@@ -173,7 +156,7 @@ Result InputFile::Open(const std::string& path)
 bool InputFile::ChangedSinceOpen() const
 {
     struct stat st{};
-    if (fd_ < 0 || fstat(fd_, &st) != 0) return true;
+    if (!fd_.valid() || fstat(fd_.get(), &st) != 0) return true;
     return static_cast<std::uint64_t>(st.st_size) != size_ || st.st_mtim.tv_sec != mtimeSec_
         || st.st_mtim.tv_nsec != mtimeNsec_;
 }
@@ -182,7 +165,7 @@ Result InputFile::Read(std::uint8_t* buf, std::size_t n, std::size_t* got)
 {
     *got = 0;
     while (*got < n) {
-        const ssize_t r = read(fd_, buf + *got, n - *got);
+        const ssize_t r = read(fd_.get(), buf + *got, n - *got);
         if (r < 0) {
             if (errno == EINTR) continue;
             return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
@@ -197,7 +180,7 @@ Result InputFile::ReadAt(std::uint64_t offset, std::uint8_t* buf, std::size_t n)
 {
     std::size_t done = 0;
     while (done < n) {
-        const ssize_t r = pread(fd_, buf + done, n - done, static_cast<off_t>(offset + done));
+        const ssize_t r = pread(fd_.get(), buf + done, n - done, static_cast<off_t>(offset + done));
         if (r < 0) {
             if (errno == EINTR) continue;
             return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
@@ -210,16 +193,21 @@ Result InputFile::ReadAt(std::uint64_t offset, std::uint8_t* buf, std::size_t n)
 
 Result InputFile::Seek(std::uint64_t offset)
 {
-    if (lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
+    if (lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) < 0)
         return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
     return Result::success();
 }
 
 // ------------------------------------------------------------------- output
 
-AtomicOutput::AtomicOutput(std::string targetPath)
-    : target_(std::move(targetPath)), parts_(Split(target_))
+AtomicOutput::AtomicOutput(std::string targetPath, DiskHook hook)
+    : target_(std::move(targetPath)), parts_(Split(target_)), hook_(std::move(hook))
 {
+}
+
+int AtomicOutput::Hook(DiskStep step, std::uint64_t bytes) const
+{
+    return CallHook(hook_, step, bytes);
 }
 
 AtomicOutput::~AtomicOutput()
@@ -240,16 +228,12 @@ Result AtomicOutput::Fail(const char* what, int err)
 
 void AtomicOutput::Discard()
 {
-    if (fd_ >= 0) {
-        if (!tempName_.empty()) unlinkat(dirFd_, tempName_.c_str(), 0);
-        close(fd_); // an unnamed temporary vanishes here; the lock goes with it
-        fd_ = -1;
+    if (fd_.valid()) {
+        if (!tempName_.empty()) unlinkat(dirFd_.get(), tempName_.c_str(), 0);
+        fd_.reset(); // an unnamed temporary vanishes here; the lock goes with it
     }
     tempName_.clear();
-    if (dirFd_ >= 0) {
-        close(dirFd_);
-        dirFd_ = -1;
-    }
+    dirFd_.reset();
 }
 
 Result AtomicOutput::Open(mode_t permissions)
@@ -259,18 +243,18 @@ Result AtomicOutput::Open(mode_t permissions)
     if (parts_.name.empty() || parts_.name == "." || parts_.name == "..")
         return Fail("no file name", 0);
     dirFd_ = OpenFolder(parts_.folder, &dirSyncable_);
-    if (dirFd_ < 0) return Fail("cannot open the folder", errno);
-    RemoveStaleTemporaries(dirFd_);
+    if (!dirFd_.valid()) return Fail("cannot open the folder", errno);
+    RemoveStaleTemporaries(dirFd_.get());
 
     if (ProcFdUsable()) {
         int err = Hook(DiskStep::CreateUnnamed, 0);
         if (err == 0) {
-            fd_ = openat(dirFd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-            err = fd_ >= 0 ? 0 : errno;
+            fd_.reset(openat(dirFd_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+            err = fd_.valid() ? 0 : errno;
         }
         if (err == 0) {
             unnamed_ = true;
-            flock(fd_, LOCK_EX);
+            flock(fd_.get(), LOCK_EX);
             return Result::success();
         }
         if (err != EOPNOTSUPP && err != EISDIR && err != EINVAL && err != ENOENT)
@@ -280,32 +264,31 @@ Result AtomicOutput::Open(mode_t permissions)
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = TempNameFor(parts_.name);
         if (int err = Hook(DiskStep::Create, 0)) return Fail("cannot create a temporary file", err);
-        fd_ = openat(dirFd_, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC,
-                     0600);
-        if (fd_ < 0) {
+        fd_.reset(openat(dirFd_.get(), name.c_str(),
+                         O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd_.valid()) {
             if (errno == EEXIST) continue;
             return Fail("cannot create a temporary file", errno);
         }
-        flock(fd_, LOCK_EX);
+        flock(fd_.get(), LOCK_EX);
         struct stat st{};
-        if (fstat(fd_, &st) == 0 && st.st_nlink > 0) {
+        if (fstat(fd_.get(), &st) == 0 && st.st_nlink > 0) {
             tempName_ = std::move(name);
             return Result::success();
         }
         // Another run took it for a leftover between our creation and our lock.
-        close(fd_);
-        fd_ = -1;
+        fd_.reset();
     }
     return Fail("cannot create a temporary file", EEXIST);
 }
 
 Result AtomicOutput::Write(const std::uint8_t* data, std::size_t n)
 {
-    if (fd_ < 0) return Result::fail(Outcome::OutputUnwritable, "not open");
+    if (!fd_.valid()) return Result::fail(Outcome::OutputUnwritable, "not open");
     if (int err = Hook(DiskStep::Write, written_)) return Fail("cannot write", err);
     std::size_t done = 0;
     while (done < n) {
-        const ssize_t w = write(fd_, data + done, n - done);
+        const ssize_t w = write(fd_.get(), data + done, n - done);
         if (w < 0) {
             if (errno == EINTR) continue;
             return Fail("cannot write", errno);
@@ -317,7 +300,7 @@ Result AtomicOutput::Write(const std::uint8_t* data, std::size_t n)
     // little left to do. Only a hint: Commit's fsync is what makes it durable.
     constexpr std::uint64_t kWritebackStep = std::uint64_t{8} << 20;
     if (written_ - writebackStarted_ >= kWritebackStep) {
-        sync_file_range(fd_, static_cast<off_t>(writebackStarted_),
+        sync_file_range(fd_.get(), static_cast<off_t>(writebackStarted_),
                         static_cast<off_t>(written_ - writebackStarted_), SYNC_FILE_RANGE_WRITE);
         writebackStarted_ = written_;
     }
@@ -327,8 +310,8 @@ Result AtomicOutput::Write(const std::uint8_t* data, std::size_t n)
 int AtomicOutput::LinkAs(const std::string& name)
 {
     if (int err = Hook(DiskStep::Link, written_)) return err;
-    const std::string procPath = "/proc/self/fd/" + std::to_string(fd_);
-    if (linkat(AT_FDCWD, procPath.c_str(), dirFd_, name.c_str(), AT_SYMLINK_FOLLOW) != 0)
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd_.get());
+    if (linkat(AT_FDCWD, procPath.c_str(), dirFd_.get(), name.c_str(), AT_SYMLINK_FOLLOW) != 0)
         return errno;
     return 0;
 }
@@ -338,7 +321,7 @@ Result AtomicOutput::PutInPlace()
     if (unnamed_) {
         // Straight to the real name when nothing stands there...
         struct stat st{};
-        if (fstatat(dirFd_, parts_.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+        if (fstatat(dirFd_.get(), parts_.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
             const int err = LinkAs(parts_.name);
             if (err == 0) {
                 unnamed_ = false;
@@ -353,7 +336,7 @@ Result AtomicOutput::PutInPlace()
         tempName_ = std::move(name);
     }
     if (int err = Hook(DiskStep::Rename, written_)) return Fail("cannot rename the file", err);
-    if (renameat(dirFd_, tempName_.c_str(), dirFd_, parts_.name.c_str()) != 0)
+    if (renameat(dirFd_.get(), tempName_.c_str(), dirFd_.get(), parts_.name.c_str()) != 0)
         return Fail("cannot rename the file", errno);
     tempName_.clear();
     return Result::success();
@@ -361,42 +344,39 @@ Result AtomicOutput::PutInPlace()
 
 Result AtomicOutput::Commit()
 {
-    if (fd_ < 0) return Result::fail(Outcome::OutputUnwritable, "not open");
-    if (fchmod(fd_, permissions_) != 0) return Fail("cannot set permissions", errno);
+    if (!fd_.valid()) return Result::fail(Outcome::OutputUnwritable, "not open");
+    if (fchmod(fd_.get(), permissions_) != 0) return Fail("cannot set permissions", errno);
     if (int err = Hook(DiskStep::Flush, written_)) return Fail("cannot flush to disk", err);
-    if (fsync(fd_) != 0) return Fail("cannot flush to disk", errno);
+    if (fsync(fd_.get()) != 0) return Fail("cannot flush to disk", errno);
     if (Result placed = PutInPlace(); !placed.ok()) return placed;
-    if (int err = SyncFolder(dirFd_, dirSyncable_)) {
+    if (int err = SyncFolder(dirFd_.get(), dirSyncable_, hook_)) {
         // The file is complete under its name; only its durability is in doubt.
         return Fail("cannot flush the folder to disk", err);
     }
-    close(fd_);
-    fd_ = -1;
-    close(dirFd_);
-    dirFd_ = -1;
+    fd_.reset();
+    dirFd_.reset();
     return Result::success();
 }
 
-Result RemoveDurably(const std::string& path)
+Result RemoveDurably(const std::string& path, const DiskHook& hook)
 {
     const SplitPath parts = Split(path);
     bool syncable = true;
-    const int dirFd = OpenFolder(parts.folder, &syncable);
-    if (dirFd < 0) return Result::fail(Outcome::OutputUnwritable, ErrorText(errno));
-    Result result = Result::success();
-    if (int err = Hook(DiskStep::Remove, 0))
-        result = Result::fail(Outcome::OutputUnwritable, ErrorText(err));
-    else if (unlinkat(dirFd, parts.name.c_str(), 0) != 0)
-        result = Result::fail(Outcome::OutputUnwritable, ErrorText(errno));
-    else if (int err = SyncFolder(dirFd, syncable))
-        result = Result::fail(Outcome::OutputUnwritable, ErrorText(err));
-    close(dirFd);
-    return result;
+    const FileDescriptor dirFd = OpenFolder(parts.folder, &syncable);
+    if (!dirFd.valid()) return Result::fail(Outcome::OutputUnwritable, ErrorText(errno));
+    if (int err = CallHook(hook, DiskStep::Remove, 0))
+        return Result::fail(Outcome::OutputUnwritable, ErrorText(err));
+    if (unlinkat(dirFd.get(), parts.name.c_str(), 0) != 0)
+        return Result::fail(Outcome::OutputUnwritable, ErrorText(errno));
+    if (int err = SyncFolder(dirFd.get(), syncable, hook))
+        return Result::fail(Outcome::OutputUnwritable, ErrorText(err));
+    return Result::success();
 }
 
-Result WriteFileAtomically(const std::string& path, const std::string& bytes, mode_t permissions)
+Result WriteFileAtomically(const std::string& path, const std::string& bytes, mode_t permissions,
+                           const DiskHook& hook)
 {
-    AtomicOutput out(path);
+    AtomicOutput out(path, hook);
     if (Result r = out.Open(permissions); !r.ok()) return r;
     if (Result r = out.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         !r.ok())

@@ -13,12 +13,15 @@
 // whole life; any such file in a folder that nobody holds locked is a leftover
 // of a killed run and is removed the next time an output is written there.
 
+#include "FileDescriptor.h"
+
 #include "crypto/Outcome.h"
 
 #include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kestrawin::io {
@@ -35,11 +38,11 @@ enum class DiskStep {
     Remove,        // an input deleted after success
 };
 
-// Test seam: called before each step with the bytes written so far to the file
-// at hand. Returns 0 to go on, or an errno value to make the step fail as if
-// the system had refused it. The hook may also end the process (crash tests).
-using DiskHook = int (*)(DiskStep step, std::uint64_t bytesSoFar, void* user);
-void SetDiskHook(DiskHook hook, void* user = nullptr);
+// Test seam, handed down through the options of each operation: called before
+// each step with the bytes written so far to the file at hand. Returns 0 to go
+// on, or an errno value to make the step fail as if the system had refused it.
+// The hook may also end the process (crash tests). Empty: no hook.
+using DiskHook = std::function<int(DiskStep step, std::uint64_t bytesSoFar)>;
 
 // Splits a path into its folder ("." for a bare name) and last component.
 struct SplitPath {
@@ -68,10 +71,10 @@ public:
     // True when the file's size or modification time differ from when it was
     // opened: what was read may then be a mix of old and new contents.
     [[nodiscard]] bool ChangedSinceOpen() const;
-    [[nodiscard]] int fd() const { return fd_; }
+    [[nodiscard]] int fd() const { return fd_.get(); }
 
 private:
-    int fd_ = -1;
+    FileDescriptor fd_;
     std::uint64_t size_ = 0;
     mode_t mode_ = 0;
     std::int64_t mtimeSec_ = 0;
@@ -81,7 +84,7 @@ private:
 // An output file that appears under its real name only when Commit succeeds.
 class AtomicOutput {
 public:
-    explicit AtomicOutput(std::string targetPath);
+    explicit AtomicOutput(std::string targetPath, DiskHook hook = {});
     ~AtomicOutput(); // discards whatever was not committed
     AtomicOutput(const AtomicOutput&) = delete;
     AtomicOutput& operator=(const AtomicOutput&) = delete;
@@ -103,11 +106,14 @@ private:
     int LinkAs(const std::string& name);
     Result PutInPlace();
 
+    int Hook(DiskStep step, std::uint64_t bytes) const;
+
     std::string target_;
     SplitPath parts_;
-    int dirFd_ = -1;
+    DiskHook hook_;
+    FileDescriptor dirFd_;
     bool dirSyncable_ = true;
-    int fd_ = -1;
+    FileDescriptor fd_;
     bool unnamed_ = false;   // O_TMPFILE: no name until it is linked
     std::string tempName_;   // the named temporary, when there is one
     mode_t permissions_ = 0600;
@@ -116,10 +122,10 @@ private:
 };
 
 // Deletes a file and flushes its folder, so that the deletion is durable.
-[[nodiscard]] Result RemoveDurably(const std::string& path);
+[[nodiscard]] Result RemoveDurably(const std::string& path, const DiskHook& hook = {});
 
 // Writes a whole small file through AtomicOutput.
 [[nodiscard]] Result WriteFileAtomically(const std::string& path, const std::string& bytes,
-                                         mode_t permissions);
+                                         mode_t permissions, const DiskHook& hook = {});
 
 } // namespace kestrawin::io

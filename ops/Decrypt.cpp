@@ -11,8 +11,6 @@ namespace kestrawin::ops {
 
 using namespace crypto;
 
-std::atomic<bool> DecryptSucceeded{false};
-
 std::string PlainNameOf(const std::string& path)
 {
     // Four characters off the end; a character is a UTF-8 sequence when the
@@ -51,7 +49,6 @@ private:
 Result DecryptSelectedFile(const std::string& path, const std::string& password,
                            const OperationOptions& options)
 {
-    DecryptSucceeded = false;
     std::string error;
     if (!ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
 
@@ -67,21 +64,19 @@ Result DecryptSelectedFile(const std::string& path, const std::string& password,
     ParallelCbcDecryptor cipher;
     if (!cipher.Init(plan.key, options.decryptThreads))
         return Result::fail(Outcome::CryptoFailure, "cannot set up RC2");
-    io::AtomicOutput out(target);
+    io::AtomicOutput out(target, options.diskHook);
     if (Result r = out.Open(in.permissions()); !r.ok()) return r;
     if (Result r = in.Seek(plan.layout.ciphertextOffset); !r.ok()) return r;
     if (Result r = Pump(in, plan.layout.ciphertextLength, cipher, out, options,
                                 Outcome::DamagedContainer);
         !r.ok())
         return r;
-    if (Result r = out.Commit(); !r.ok()) return r;
-    DecryptSucceeded = true;
-    return Result::success();
+    return out.Commit();
 }
 
-Result RemoveInputFile(const std::string& path)
+Result RemoveInputFile(const std::string& path, const io::DiskHook& diskHook)
 {
-    return io::RemoveDurably(path);
+    return io::RemoveDurably(path, diskHook);
 }
 
 } // namespace kestrawin::ops

@@ -35,7 +35,7 @@ Result EncryptSelectedFile(const KeyContainer& keys, const std::string& path,
     if (!cipher.Init(DeriveRc2Key(*hash, Rc2Recipe::Strong), Rc2Cbc::Direction::Encrypt))
         return Result::fail(Outcome::CryptoFailure, "cannot set up RC2");
 
-    io::AtomicOutput out(ContainerNameOf(path));
+    io::AtomicOutput out(ContainerNameOf(path), options.diskHook);
     if (Result r = out.Open(in.permissions()); !r.ok()) return r;
     const Bytes header = format::BuildHeader(static_cast<std::uint32_t>(blob.size()),
                                      static_cast<std::uint32_t>(signature.size()));

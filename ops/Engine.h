@@ -5,6 +5,7 @@
 
 #include "KeyStore.h"
 #include "crypto/Outcome.h"
+#include "io/SafeFile.h"
 
 #include <atomic>
 #include <cstdint>
@@ -25,6 +26,9 @@ struct OperationOptions {
     // Threads that decrypt each chunk together (0: one per processor, at most
     // 4). Encryption always runs the cipher on one thread.
     unsigned decryptThreads = 0;
+    // Called before each step that changes what is on disk (tests make steps
+    // fail or end the process there). Empty: none.
+    io::DiskHook diskHook;
 };
 
 // The container's name for an input: the path with ".ksw" appended.
@@ -34,9 +38,6 @@ struct OperationOptions {
 // characters, whatever they are. Empty when nothing would be left of the file
 // name (a path of four characters or fewer, or one that would end in '/').
 [[nodiscard]] std::string PlainNameOf(const std::string& path);
-
-// Set when a decryption has written its output; cleared when one starts.
-extern std::atomic<bool> DecryptSucceeded;
 
 // Encrypts `path` into ContainerNameOf(path) with the password (UTF-8), signing
 // the password's hash with the store's signature key. The container gets the
@@ -54,6 +55,6 @@ extern std::atomic<bool> DecryptSucceeded;
 
 // Deletes an input once its output is safely on disk; the deletion is durable
 // when this returns success.
-[[nodiscard]] Result RemoveInputFile(const std::string& path);
+[[nodiscard]] Result RemoveInputFile(const std::string& path, const io::DiskHook& diskHook = {});
 
 } // namespace kestrawin::ops

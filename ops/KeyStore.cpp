@@ -35,25 +35,21 @@ bool MakeFolders(const std::string& folder)
 bool ReadSmallFile(const std::string& path, std::string* out, bool* missing)
 {
     *missing = false;
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    const io::FileDescriptor fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) {
         *missing = errno == ENOENT;
         return false;
     }
     struct stat st{};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 20)) {
-        close(fd);
-        return false;
-    }
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 20)) return false;
     out->resize(static_cast<std::size_t>(st.st_size));
     std::size_t done = 0;
     while (done < out->size()) {
-        const ssize_t r = read(fd, out->data() + done, out->size() - done);
+        const ssize_t r = read(fd.get(), out->data() + done, out->size() - done);
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) break;
         done += static_cast<std::size_t>(r);
     }
-    close(fd);
     out->resize(done);
     return true;
 }

@@ -75,9 +75,8 @@ struct KillPlan {
     std::atomic<int> steps{0};
 };
 
-int KillingHook(DiskStep step, std::uint64_t, void* user)
+int KillingHook(DiskStep step, KillPlan* plan)
 {
-    auto* plan = static_cast<KillPlan*>(user);
     if (++plan->steps == plan->killBefore) {
         const auto code = static_cast<std::uint8_t>(step);
         if (write(plan->reportFd, &code, 1) != 1) _exit(120);
@@ -147,10 +146,11 @@ TEST_P(KilledAtEveryStep, LeavesTheInputOrTheWholeOutput)
         const pid_t pid = Fork([&] {
             close(report[0]);
             KillPlan plan{k, s.namedTemporaries, report[1]};
-            io::SetDiskHook(KillingHook, &plan);
-            const Result r = s.decrypt ? DecryptSelectedFile(input, kPassword, options)
-                                       : EncryptSelectedFile(SharedKeys(), input, kPassword, options);
-            return r.ok() && RemoveInputFile(input).ok() ? 0 : 1;
+            OperationOptions killing = options;
+            killing.diskHook = [&plan](DiskStep step, std::uint64_t) { return KillingHook(step, &plan); };
+            const Result r = s.decrypt ? DecryptSelectedFile(input, kPassword, killing)
+                                       : EncryptSelectedFile(SharedKeys(), input, kPassword, killing);
+            return r.ok() && RemoveInputFile(input, killing.diskHook).ok() ? 0 : 1;
         });
         close(report[1]);
         std::uint8_t code = 0;

@@ -32,9 +32,8 @@ struct HookState {
     bool fired = false;
 };
 
-int FailingHook(DiskStep step, std::uint64_t bytes, void* user)
+int FailingHook(DiskStep step, std::uint64_t bytes, HookState* state)
 {
-    auto* state = static_cast<HookState*>(user);
     if (step == DiskStep::CreateUnnamed && state->fault.namedTemporaries) return EOPNOTSUPP;
     if (step != state->fault.step || state->fired) return 0;
     if (step == DiskStep::Write && bytes < state->fault.afterBytes) return 0;
@@ -84,9 +83,11 @@ TEST_P(WriteFault, LeavesInputAndOldOutputAsTheyWere)
         WriteFile(dir / "data", plain);
         if (outputExists) WriteFile(dir / "data.ksw", "old container");
         HookState state{fault};
-        io::SetDiskHook(FailingHook, &state);
-        Result r = EncryptSelectedFile(SharedKeys(), dir / "data", "password", {});
-        io::SetDiskHook(nullptr);
+        OperationOptions failing;
+        failing.diskHook = [&state](DiskStep step, std::uint64_t bytes) {
+            return FailingHook(step, bytes, &state);
+        };
+        Result r = EncryptSelectedFile(SharedKeys(), dir / "data", "password", failing);
         const bool placed = fault.step == DiskStep::DirFlush; // complete, but not known durable
         if (state.fired) {
             EXPECT_EQ(r.outcome, Outcome::OutputUnwritable) << DescribeResult(r);
@@ -109,14 +110,14 @@ TEST_P(WriteFault, LeavesInputAndOldOutputAsTheyWere)
         const std::string container = ReadFile(dir / "data.ksw");
         if (outputExists) WriteFile(dir / "data", "old plain");
         else fs::remove(dir / "data");
+        const bool firedWhileEncrypting = state.fired;
         state = HookState{fault};
-        io::SetDiskHook(FailingHook, &state);
-        r = DecryptSelectedFile(dir / "data.ksw", "password");
-        io::SetDiskHook(nullptr);
+        r = DecryptSelectedFile(dir / "data.ksw", "password", failing);
+        EXPECT_EQ(state.fired, firedWhileEncrypting) << "both operations take the same disk steps";
         if (state.fired) {
             EXPECT_EQ(r.outcome, Outcome::OutputUnwritable);
         }
-        EXPECT_EQ(DecryptSucceeded.load(), !state.fired);
+        EXPECT_EQ(r.ok(), !state.fired);
         EXPECT_EQ(ReadFile(dir / "data.ksw"), container);
         if (state.fired && !placed) {
             EXPECT_EQ(Listing(dir), (outputExists ? Names{"data", "data.ksw"} : Names{"data.ksw"}));
@@ -150,9 +151,9 @@ TEST_F(ScratchTest, RemovingTheInputIsReportedWhenItFails)
 {
     WriteFile(dir / "a", "x");
     HookState state{{DiskStep::Remove, 0, false, ""}};
-    io::SetDiskHook(FailingHook, &state);
-    EXPECT_FALSE(RemoveInputFile(dir / "a").ok());
-    io::SetDiskHook(nullptr);
+    EXPECT_FALSE(RemoveInputFile(dir / "a", [&state](DiskStep step, std::uint64_t bytes) {
+                     return FailingHook(step, bytes, &state);
+                 }).ok());
     EXPECT_TRUE(fs::exists(dir / "a"));
     EXPECT_TRUE(RemoveInputFile(dir / "a").ok());
     EXPECT_FALSE(fs::exists(dir / "a"));
@@ -185,7 +186,7 @@ protected:
 
 namespace {
 
-int NamedTemporariesOnly(DiskStep step, std::uint64_t, void*)
+int NamedTemporariesOnly(DiskStep step, std::uint64_t)
 {
     return step == DiskStep::CreateUnnamed ? EOPNOTSUPP : 0;
 }
@@ -212,19 +213,20 @@ TEST_F(RealWriteFailure, AFileSizeLimitIsAnUnwritableOutput)
         SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
         auto inChild = [&](auto operation) {
             return Wait(Fork([&] {
-                if (named) io::SetDiskHook(NamedTemporariesOnly);
-                return RefusedAs(operation(), "too large") ? 0 : 1;
+                OperationOptions options;
+                if (named) options.diskHook = NamedTemporariesOnly;
+                return RefusedAs(operation(options), "too large") ? 0 : 1;
             }, limit));
         };
         fs::remove(work / "big.ksw");
-        EXPECT_EQ(inChild([&] { return EncryptSelectedFile(SharedKeys(), work / "big", "password"); }), 0);
+        EXPECT_EQ(inChild([&](const OperationOptions& o) { return EncryptSelectedFile(SharedKeys(), work / "big", "password", o); }), 0);
         EXPECT_EQ(Listing(work), Names{"big"});
         EXPECT_EQ(ReadFile(work / "big"), plain);
 
         // Decrypting over an older file of the output's name keeps that file.
         WriteFile(work / "big.ksw", container);
         WriteFile(work / "big", "older file");
-        EXPECT_EQ(inChild([&] { return DecryptSelectedFile(work / "big.ksw", "password"); }), 0);
+        EXPECT_EQ(inChild([&](const OperationOptions& o) { return DecryptSelectedFile(work / "big.ksw", "password", o); }), 0);
         EXPECT_EQ(Listing(work), (Names{"big", "big.ksw"}));
         EXPECT_EQ(ReadFile(work / "big"), "older file");
         EXPECT_EQ(ReadFile(work / "big.ksw"), container);

@@ -52,13 +52,10 @@ TEST_P(WindowsContainers, DecryptToTheirPlaintext)
         EXPECT_EQ(Listing(dir), std::vector<std::string>{"file.txt.ksw"});
     }
 
-    DecryptSucceeded = true;
     EXPECT_EQ(DecryptSelectedFile(container, "wrong!").outcome, Outcome::WrongPassword);
-    EXPECT_FALSE(DecryptSucceeded); // cleared by every decryption
 
     const Result r = DecryptSelectedFile(container, v.password);
     ASSERT_TRUE(r.ok()) << DescribeResult(r);
-    EXPECT_TRUE(DecryptSucceeded);
     EXPECT_EQ(ReadFile(dir / "file.txt"), ReadFile(Vectors() / v.plain));
     EXPECT_TRUE(fs::exists(container)); // deleting the input is the caller's business
 }
@@ -165,7 +162,6 @@ TEST_F(ScratchTest, BadContainersGiveTheirLabelledOutcome)
                                    : label == "not-container" ? Outcome::NotContainer
                                                               : Outcome::WrongPassword;
             EXPECT_EQ(r.outcome, expected);
-            EXPECT_FALSE(DecryptSucceeded);
         }
         EXPECT_EQ(Listing(dir), std::vector<std::string>{"file.ksw"}); // nothing written
         EXPECT_EQ(ReadFile(container), ReadFile(entry.path()));

@@ -73,7 +73,6 @@ void ScratchTest::SetUp()
 
 void ScratchTest::TearDown()
 {
-    kestrawin::io::SetDiskHook(nullptr);
     std::error_code ec;
     fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(dir, ec);
