@@ -10,8 +10,9 @@
 
 #include "Password.h"
 
-#include "ops/Engine.h"
 #include "crypto/PasswordKeys.h"
+#include "ops/Engine.h"
+#include "session/Session.h"
 
 #include <unistd.h>
 
@@ -97,21 +98,31 @@ struct Arguments {
     std::string path;
 };
 
-// Returns 0 when the arguments are usable, else the exit status to end with.
-int Parse(int argc, char** argv, Arguments* args)
+// What the command line asks for: an operation to run, or the end of the
+// program with a status (help or version printed, or a usage error told).
+struct Parsed {
+    enum class Next { Run, Exit };
+    Next next = Next::Run;
+    int exitStatus = 0;
+
+    static Parsed Run() { return {}; }
+    static Parsed Exit(int status) { return {Next::Exit, status}; }
+};
+
+Parsed Parse(int argc, char** argv, Arguments* args)
 {
-    if (argc < 2) return Usage("missing command");
+    if (argc < 2) return Parsed::Exit(Usage("missing command"));
     const std::string command = argv[1];
     if (command == "--help" || command == "-h") {
         std::fputs(kUsage, stdout);
-        return -1;
+        return Parsed::Exit(0);
     }
     if (command == "--version") {
         std::printf("kestrawin-cli %s\n", KESTRAWIN_VERSION);
-        return -1;
+        return Parsed::Exit(0);
     }
     if (command != "encrypt" && command != "decrypt")
-        return Usage(("unknown command '" + command + "'").c_str());
+        return Parsed::Exit(Usage(("unknown command '" + command + "'").c_str()));
     args->encrypt = command == "encrypt";
 
     bool optionsEnded = false;
@@ -124,23 +135,23 @@ int Parse(int argc, char** argv, Arguments* args)
             args->keep = true;
         } else if (!optionsEnded && (arg == "--password-file" || arg.rfind("--password-file=", 0) == 0)) {
             if (arg == "--password-file") {
-                if (i + 1 >= argc) return Usage("--password-file needs a file");
+                if (i + 1 >= argc) return Parsed::Exit(Usage("--password-file needs a file"));
                 args->passwordFile = argv[++i];
             } else {
                 args->passwordFile = arg.substr(std::strlen("--password-file="));
             }
             args->havePasswordFile = true;
         } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            return Usage(("unknown option '" + arg + "'").c_str());
+            return Parsed::Exit(Usage(("unknown option '" + arg + "'").c_str()));
         } else if (havePath) {
-            return Usage("only one PATH may be given");
+            return Parsed::Exit(Usage("only one PATH may be given"));
         } else {
             args->path = arg;
             havePath = true;
         }
     }
-    if (!havePath || args->path.empty()) return Usage("missing PATH");
-    return 0;
+    if (!havePath || args->path.empty()) return Parsed::Exit(Usage("missing PATH"));
+    return Parsed::Run();
 }
 
 // Returns 0 with the password, else the exit status to end with.
@@ -179,7 +190,8 @@ int GetPassword(const Arguments& args, std::string* password)
 int main(int argc, char** argv)
 {
     Arguments args;
-    if (int status = Parse(argc, argv, &args); status != 0) return status < 0 ? 0 : status;
+    if (const Parsed parsed = Parse(argc, argv, &args); parsed.next == Parsed::Next::Exit)
+        return parsed.exitStatus;
     CatchInterrupts();
 
     std::string password;
@@ -187,17 +199,14 @@ int main(int argc, char** argv)
     if (args.encrypt && crypto::CharacterCount(password) < 6)
         std::fputs("kestrawin-cli: warning: the password has fewer than 6 characters\n", stderr);
 
-    // Like the window: open the key store and put fresh pairs in it. A store
-    // that cannot be saved still gives usable pairs for this run.
-    KeyContainer keys;
-    if (Result r = KeyContainer::Acquire(KeyContainer::DefaultFolder(), &keys); !r.ok()) {
-        std::fprintf(stderr, "kestrawin-cli: %s\n", DescribeResult(r).c_str());
-        return ExitStatusOf(r.outcome);
+    // The window's start-up: the key store with fresh pairs in it. A store that
+    // cannot be saved still gives usable pairs for this run.
+    const session::KeyStoreStart keyStore = session::OpenKeyStore(KeyContainer::DefaultFolder());
+    if (!keyStore.keys) {
+        std::fprintf(stderr, "kestrawin-cli: %s\n", DescribeResult(keyStore.result).c_str());
+        return ExitStatusOf(keyStore.result.outcome);
     }
-    if (Result r = keys.RegenerateKeyPairs(); !r.ok() && !keys.hasSignatureKey()) {
-        std::fprintf(stderr, "kestrawin-cli: %s\n", DescribeResult(r).c_str());
-        return ExitStatusOf(r.outcome);
-    }
+    const KeyContainer& keys = *keyStore.keys;
 
     OperationOptions options;
     options.cancel = &g_cancel;

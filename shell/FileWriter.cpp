@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace kestrawin::shell {
 namespace {
 
@@ -68,11 +70,13 @@ WriteResult WriteFileIfDifferent(const QString& path, const QByteArray& bytes, m
     return file.commit() ? WriteResult::Written : WriteResult::Failed;
 }
 
-bool RemoveIfPresent(const QString& path) {
+WriteResult RemoveIfPresent(const QString& path) {
     const QFileInfo info(path);
     if (info.isDir() && !info.isSymLink())
-        return false;
-    return ::unlink(QFile::encodeName(path).constData()) == 0;
+        return WriteResult::Unchanged;  // a folder is nobody's registration file
+    if (::unlink(QFile::encodeName(path).constData()) == 0)
+        return WriteResult::Written;
+    return errno == ENOENT || errno == ENOTDIR ? WriteResult::Unchanged : WriteResult::Failed;
 }
 
 void TouchPath(const QString& path) {

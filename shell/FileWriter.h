@@ -23,8 +23,9 @@ WriteResult WriteFileIfDifferent(const QString& path, const QByteArray& bytes, m
 // Reads a whole regular file; false when it does not exist or cannot be read.
 bool ReadWholeFile(const QString& path, QByteArray* bytes);
 
-// Deletes a file or a symbolic link (not a folder); true when something was deleted.
-bool RemoveIfPresent(const QString& path);
+// Deletes a file or a symbolic link (never a folder): Written when something was
+// deleted, Unchanged when nothing was there, Failed when it stays.
+WriteResult RemoveIfPresent(const QString& path);
 
 // Sets the modification time of `path` to now, as `touch` does for an existing path.
 void TouchPath(const QString& path);

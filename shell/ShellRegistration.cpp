@@ -69,11 +69,11 @@ WriteResult PointLinkAt(const QString& link, const QString& target) {
     return WriteResult::Written;
 }
 
-bool RemoveProgramLink(const Environment& env) {
+WriteResult RemoveProgramLink(const Environment& env) {
     const QString link = ProgramLinkPath(env);
     if (!QFileInfo(link).isSymLink())
-        return false;
-    const bool removed = RemoveIfPresent(link);
+        return WriteResult::Unchanged;
+    const WriteResult removed = RemoveIfPresent(link);
     QDir().rmdir(QFileInfo(link).absolutePath());  // our own folder, only when empty
     return removed;
 }
@@ -174,18 +174,25 @@ QString FailureMessage(const QString& path) {
     return QStringLiteral("Failed to set data for '%1'").arg(path);
 }
 
+namespace {
+
+// Notes what became of one file in the outcome of a whole registration or removal.
+WriteResult Note(ShellOutcome& outcome, WriteResult result, const QString& path) {
+    if (result == WriteResult::Written)
+        outcome.changed = true;
+    if (result == WriteResult::Failed) {
+        if (outcome.failedPaths.isEmpty())
+            outcome.error = FailureMessage(path);
+        outcome.failedPaths.append(path);
+    }
+    return result;
+}
+
+}  // namespace
+
 RegisterOutcome RegisterShell(const QString& programPath, const Environment& env, const ToolRunner& runTool) {
     RegisterOutcome outcome;
-    auto note = [&outcome](WriteResult result, const QString& path) {
-        if (result == WriteResult::Written)
-            outcome.changed = true;
-        if (result == WriteResult::Failed) {
-            if (outcome.failedPaths.isEmpty())
-                outcome.error = FailureMessage(path);
-            outcome.failedPaths.append(path);
-        }
-        return result;
-    };
+    auto note = [&outcome](WriteResult result, const QString& path) { return Note(outcome, result, path); };
 
     QString program = programPath;
     if (NeedsProgramLink(programPath)) {
@@ -193,7 +200,7 @@ RegisterOutcome RegisterShell(const QString& programPath, const Environment& env
         // that are not GLib's.
         if (note(PointLinkAt(ProgramLinkPath(env), programPath), ProgramLinkPath(env)) != WriteResult::Failed)
             program = ProgramLinkPath(env);
-    } else if (RemoveProgramLink(env)) {
+    } else if (RemoveProgramLink(env) == WriteResult::Written) {
         outcome.changed = true;
     }
 
@@ -207,13 +214,14 @@ RegisterOutcome RegisterShell(const QString& programPath, const Environment& env
     return outcome;
 }
 
-void UnregisterShell(const Environment& env, const ToolRunner& runTool) {
+ShellOutcome UnregisterShell(const Environment& env, const ToolRunner& runTool) {
+    ShellOutcome outcome;
     Refresh refresh;
     for (const IntegrationFile& file : IntegrationFiles(QString(), env)) {
-        if (RemoveIfPresent(file.path))
+        if (Note(outcome, RemoveIfPresent(file.path), file.path) == WriteResult::Written)
             refresh.Note(file.role);
     }
-    RemoveProgramLink(env);
+    Note(outcome, RemoveProgramLink(env), ProgramLinkPath(env));
 
     // A uca.xml that does not parse is not ours to touch.
     const QString uca = ThunarUcaPath(env);
@@ -222,9 +230,10 @@ void UnregisterShell(const Environment& env, const ToolRunner& runTool) {
     if (ReadWholeFile(uca, &bytes) && mode >= 0) {
         const UcaEdit edit = RemoveThunarActions(bytes, OurThunarActionIds());
         if (edit.status == UcaStatus::Changed)
-            WriteFileIfDifferent(uca, edit.bytes, static_cast<mode_t>(mode));
+            Note(outcome, WriteFileIfDifferent(uca, edit.bytes, static_cast<mode_t>(mode)), uca);
     }
     refresh.Run(env, runTool);
+    return outcome;
 }
 
 void InitIconResources() {

@@ -29,11 +29,15 @@ using ToolRunner = std::function<void(const QString& program, const QStringList&
 // Runs the tool quietly with a short timeout; a missing tool is no error.
 void RunToolQuietly(const QString& program, const QStringList& args);
 
-struct RegisterOutcome {
+// What a registration or a removal did.
+struct ShellOutcome {
     QString error;            // FailureMessage of the first file that failed, empty if none
     QStringList failedPaths;  // every file that failed, in the order tried
     bool changed = false;     // something on disk was written, re-pointed or deleted
+
+    [[nodiscard]] bool ok() const { return failedPaths.isEmpty(); }
 };
+using RegisterOutcome = ShellOutcome;
 
 // "Failed to set data for '<path>'".
 QString FailureMessage(const QString& path);
@@ -45,8 +49,9 @@ QString FailureMessage(const QString& path);
 RegisterOutcome RegisterShell(const QString& programPath, const Environment& env,
                               const ToolRunner& runTool = {});
 
-// Deletes what registration wrote, our Thunar actions included, and nothing else.
-void UnregisterShell(const Environment& env, const ToolRunner& runTool = {});
+// Deletes what registration wrote, our Thunar actions included, and nothing
+// else. Every file is tried; the outcome names those that stay.
+ShellOutcome UnregisterShell(const Environment& env, const ToolRunner& runTool = {});
 
 // The icon in the program's resources, under ":/kestrawin/icons/": "kestrawin.svg"
 // and "kestrawin-<N>.png" for each of kIconSizes.

@@ -22,12 +22,7 @@
 #include <QThread>
 #include <QUrl>
 
-#include <unistd.h>
-
 namespace kestrawin::ui {
-
-using ops::KeyContainer;
-
 namespace {
 
 constexpr int kClientWidth = 200;
@@ -112,13 +107,7 @@ QString Completed(const char* headline, const workers::WorkResult& result)
 FormEnvironment FormEnvironment::FromProcess(int argc, const char* const* argv)
 {
     FormEnvironment env;
-    env.arguments = session::ArgumentsOf(argc, argv);
-    std::string cwd(4096, '\0');
-    while (!getcwd(cwd.data(), cwd.size()) && errno == ERANGE) cwd.resize(cwd.size() * 2);
-    env.workingDirectory = cwd.c_str();
-    env.shellEnvironment = shell::Environment::FromProcess();
-    env.programPath = shell::ProgramPathForRegistration();
-    env.keyFolder = KeyContainer::DefaultFolder();
+    static_cast<session::Environment&>(env) = session::Environment::FromProcess(argc, argv);
     return env;
 }
 
@@ -133,11 +122,8 @@ TMainForm::~TMainForm()
 {
     // Nothing ends under a running worker: its output and the deletion of its
     // input finish first.
-    if (worker_) {
-        worker_->wait();
-        delete worker_;
-        worker_ = nullptr;
-    }
+    if (worker_) worker_->wait();
+    worker_.reset();
     FormDestroy();
 }
 
@@ -319,18 +305,10 @@ QWidget* TMainForm::BuildErrorPage()
 
 void TMainForm::FormCreate()
 {
-    // 1. The context-menu entries, pointing at this program.
-    const shell::RegisterOutcome registration =
-        shell::RegisterShell(env_.programPath, env_.shellEnvironment, env_.runTool);
-
-    // 2 and 3. The key store and fresh key pairs, whatever became of the
-    // registration: without them every encryption would fail. A store that
-    // cannot be saved still gives pairs for this run.
-    KeyContainer keys;
-    if (KeyContainer::Acquire(env_.keyFolder, &keys).ok()) {
-        (void)keys.RegenerateKeyPairs();
-        if (keys.hasSignatureKey()) CryptProvider = std::move(keys);
-    }
+    // 1 to 3. The context-menu entries, the key store and fresh key pairs.
+    session::Startup startup = session::Start(env_);
+    CryptProvider = std::move(startup.keyStore.keys);
+    const shell::RegisterOutcome& registration = startup.registration;
 
     // 4. The Main page.
     SpeedButton6->setText(Q(texts::Uninstall));
@@ -356,7 +334,7 @@ void TMainForm::showEvent(QShowEvent* event)
 
 void TMainForm::FormShow()
 {
-    const session::PageChoice choice = session::ChoosePage(env_.arguments, env_.workingDirectory);
+    const session::PageChoice choice = session::ChoosePage(env_);
     if (choice.fileIsEncrypted) {
         ShowResult(Q(texts::FileIsEncrypted));
         return;
@@ -451,11 +429,10 @@ void TMainForm::SpeedButton3Click()
     }
     if (first.toUcs4().size() < 6 && !Messages().Ask(Q(texts::ShortPassword))) return;
 
-    static const KeyContainer noKeys; // no store could be opened: the engine says so
     ShowBusy(Q(texts::WaitEncrypting));
-    StartWorker(std::make_unique<workers::TEncryptThread>(
-                    this, [this] { repaint(); }, CryptProvider ? *CryptProvider : noKeys,
-                    selectedFile_, first.toStdString()),
+    // No store could be opened: the worker gets no keys and the engine says so.
+    StartWorker(std::make_unique<workers::TEncryptThread>(CryptProvider, selectedFile_,
+                                                          first.toStdString()),
                 true);
 }
 
@@ -467,26 +444,27 @@ void TMainForm::SpeedButton1Click()
         return;
     }
     ShowBusy(Q(texts::WaitDecrypting));
-    StartWorker(std::make_unique<workers::TDecryptThread>(this, [this] { repaint(); }, selectedFile_,
-                                                          password.toStdString()),
-                false);
+    StartWorker(std::make_unique<workers::TDecryptThread>(selectedFile_, password.toStdString()), false);
 }
 
 void TMainForm::StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool encrypting)
 {
-    worker_ = worker.release();
-    connect(worker_, &workers::WorkerThread::progress, this, &TMainForm::OnProgress);
+    worker_ = std::move(worker);
+    connect(worker_.get(), &workers::WorkerThread::progress, this, &TMainForm::OnProgress);
     // The completion handler runs here, on the window's thread, once the
-    // worker's body has returned.
-    connect(worker_, &QThread::finished, this, [this, encrypting] {
-        workers::WorkerThread* done = worker_;
-        worker_ = nullptr;
+    // worker's body has returned; the worker is ours until then and goes with
+    // the handler.
+    connect(worker_.get(), &QThread::finished, this, [this, encrypting] {
+        const std::unique_ptr<workers::WorkerThread> done = std::move(worker_);
+        done->wait(); // the thread is past run(): this returns at once
         if (encrypting) EncryptDone(done->result());
         else DecryptDone(done->result());
-        done->deleteLater();
         emit workFinished();
         if (closeWhenDone_) close();
     });
+    // The busy message is painted before the work starts; the worker never
+    // waits for this thread.
+    repaint();
     worker_->start();
 }
 
@@ -522,8 +500,9 @@ void TMainForm::DecryptDone(const workers::WorkResult& result)
 void TMainForm::SpeedButton6Click()
 {
     if (!Messages().Ask(Q(texts::RemoveQuestion))) return;
-    shell::UnregisterShell(env_.shellEnvironment, env_.runTool);
-    Messages().Inform(Q(texts::Removed));
+    const shell::ShellOutcome removal = shell::UnregisterShell(env_.shellEnvironment, env_.runTool);
+    if (removal.ok()) Messages().Inform(Q(texts::Removed));
+    else Messages().Error(removal.error);
 }
 
 void TMainForm::UpdateClick()

@@ -4,8 +4,7 @@
 
 #include "MessageBoxes.h"
 
-#include "ops/KeyStore.h"
-#include "shell/ShellRegistration.h"
+#include "session/Session.h"
 #include "workers/Workers.h"
 
 #include <QPointer>
@@ -28,18 +27,13 @@ class QUrl;
 
 namespace kestrawin::ui {
 
-// Everything the window takes from the world around it. Tests replace each
-// piece; FromProcess gives the real ones.
-struct FormEnvironment {
-    std::vector<std::string> arguments; // after the program, empty ones left out
-    std::string workingDirectory;
-    shell::Environment shellEnvironment;
-    QString programPath;                // what the context menus start
-    std::string keyFolder;              // where the key store lives
+// Everything the window takes from the world around it: the session's
+// environment and the window's own outside effects. Tests replace each piece;
+// FromProcess gives the real ones.
+struct FormEnvironment : session::Environment {
     MessageBoxes* messages = nullptr;   // null: real, application-modal boxes
     std::function<void(const QUrl&)> openUrl; // null: the desktop's browser
     std::function<void(int ms)> sleep;        // null: the thread sleeps
-    shell::ToolRunner runTool;                // null: the real database update tools
 
     static FormEnvironment FromProcess(int argc, const char* const* argv);
 };
@@ -60,7 +54,7 @@ public:
     [[nodiscard]] int currentPage() const;
     [[nodiscard]] bool busy() const { return worker_ != nullptr; }
     [[nodiscard]] const std::string& SelectedFile() const { return selectedFile_; }
-    [[nodiscard]] bool hasCryptProvider() const { return CryptProvider.has_value(); }
+    [[nodiscard]] bool hasCryptProvider() const { return CryptProvider != nullptr; }
 
     // Controls, by their names on the form.
     QStackedWidget* Notebook1 = nullptr;
@@ -118,9 +112,9 @@ private:
 
     FormEnvironment env_;
     std::unique_ptr<MessageBoxes> ownMessages_;
-    std::optional<ops::KeyContainer> CryptProvider;
+    std::shared_ptr<const ops::KeyContainer> CryptProvider;
     std::string selectedFile_;
-    workers::WorkerThread* worker_ = nullptr;
+    std::unique_ptr<workers::WorkerThread> worker_;
     bool shown_ = false;
     bool closeWhenDone_ = false;
 };

@@ -1,6 +1,6 @@
 #include "Workers.h"
 
-#include <QMetaObject>
+#include <algorithm>
 
 namespace kestrawin::workers {
 
@@ -8,10 +8,8 @@ using ops::DecryptSelectedFile;
 using ops::EncryptSelectedFile;
 using ops::RemoveInputFile;
 
-WorkerThread::WorkerThread(QObject* window, std::function<void()> repaint, std::string selectedFile,
-                           std::string password)
-    : selectedFile_(std::move(selectedFile)), password_(std::move(password)), window_(window),
-      repaint_(std::move(repaint))
+WorkerThread::WorkerThread(std::string selectedFile, std::string password)
+    : selectedFile_(std::move(selectedFile)), password_(std::move(password))
 {
 }
 
@@ -24,11 +22,7 @@ WorkerThread::~WorkerThread()
 
 void WorkerThread::run()
 {
-    // 1. The window repaints, and we wait until it has: the waiting message is
-    //    on the screen before the work starts.
-    if (repaint_) QMetaObject::invokeMethod(window_, repaint_, Qt::BlockingQueuedConnection);
-
-    // 2. The operation, reporting progress at a pace the window can follow.
+    // 1. The operation, reporting progress at a pace the window can follow.
     OperationOptions options;
     auto last = std::chrono::steady_clock::now() - kProgressInterval;
     options.progress = [this, &last](std::uint64_t done, std::uint64_t total) {
@@ -41,7 +35,7 @@ void WorkerThread::run()
     result_.outcome = r.outcome;
     result_.detail = r.detail;
 
-    // 3. Only after success, and only once the output is safely on disk (the
+    // 2. Only after success, and only once the output is safely on disk (the
     //    engine returns success no earlier), the input goes.
     if (r.ok()) {
         const Result removed = RemoveInputFile(selectedFile_);
@@ -50,20 +44,20 @@ void WorkerThread::run()
     }
 }
 
-TEncryptThread::TEncryptThread(QObject* window, std::function<void()> repaint,
-                               const KeyContainer& keys, std::string selectedFile, std::string password)
-    : WorkerThread(window, std::move(repaint), std::move(selectedFile), std::move(password)), keys_(keys)
+TEncryptThread::TEncryptThread(std::shared_ptr<const KeyContainer> keys, std::string selectedFile,
+                               std::string password)
+    : WorkerThread(std::move(selectedFile), std::move(password)), keys_(std::move(keys))
 {
 }
 
 Result TEncryptThread::Operate(const OperationOptions& options)
 {
-    return EncryptSelectedFile(keys_, selectedFile_, password_, options);
+    static const KeyContainer noKeys; // the engine says there is no key pair
+    return EncryptSelectedFile(keys_ ? *keys_ : noKeys, selectedFile_, password_, options);
 }
 
-TDecryptThread::TDecryptThread(QObject* window, std::function<void()> repaint,
-                               std::string selectedFile, std::string password)
-    : WorkerThread(window, std::move(repaint), std::move(selectedFile), std::move(password))
+TDecryptThread::TDecryptThread(std::string selectedFile, std::string password)
+    : WorkerThread(std::move(selectedFile), std::move(password))
 {
 }
 

@@ -2,7 +2,7 @@
 // TEncryptThread and TDecryptThread: each runs one operation on the selected
 // file and, when it succeeds, deletes that file (the engine has put the output
 // safely on disk by then). The window reads the password on its own thread and
-// hands it over; nothing here touches a widget.
+// hands it over; nothing here touches a widget or waits for the window.
 
 #include "ops/Engine.h"
 
@@ -10,7 +10,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
+#include <memory>
 #include <string>
 
 namespace kestrawin::workers {
@@ -29,10 +29,7 @@ struct WorkResult {
 class WorkerThread : public QThread {
     Q_OBJECT
 public:
-    // `repaint` runs on the thread that owns `window` before the work starts,
-    // and the worker waits for it: the busy message is on screen first.
-    WorkerThread(QObject* window, std::function<void()> repaint, std::string selectedFile,
-                 std::string password);
+    WorkerThread(std::string selectedFile, std::string password);
     ~WorkerThread() override;
 
     [[nodiscard]] const WorkResult& result() const { return result_; } // after finished()
@@ -52,29 +49,28 @@ protected:
     std::string password_;
 
 private:
-    QObject* window_;
-    std::function<void()> repaint_;
     WorkResult result_;
 };
 
 class TEncryptThread final : public WorkerThread {
     Q_OBJECT
 public:
-    TEncryptThread(QObject* window, std::function<void()> repaint, const KeyContainer& keys,
-                   std::string selectedFile, std::string password);
+    // The worker shares the keys: they stay alive for as long as it runs.
+    // Null keys: the engine reports that there is no key pair.
+    TEncryptThread(std::shared_ptr<const KeyContainer> keys, std::string selectedFile,
+                   std::string password);
 
 protected:
     Result Operate(const OperationOptions& options) override;
 
 private:
-    const KeyContainer& keys_;
+    std::shared_ptr<const KeyContainer> keys_;
 };
 
 class TDecryptThread final : public WorkerThread {
     Q_OBJECT
 public:
-    TDecryptThread(QObject* window, std::function<void()> repaint, std::string selectedFile,
-                   std::string password);
+    TDecryptThread(std::string selectedFile, std::string password);
 
 protected:
     Result Operate(const OperationOptions& options) override;

@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
 #include <functional>
@@ -149,7 +150,7 @@ TEST(Registration, RemovalDeletesOnlyOurs) {
     d.Register(kProgram);
     d.toolRuns.clear();
 
-    UnregisterShell(d.env, d.recorder);
+    EXPECT_TRUE(UnregisterShell(d.env, d.recorder).ok());
     QMap<QString, int> left = d.Files();
     EXPECT_EQ(left.size(), foreign.size() + 1) << QStringList(left.keys()).join(", ").toStdString();
     for (const QString& path : foreign)
@@ -221,6 +222,25 @@ static std::string WithPermissionsEnforced(const std::function<std::string()>& b
     ::close(fds[0]);
     ::waitpid(pid, nullptr, 0);
     return result;
+}
+
+TEST(Registration, RemovalNamesWhatItCouldNotDelete) {
+    TempDesktop d;
+    ASSERT_TRUE(d.Register(kProgram).ok());
+    // A folder turned into a link to itself: nothing below it can be deleted,
+    // whoever asks.
+    const QString kio = d.Data("kio/servicemenus");
+    ASSERT_TRUE(QDir(kio).removeRecursively());
+    ASSERT_EQ(::symlink("servicemenus", QFile::encodeName(kio).constData()), 0);
+
+    const ShellOutcome outcome = UnregisterShell(d.env, d.recorder);
+    const QString first = d.Data("kio/servicemenus/kestrawin-encrypt.desktop");
+    EXPECT_FALSE(outcome.ok());
+    EXPECT_EQ(outcome.error, QStringLiteral("Failed to set data for '%1'").arg(first));
+    EXPECT_EQ(outcome.failedPaths, (QStringList{first, d.Data("kio/servicemenus/kestrawin-decrypt.desktop")}));
+    // The others went all the same.
+    EXPECT_FALSE(QFileInfo::exists(d.Data("applications/kestrawin-decrypt.desktop")));
+    EXPECT_TRUE(outcome.changed);
 }
 
 TEST(Registration, ReadOnlyDataFolderGivesTheMessage) {

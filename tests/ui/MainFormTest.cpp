@@ -350,6 +350,21 @@ private slots:
         QVERIFY(!QFile::exists(entry));
     }
 
+    void uninstallSaysWhenSomethingStays()
+    {
+        Harness h;
+        auto form = h.Open({});
+        // The applications folder becomes a link to itself: its entries cannot go.
+        const QString folder = h.path(QStringLiteral(".local/share/applications"));
+        QVERIFY(QDir(folder).removeRecursively());
+        QVERIFY(QFile::link(QStringLiteral("applications"), folder));
+        h.messages.answers = {true};
+        QTest::mouseClick(form->SpeedButton6, Qt::LeftButton);
+        QCOMPARE(h.messages.shown.size(), 2);
+        QCOMPARE(h.messages.shown[1], QStringLiteral("error: Failed to set data for '%1/kestrawin-decrypt.desktop'")
+                                          .arg(folder));
+    }
+
     void webPagesAndTheClosingPause()
     {
         Harness h;

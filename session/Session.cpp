@@ -1,0 +1,46 @@
+#include "Session.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace kestrawin::session {
+
+Environment Environment::FromProcess(int argc, const char* const* argv)
+{
+    Environment env;
+    env.arguments = ArgumentsOf(argc, argv);
+    std::string cwd(4096, '\0');
+    while (!getcwd(cwd.data(), cwd.size()) && errno == ERANGE) cwd.resize(cwd.size() * 2);
+    env.workingDirectory = cwd.c_str();
+    env.shellEnvironment = shell::Environment::FromProcess();
+    env.programPath = shell::ProgramPathForRegistration();
+    env.keyFolder = ops::KeyContainer::DefaultFolder();
+    return env;
+}
+
+KeyStoreStart OpenKeyStore(const std::string& folder)
+{
+    KeyStoreStart start;
+    auto keys = std::make_shared<ops::KeyContainer>();
+    start.result = ops::KeyContainer::Acquire(folder, keys.get());
+    if (!start.result.ok()) return start;
+    start.result = keys->RegenerateKeyPairs();
+    if (keys->hasSignatureKey()) start.keys = std::move(keys);
+    return start;
+}
+
+Startup Start(const Environment& env)
+{
+    Startup startup;
+    startup.registration = shell::RegisterShell(env.programPath, env.shellEnvironment, env.runTool);
+    startup.keyStore = OpenKeyStore(env.keyFolder);
+    return startup;
+}
+
+PageChoice ChoosePage(const Environment& env)
+{
+    return ChoosePage(env.arguments, env.workingDirectory);
+}
+
+} // namespace kestrawin::session
