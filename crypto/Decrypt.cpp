@@ -6,6 +6,7 @@
 #include "detail/Stream.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kestrawin {
 
@@ -15,20 +16,22 @@ std::atomic<bool> DecryptSucceeded{false};
 
 std::string PlainNameOf(const std::string& path)
 {
-    // Four characters off the end; a character is a UTF-8 sequence when the
-    // path is valid UTF-8, so a name is never cut inside a letter.
-    const bool utf8 = IsValidUtf8(path);
-    std::size_t end = path.size();
+    // Four characters off the end of the file name alone; a character is a
+    // UTF-8 sequence when the name is valid UTF-8, so a name is never cut
+    // inside a letter.
+    const std::size_t slash = path.rfind('/');
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    const std::string_view name = std::string_view(path).substr(start);
+    const bool utf8 = IsValidUtf8(name);
+    std::size_t end = name.size();
     for (int removed = 0; removed < 4; ++removed) {
         if (end == 0) return {};
         --end;
-        while (utf8 && end > 0 && (static_cast<unsigned char>(path[end]) & 0xC0) == 0x80) --end;
+        while (utf8 && end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
     }
-    std::string plain = path.substr(0, end);
-    const std::size_t slash = plain.rfind('/');
-    const std::string last = slash == std::string::npos ? plain : plain.substr(slash + 1);
+    const std::string_view last = name.substr(0, end);
     if (last.empty() || last == "." || last == "..") return {};
-    return plain;
+    return path.substr(0, start + end);
 }
 
 namespace {
@@ -90,7 +93,7 @@ Result MemorySource::ReadAt(std::uint64_t offset, std::uint8_t* buf, std::size_t
     return Result::success();
 }
 
-Result PlanDecryption(ByteSource& in, const std::string& password, DecryptionPlan* plan)
+Result PlanDecryption(ByteSource& in, std::string_view password, DecryptionPlan* plan)
 {
     // Structure first: a damaged file is reported as damaged whatever the password.
     std::uint8_t head[kHeaderSize] = {};
@@ -120,9 +123,10 @@ Result PlanDecryption(ByteSource& in, const std::string& password, DecryptionPla
     // The password: the signature tells exactly which encoding, if any, is right.
     const RsaPublicKey publicKey(blob->modulusLE, blob->exponent);
     std::optional<Sha1Digest> verified;
-    for (const std::string& candidate : PasswordCandidates(password)) {
-        const auto hash = Sha1({reinterpret_cast<const std::uint8_t*>(candidate.data()),
-                                candidate.size()});
+    const WipeOnExit wipeVerified(verified);
+    for (const Secret& candidate : PasswordCandidates(password)) {
+        auto hash = Sha1({candidate.bytes(), candidate.size()});
+        const WipeOnExit wipeHash(hash);
         if (!hash) return Result::fail(Outcome::CryptoFailure, "cannot hash the password");
         const auto check = publicKey.VerifySha1(*hash, signature);
         if (check == RsaPublicKey::Check::Malformed) return Damaged("the signature is not valid");
@@ -134,7 +138,8 @@ Result PlanDecryption(ByteSource& in, const std::string& password, DecryptionPla
     if (!verified) return Result::fail(Outcome::WrongPassword);
 
     for (Rc2Recipe recipe : RecipesForKeyBits(blob->bitLength)) {
-        const Rc2Key candidate = DeriveRc2Key(*verified, recipe);
+        Rc2Key candidate = DeriveRc2Key(*verified, recipe);
+        const WipeOnExit wipeCandidate(candidate);
         if (LastBlockPads(in, *layout, candidate)) {
             *plan = {*layout, candidate};
             return Result::success();
@@ -143,12 +148,13 @@ Result PlanDecryption(ByteSource& in, const std::string& password, DecryptionPla
     return Result::fail(Outcome::DamagedContainer, kBadEnd);
 }
 
-Result DecryptBytes(ByteView container, const std::string& password, Bytes* plain)
+Result DecryptBytes(ByteView container, std::string_view password, Bytes* plain)
 {
     std::string error;
     if (!ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
     MemorySource source(container);
     DecryptionPlan plan;
+    const WipeOnExit wipePlan(plan);
     if (Result r = PlanDecryption(source, password, &plan); !r.ok()) return r;
     ParallelCbcDecryptor cipher;
     if (!cipher.Init(plan.key))
@@ -166,8 +172,8 @@ Result DecryptBytes(ByteView container, const std::string& password, Bytes* plai
 
 } // namespace detail
 
-Result DecryptSelectedFile(const std::string& path, const std::string& password,
-                           const OperationOptions& options)
+Result DecryptSelectedFile(const std::string& path, const Secret& password,
+                           const OperationOptions& options, io::InputFile* input)
 {
     DecryptSucceeded = false;
     std::string error;
@@ -175,17 +181,20 @@ Result DecryptSelectedFile(const std::string& path, const std::string& password,
 
     io::InputFile in;
     if (Result r = in.Open(path); !r.ok()) return r;
-    const std::string target = PlainNameOf(path);
+    const std::string target = PlainNameOf(in.name());
     if (target.empty()) return Result::fail(Outcome::NoOutputName);
 
     FileSource source(in);
     detail::DecryptionPlan plan;
-    if (Result r = detail::PlanDecryption(source, password, &plan); !r.ok()) return r;
+    const WipeOnExit wipePlan(plan);
+    if (Result r = detail::PlanDecryption(source, password.view(), &plan); !r.ok()) return r;
 
     ParallelCbcDecryptor cipher;
     if (!cipher.Init(plan.key, options.decryptThreads))
         return Result::fail(Outcome::CryptoFailure, "cannot set up RC2");
-    io::AtomicOutput out(target);
+    // Beside the input, in the folder it was opened in.
+    io::AtomicOutput out(in.folderFd(), target);
+    out.KeepOwner(in.owner(), in.group());
     if (Result r = out.Open(in.permissions()); !r.ok()) return r;
     if (Result r = in.Seek(plan.layout.ciphertextOffset); !r.ok()) return r;
     if (Result r = detail::Pump(in, plan.layout.ciphertextLength, cipher, out, options,
@@ -194,12 +203,13 @@ Result DecryptSelectedFile(const std::string& path, const std::string& password,
         return r;
     if (Result r = out.Commit(); !r.ok()) return r;
     DecryptSucceeded = true;
+    if (input) *input = std::move(in);
     return Result::success();
 }
 
-Result RemoveInputFile(const std::string& path)
+Result RemoveInputFile(io::InputFile& input, std::uint64_t* otherNames)
 {
-    return io::RemoveDurably(path);
+    return input.RemoveIfUnchanged(otherNames);
 }
 
 } // namespace kestrawin

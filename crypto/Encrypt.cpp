@@ -3,6 +3,9 @@
 #include "PasswordKeys.h"
 #include "detail/Stream.h"
 
+#include <optional>
+#include <utility>
+
 namespace kestrawin {
 
 using namespace crypto;
@@ -13,7 +16,8 @@ std::string ContainerNameOf(const std::string& path)
 }
 
 Result EncryptSelectedFile(const KeyContainer& keys, const std::string& path,
-                           const std::string& password, const OperationOptions& options)
+                           const Secret& password, const OperationOptions& options,
+                           io::InputFile* input)
 {
     std::string error;
     if (!ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
@@ -23,18 +27,26 @@ Result EncryptSelectedFile(const KeyContainer& keys, const std::string& path,
     io::InputFile in;
     if (Result r = in.Open(path); !r.ok()) return r;
 
-    const std::string bytes = PasswordBytesForEncryption(password);
-    const auto hash = Sha1({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    std::optional<Sha1Digest> hash;
+    const WipeOnExit wipeHash(hash);
+    {
+        const Secret bytes = PasswordBytesForEncryption(password.view());
+        hash = Sha1({bytes.bytes(), bytes.size()});
+    }
     if (!hash) return Result::fail(Outcome::CryptoFailure, "cannot hash the password");
     const Bytes blob = keys.signatureKey().PublicKeyBlob(kAlgSignature);
     const Bytes signature = keys.signatureKey().SignSha1(*hash);
     if (blob.empty() || signature.empty())
         return Result::fail(Outcome::CryptoFailure, "cannot sign the password");
     Rc2Cbc cipher;
-    if (!cipher.Init(DeriveRc2Key(*hash, Rc2Recipe::Strong), Rc2Cbc::Direction::Encrypt))
+    Rc2Key key = DeriveRc2Key(*hash, Rc2Recipe::Strong);
+    const WipeOnExit wipeKey(key);
+    if (!cipher.Init(key, Rc2Cbc::Direction::Encrypt))
         return Result::fail(Outcome::CryptoFailure, "cannot set up RC2");
 
-    io::AtomicOutput out(ContainerNameOf(path));
+    // Beside the input, in the folder it was opened in.
+    io::AtomicOutput out(in.folderFd(), ContainerNameOf(in.name()));
+    out.KeepOwner(in.owner(), in.group());
     if (Result r = out.Open(in.permissions()); !r.ok()) return r;
     const Bytes header = BuildHeader(static_cast<std::uint32_t>(blob.size()),
                                      static_cast<std::uint32_t>(signature.size()));
@@ -44,7 +56,9 @@ Result EncryptSelectedFile(const KeyContainer& keys, const std::string& path,
     if (Result r = detail::Pump(in, in.size(), cipher, out, options, Outcome::CryptoFailure);
         !r.ok())
         return r;
-    return out.Commit();
+    if (Result r = out.Commit(); !r.ok()) return r;
+    if (input) *input = std::move(in);
+    return Result::success();
 }
 
 } // namespace kestrawin

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <mutex>
 #include <random>
+#include <string_view>
+#include <utility>
 
 namespace kestrawin::io {
 namespace {
@@ -30,36 +32,54 @@ std::string ErrorText(int err)
     return std::strerror(err);
 }
 
-constexpr const char kTempMarker[] = ".kwtmp-";
-constexpr std::size_t kTempSuffix = 6;
+constexpr std::string_view kTempMarker = ".kwtmp-";
+constexpr std::string_view kAsideMarker = ".kwdel-";
+constexpr std::size_t kRandomLetters = 10;
+constexpr std::size_t kCheckLetters = 6;
+constexpr std::size_t kTempSuffix = kRandomLetters + kCheckLetters;
 constexpr std::size_t kMaxName = 255;
+constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr std::size_t kAlphabetSize = sizeof kAlphabet - 1;
 
-std::string RandomSuffix()
+std::string RandomLetters(std::size_t n)
 {
-    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     static thread_local std::mt19937_64 rng{std::random_device{}() ^ static_cast<unsigned>(getpid())};
-    std::string s(kTempSuffix, 'x');
-    for (char& c : s) c = alphabet[rng() % (sizeof alphabet - 1)];
+    std::string s(n, 'x');
+    for (char& c : s) c = kAlphabet[rng() % kAlphabetSize];
     return s;
 }
 
-std::string TempNameFor(const std::string& name)
+// Six letters computed from everything before them in the name: a name we
+// made carries them, a name somebody else chose practically never does.
+std::string CheckLetters(std::string_view before)
+{
+    std::uint64_t h = 0xcbf29ce484222325ULL; // FNV-1a over a tag and the name
+    for (std::string_view part : {std::string_view("kestrawin temporary\n"), before})
+        for (unsigned char c : part) {
+            h ^= c;
+            h *= 0x100000001b3ULL;
+        }
+    std::string s(kCheckLetters, 'x');
+    for (char& c : s) {
+        c = kAlphabet[h % kAlphabetSize];
+        h /= kAlphabetSize;
+    }
+    return s;
+}
+
+std::string MarkedNameFor(const std::string& name, std::string_view marker)
 {
     std::string base = name;
-    const std::size_t room = kMaxName - 1 - (sizeof kTempMarker - 1) - kTempSuffix;
+    const std::size_t room = kMaxName - 1 - marker.size() - kTempSuffix;
     if (base.size() > room) base.resize(room);
-    return "." + base + kTempMarker + RandomSuffix();
+    std::string out = "." + base;
+    out += marker;
+    out += RandomLetters(kRandomLetters);
+    out += CheckLetters(out);
+    return out;
 }
 
-bool IsTempName(const char* n)
-{
-    const std::size_t len = std::strlen(n);
-    const std::size_t marker = sizeof kTempMarker - 1;
-    if (len < 1 + marker + kTempSuffix || n[0] != '.') return false;
-    return std::memcmp(n + len - kTempSuffix - marker, kTempMarker, marker) == 0;
-}
-
-// Removes temporaries of our naming in a folder that no living writer holds.
+// Removes temporaries of our making in a folder that no living writer holds.
 void RemoveStaleTemporaries(int dirFd)
 {
     const int scanFd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -70,13 +90,18 @@ void RemoveStaleTemporaries(int dirFd)
         return;
     }
     while (dirent* entry = readdir(dir)) {
-        if (!IsTempName(entry->d_name)) continue;
+        if (!IsOurTemporaryName(entry->d_name)) continue;
         const int fd = openat(dirFd, entry->d_name,
                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
         if (fd < 0) continue;
         struct stat st{};
-        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()
-            && flock(fd, LOCK_EX | LOCK_NB) == 0)
+        struct stat named{};
+        // Only our own single-named regular file, still the one under that
+        // name, and unlocked: its writer is gone.
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && st.st_nlink == 1
+            && flock(fd, LOCK_EX | LOCK_NB) == 0
+            && fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0
+            && named.st_dev == st.st_dev && named.st_ino == st.st_ino)
             unlinkat(dirFd, entry->d_name, 0);
         close(fd); // releases the lock
     }
@@ -106,6 +131,23 @@ int OpenFolder(const std::string& folder, bool* syncable)
     return fd;
 }
 
+bool Syncable(int dirFd)
+{
+    const int flags = fcntl(dirFd, F_GETFL);
+    return flags >= 0 && (flags & O_PATH) == 0;
+}
+
+bool SameTime(const timespec& a, std::int64_t sec, long nsec)
+{
+    return a.tv_sec == sec && a.tv_nsec == nsec;
+}
+
+// Errors that say the filesystem keeps no Unix modes or owners at all.
+bool NoUnixModes(int err)
+{
+    return err == ENOSYS || err == EOPNOTSUPP || err == ENOTSUP;
+}
+
 int SyncFolder(int dirFd, bool syncable)
 {
     if (!syncable) return 0;
@@ -130,18 +172,75 @@ SplitPath Split(const std::string& path)
     return {path.substr(0, slash), path.substr(slash + 1)};
 }
 
+bool IsOurTemporaryName(std::string_view n)
+{
+    const std::size_t marker = kTempMarker.size();
+    if (n.size() < 2 + marker + kTempSuffix || n[0] != '.') return false;
+    if (n.substr(n.size() - kTempSuffix - marker, marker) != kTempMarker) return false;
+    const std::string_view suffix = n.substr(n.size() - kTempSuffix);
+    if (suffix.find_first_not_of(kAlphabet) != std::string_view::npos) return false;
+    return CheckLetters(n.substr(0, n.size() - kCheckLetters)) == suffix.substr(kRandomLetters);
+}
+
+std::string TemporaryNameFor(const std::string& name)
+{
+    return MarkedNameFor(name, kTempMarker);
+}
+
 // -------------------------------------------------------------------- input
 
 InputFile::~InputFile()
 {
+    Close();
+}
+
+void InputFile::Close()
+{
     if (fd_ >= 0) close(fd_);
+    if (dirFd_ >= 0) close(dirFd_);
+    fd_ = dirFd_ = -1;
+}
+
+InputFile::InputFile(InputFile&& other) noexcept
+{
+    *this = std::move(other);
+}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept
+{
+    if (this == &other) return *this;
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+    dirFd_ = std::exchange(other.dirFd_, -1);
+    dirSyncable_ = other.dirSyncable_;
+    path_ = std::move(other.path_);
+    name_ = std::move(other.name_);
+    size_ = other.size_;
+    mode_ = other.mode_;
+    uid_ = other.uid_;
+    gid_ = other.gid_;
+    dev_ = other.dev_;
+    ino_ = other.ino_;
+    mtimeSec_ = other.mtimeSec_;
+    mtimeNsec_ = other.mtimeNsec_;
+    ctimeSec_ = other.ctimeSec_;
+    ctimeNsec_ = other.ctimeNsec_;
+    return *this;
 }
 
 Result InputFile::Open(const std::string& path)
 {
+    Close();
     struct stat st{};
     if (path.empty()) return Result::fail(Outcome::InputUnreadable, "no file name");
-    if (lstat(path.c_str(), &st) != 0)
+    const SplitPath parts = Split(path);
+    if (parts.name.empty() || parts.name == "." || parts.name == "..")
+        return Result::fail(Outcome::NotRegularFile, "a folder");
+    dirFd_ = OpenFolder(parts.folder, &dirSyncable_);
+    if (dirFd_ < 0) return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
+    path_ = path;
+    name_ = parts.name;
+    if (fstatat(dirFd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
     if (S_ISLNK(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a symbolic link");
     if (S_ISDIR(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a folder");
@@ -149,7 +248,7 @@ Result InputFile::Open(const std::string& path)
 
     // O_NONBLOCK and O_NOFOLLOW: if the name was swapped for a FIFO or a link
     // since the check above, opening neither blocks nor follows it.
-    fd_ = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    fd_ = openat(dirFd_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd_ < 0) {
         const int err = errno;
         if (err == ELOOP) return Result::fail(Outcome::NotRegularFile, "a symbolic link");
@@ -165,17 +264,92 @@ Result InputFile::Open(const std::string& path)
     posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
     size_ = static_cast<std::uint64_t>(st.st_size);
     mode_ = st.st_mode;
+    uid_ = st.st_uid;
+    gid_ = st.st_gid;
+    dev_ = st.st_dev;
+    ino_ = st.st_ino;
     mtimeSec_ = st.st_mtim.tv_sec;
     mtimeNsec_ = st.st_mtim.tv_nsec;
+    ctimeSec_ = st.st_ctim.tv_sec;
+    ctimeNsec_ = st.st_ctim.tv_nsec;
     return Result::success();
+}
+
+bool InputFile::SameContentsAs(const struct stat& st) const
+{
+    return static_cast<std::uint64_t>(st.st_size) == size_ && SameTime(st.st_mtim, mtimeSec_, mtimeNsec_);
 }
 
 bool InputFile::ChangedSinceOpen() const
 {
     struct stat st{};
     if (fd_ < 0 || fstat(fd_, &st) != 0) return true;
-    return static_cast<std::uint64_t>(st.st_size) != size_ || st.st_mtim.tv_sec != mtimeSec_
-        || st.st_mtim.tv_nsec != mtimeNsec_;
+    return !SameContentsAs(st) || !SameTime(st.st_ctim, ctimeSec_, ctimeNsec_);
+}
+
+Result InputFile::RemoveIfUnchanged(std::uint64_t* otherNames)
+{
+    if (otherNames) *otherNames = 0;
+    if (fd_ < 0) return Result::fail(Outcome::InputKept, "the file was not read");
+    const auto kept = [](Outcome o, std::string why = {}) { return Result::fail(o, std::move(why)); };
+
+    // What the name leads to now, and the file we read as it is now.
+    struct stat named{};
+    if (fstatat(dirFd_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) return kept(Outcome::InputMoved);
+        return kept(Outcome::InputKept, ErrorText(errno));
+    }
+    if (named.st_dev != dev_ || named.st_ino != ino_) return kept(Outcome::InputChanged, "replaced");
+    if (ChangedSinceOpen()) return kept(Outcome::InputChanged);
+
+    if (int err = Hook(DiskStep::Remove, 0)) return kept(Outcome::InputKept, ErrorText(err));
+    // Race-free: move the name aside to a name nobody else uses, look at what
+    // was moved, and only then remove it (or put it back).
+    std::string aside;
+    bool movedAside = false;
+    for (int attempt = 0; attempt < 20 && !movedAside; ++attempt) {
+        aside = MarkedNameFor(name_, kAsideMarker);
+        if (renameat2(dirFd_, name_.c_str(), dirFd_, aside.c_str(), RENAME_NOREPLACE) == 0) {
+            movedAside = true;
+            break;
+        }
+        const int err = errno;
+        if (err == EEXIST) continue;
+        if (err == ENOENT) return kept(Outcome::InputMoved);
+        if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
+            return kept(Outcome::InputKept, ErrorText(err));
+        break; // this filesystem cannot rename without replacing: checked removal below
+    }
+    if (movedAside) {
+        struct stat moved{};
+        struct stat now{};
+        const bool ours = fstatat(dirFd_, aside.c_str(), &moved, AT_SYMLINK_NOFOLLOW) == 0
+            && moved.st_dev == dev_ && moved.st_ino == ino_ && fstat(fd_, &now) == 0
+            && SameContentsAs(now);
+        const int err = ours && unlinkat(dirFd_, aside.c_str(), 0) != 0 ? errno : 0;
+        if (!ours || err != 0) {
+            // Not ours after all (or it would not go): back under its name.
+            if (renameat2(dirFd_, aside.c_str(), dirFd_, name_.c_str(), RENAME_NOREPLACE) != 0)
+                return kept(Outcome::InputKept, "it is now named " + aside);
+            return ours ? kept(Outcome::InputKept, ErrorText(err)) : kept(Outcome::InputChanged);
+        }
+    } else {
+        if (fstatat(dirFd_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
+            return kept(errno == ENOENT ? Outcome::InputMoved : Outcome::InputKept, ErrorText(errno));
+        if (named.st_dev != dev_ || named.st_ino != ino_ || ChangedSinceOpen())
+            return kept(Outcome::InputChanged);
+        if (unlinkat(dirFd_, name_.c_str(), 0) != 0) {
+            if (errno == ENOENT) return kept(Outcome::InputMoved);
+            return kept(Outcome::InputKept, ErrorText(errno));
+        }
+    }
+    struct stat after{};
+    if (otherNames && fstat(fd_, &after) == 0) *otherNames = after.st_nlink;
+    // The deletion is done; a folder that will not flush only means that a
+    // crash now could bring the input back, which loses nothing.
+    (void)SyncFolder(dirFd_, dirSyncable_ && Syncable(dirFd_));
+    Close();
+    return Result::success();
 }
 
 Result InputFile::Read(std::uint8_t* buf, std::size_t n, std::size_t* got)
@@ -222,9 +396,23 @@ AtomicOutput::AtomicOutput(std::string targetPath)
 {
 }
 
+AtomicOutput::AtomicOutput(int folderFd, std::string name)
+    : target_(name), parts_{".", std::move(name)},
+      givenFolderFd_(folderFd >= 0 ? fcntl(folderFd, F_DUPFD_CLOEXEC, 0) : -1)
+{
+}
+
+void AtomicOutput::KeepOwner(uid_t uid, gid_t gid)
+{
+    keepOwner_ = true;
+    uid_ = uid;
+    gid_ = gid;
+}
+
 AtomicOutput::~AtomicOutput()
 {
     Discard();
+    if (givenFolderFd_ >= 0) close(givenFolderFd_);
 }
 
 Result AtomicOutput::Fail(const char* what, int err)
@@ -258,7 +446,12 @@ Result AtomicOutput::Open(mode_t permissions)
     permissions_ = permissions & 07777;
     if (parts_.name.empty() || parts_.name == "." || parts_.name == "..")
         return Fail("no file name", 0);
-    dirFd_ = OpenFolder(parts_.folder, &dirSyncable_);
+    if (givenFolderFd_ >= 0) {
+        dirFd_ = fcntl(givenFolderFd_, F_DUPFD_CLOEXEC, 0);
+        dirSyncable_ = dirFd_ >= 0 && Syncable(dirFd_);
+    } else {
+        dirFd_ = OpenFolder(parts_.folder, &dirSyncable_);
+    }
     if (dirFd_ < 0) return Fail("cannot open the folder", errno);
     RemoveStaleTemporaries(dirFd_);
 
@@ -278,7 +471,7 @@ Result AtomicOutput::Open(mode_t permissions)
     }
     // No unnamed files here: a named temporary, locked for as long as we write.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = TempNameFor(parts_.name);
+        std::string name = TemporaryNameFor(parts_.name);
         if (int err = Hook(DiskStep::Create, 0)) return Fail("cannot create a temporary file", err);
         fd_ = openat(dirFd_, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC,
                      0600);
@@ -347,7 +540,7 @@ Result AtomicOutput::PutInPlace()
             if (err != EEXIST) return Fail("cannot name the file", err);
         }
         // ...otherwise under a temporary name, renamed over the target below.
-        std::string name = TempNameFor(parts_.name);
+        std::string name = TemporaryNameFor(parts_.name);
         if (int err = LinkAs(name)) return Fail("cannot name the file", err);
         unnamed_ = false;
         tempName_ = std::move(name);
@@ -359,10 +552,29 @@ Result AtomicOutput::PutInPlace()
     return Result::success();
 }
 
+Result AtomicOutput::SetPermissions()
+{
+    if (keepOwner_ && geteuid() == 0) {
+        // Before the mode: changing the owner clears set-id bits.
+        if (fchown(fd_, uid_, gid_) != 0 && !NoUnixModes(errno))
+            return Fail("cannot give the file its owner", errno);
+    }
+    int err = Hook(DiskStep::Permissions, written_);
+    if (err == 0 && fchmod(fd_, permissions_) != 0) err = errno;
+    if (err == 0) return Result::success();
+    // Filesystems without Unix modes (FAT, exFAT, some network and FUSE
+    // filesystems) refuse: fine when the file grants no more than asked, or
+    // when the filesystem says it has no modes at all.
+    struct stat st{};
+    if (fstat(fd_, &st) == 0 && (st.st_mode & 07777 & ~permissions_) == 0) return Result::success();
+    if (NoUnixModes(err)) return Result::success();
+    return Fail("cannot set permissions", err);
+}
+
 Result AtomicOutput::Commit()
 {
     if (fd_ < 0) return Result::fail(Outcome::OutputUnwritable, "not open");
-    if (fchmod(fd_, permissions_) != 0) return Fail("cannot set permissions", errno);
+    if (Result r = SetPermissions(); !r.ok()) return r;
     if (int err = Hook(DiskStep::Flush, written_)) return Fail("cannot flush to disk", err);
     if (fsync(fd_) != 0) return Fail("cannot flush to disk", errno);
     if (Result placed = PutInPlace(); !placed.ok()) return placed;
@@ -377,31 +589,30 @@ Result AtomicOutput::Commit()
     return Result::success();
 }
 
-Result RemoveDurably(const std::string& path)
-{
-    const SplitPath parts = Split(path);
-    bool syncable = true;
-    const int dirFd = OpenFolder(parts.folder, &syncable);
-    if (dirFd < 0) return Result::fail(Outcome::OutputUnwritable, ErrorText(errno));
-    Result result = Result::success();
-    if (int err = Hook(DiskStep::Remove, 0))
-        result = Result::fail(Outcome::OutputUnwritable, ErrorText(err));
-    else if (unlinkat(dirFd, parts.name.c_str(), 0) != 0)
-        result = Result::fail(Outcome::OutputUnwritable, ErrorText(errno));
-    else if (int err = SyncFolder(dirFd, syncable))
-        result = Result::fail(Outcome::OutputUnwritable, ErrorText(err));
-    close(dirFd);
-    return result;
-}
+namespace {
 
-Result WriteFileAtomically(const std::string& path, const std::string& bytes, mode_t permissions)
+Result WriteWhole(AtomicOutput& out, std::string_view bytes, mode_t permissions)
 {
-    AtomicOutput out(path);
     if (Result r = out.Open(permissions); !r.ok()) return r;
     if (Result r = out.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         !r.ok())
         return r;
     return out.Commit();
+}
+
+} // namespace
+
+Result WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t permissions)
+{
+    AtomicOutput out(path);
+    return WriteWhole(out, bytes, permissions);
+}
+
+Result WriteFileAtomically(int folderFd, const std::string& name, std::string_view bytes,
+                           mode_t permissions)
+{
+    AtomicOutput out(folderFd, name);
+    return WriteWhole(out, bytes, permissions);
 }
 
 } // namespace kestrawin::io

@@ -5,7 +5,7 @@
 namespace kestrawin::workers {
 
 WorkerThread::WorkerThread(QObject* window, std::function<void()> repaint, std::string selectedFile,
-                           std::string password)
+                           Secret password)
     : selectedFile_(std::move(selectedFile)), password_(std::move(password)), window_(window),
       repaint_(std::move(repaint))
 {
@@ -13,9 +13,7 @@ WorkerThread::WorkerThread(QObject* window, std::function<void()> repaint, std::
 
 WorkerThread::~WorkerThread()
 {
-    wait();
-    // The password leaves memory with the worker.
-    std::fill(password_.begin(), password_.end(), '\0');
+    wait(); // the password (a Secret) is wiped as the worker goes
 }
 
 void WorkerThread::run()
@@ -33,39 +31,43 @@ void WorkerThread::run()
         last = now;
         emit progress(static_cast<qint64>(done), static_cast<qint64>(total));
     };
-    const Result r = Operate(options);
+    io::InputFile input;
+    const Result r = Operate(options, &input);
+    password_.Clear();
     result_.outcome = r.outcome;
     result_.detail = r.detail;
 
     // 3. Only after success, and only once the output is safely on disk (the
-    //    engine returns success no earlier), the input goes.
+    //    engine returns success no earlier), the input goes: the very file
+    //    that was read, if it is still unchanged under its name.
     if (r.ok()) {
-        const Result removed = RemoveInputFile(selectedFile_);
+        const Result removed = RemoveInputFile(input, &result_.otherNames);
         result_.inputRemoved = removed.ok();
+        result_.keptOutcome = removed.outcome;
         result_.keptReason = removed.detail;
     }
 }
 
 TEncryptThread::TEncryptThread(QObject* window, std::function<void()> repaint,
-                               const KeyContainer& keys, std::string selectedFile, std::string password)
+                               const KeyContainer& keys, std::string selectedFile, Secret password)
     : WorkerThread(window, std::move(repaint), std::move(selectedFile), std::move(password)), keys_(keys)
 {
 }
 
-Result TEncryptThread::Operate(const OperationOptions& options)
+Result TEncryptThread::Operate(const OperationOptions& options, io::InputFile* input)
 {
-    return EncryptSelectedFile(keys_, selectedFile_, password_, options);
+    return EncryptSelectedFile(keys_, selectedFile_, password_, options, input);
 }
 
 TDecryptThread::TDecryptThread(QObject* window, std::function<void()> repaint,
-                               std::string selectedFile, std::string password)
+                               std::string selectedFile, Secret password)
     : WorkerThread(window, std::move(repaint), std::move(selectedFile), std::move(password))
 {
 }
 
-Result TDecryptThread::Operate(const OperationOptions& options)
+Result TDecryptThread::Operate(const OperationOptions& options, io::InputFile* input)
 {
-    return DecryptSelectedFile(selectedFile_, password_, options);
+    return DecryptSelectedFile(selectedFile_, password_, options, input);
 }
 
 } // namespace kestrawin::workers

@@ -20,7 +20,11 @@ struct WorkResult {
     Outcome outcome = Outcome::Success;
     std::string detail;
     bool inputRemoved = false; // on success: the input was deleted
-    std::string keptReason;    // on success: why the input could not be deleted
+    // On success with the input kept: InputChanged, InputMoved or InputKept,
+    // and the detail.
+    Outcome keptOutcome = Outcome::Success;
+    std::string keptReason;
+    std::uint64_t otherNames = 0; // other hard links to the deleted input
 };
 
 class WorkerThread : public QThread {
@@ -29,7 +33,7 @@ public:
     // `repaint` runs on the thread that owns `window` before the work starts,
     // and the worker waits for it: the busy message is on screen first.
     WorkerThread(QObject* window, std::function<void()> repaint, std::string selectedFile,
-                 std::string password);
+                 Secret password);
     ~WorkerThread() override;
 
     [[nodiscard]] const WorkResult& result() const { return result_; } // after finished()
@@ -43,10 +47,11 @@ signals:
 
 protected:
     void run() override; // Execute
-    virtual Result Operate(const OperationOptions& options) = 0;
+    // Runs the operation; on success *input is the input as it was read.
+    virtual Result Operate(const OperationOptions& options, io::InputFile* input) = 0;
 
     std::string selectedFile_;
-    std::string password_;
+    Secret password_;
 
 private:
     QObject* window_;
@@ -58,10 +63,10 @@ class TEncryptThread final : public WorkerThread {
     Q_OBJECT
 public:
     TEncryptThread(QObject* window, std::function<void()> repaint, const KeyContainer& keys,
-                   std::string selectedFile, std::string password);
+                   std::string selectedFile, Secret password);
 
 protected:
-    Result Operate(const OperationOptions& options) override;
+    Result Operate(const OperationOptions& options, io::InputFile* input) override;
 
 private:
     const KeyContainer& keys_;
@@ -71,10 +76,10 @@ class TDecryptThread final : public WorkerThread {
     Q_OBJECT
 public:
     TDecryptThread(QObject* window, std::function<void()> repaint, std::string selectedFile,
-                   std::string password);
+                   Secret password);
 
 protected:
-    Result Operate(const OperationOptions& options) override;
+    Result Operate(const OperationOptions& options, io::InputFile* input) override;
 };
 
 } // namespace kestrawin::workers

@@ -116,23 +116,26 @@ TEST(Rc2, AnySplitGivesTheBytesOfOneCall)
 
 TEST(Password, EncodingsFollowTheWindowsCodePages)
 {
-    EXPECT_EQ(AsHex(PasswordBytesForEncryption("éèàç€ÿ")), "e9e8e0e780ff");
-    EXPECT_EQ(AsHex(PasswordBytesForEncryption("pässw")), "70e4737377");
+    const auto hex = [](const kestrawin::Secret& s) { return AsHex(std::string(s.view())); };
+    EXPECT_EQ(hex(PasswordBytesForEncryption("éèàç€ÿ")), "e9e8e0e780ff");
+    EXPECT_EQ(hex(PasswordBytesForEncryption("pässw")), "70e4737377");
     // Not all in Windows-1252: UTF-8 as it is.
-    EXPECT_EQ(PasswordBytesForEncryption("пароль"), "пароль");
+    EXPECT_EQ(PasswordBytesForEncryption("пароль").view(), "пароль");
     // Decryption tries Windows-1252, UTF-8, then Central European and Cyrillic.
     const auto candidates = PasswordCandidates("é");
     ASSERT_GE(candidates.size(), 2u);
-    EXPECT_EQ(AsHex(candidates[0]), "e9");
-    EXPECT_EQ(AsHex(candidates[1]), "c3a9");
+    EXPECT_EQ(hex(candidates[0]), "e9");
+    EXPECT_EQ(hex(candidates[1]), "c3a9");
     const auto cyrillic = PasswordCandidates("пароль");
-    EXPECT_EQ(cyrillic.front(), "пароль");
-    EXPECT_NE(std::find(cyrillic.begin(), cyrillic.end(), std::string("\xef\xe0\xf0\xee\xeb\xfc")),
+    EXPECT_EQ(cyrillic.front().view(), "пароль");
+    EXPECT_NE(std::find(cyrillic.begin(), cyrillic.end(), kestrawin::Secret("\xef\xe0\xf0\xee\xeb\xfc")),
               cyrillic.end());
     // ASCII is the same in every encoding: tried once.
     EXPECT_EQ(PasswordCandidates("Secret").size(), 1u);
     // Bytes that are not UTF-8 are taken as they are.
-    EXPECT_EQ(PasswordCandidates("\xff\xfe"), std::vector<std::string>{"\xff\xfe"});
+    const auto raw = PasswordCandidates("\xff\xfe");
+    ASSERT_EQ(raw.size(), 1u);
+    EXPECT_EQ(raw[0].view(), "\xff\xfe");
     EXPECT_EQ(CharacterCount("pässw"), 5u);
     EXPECT_EQ(CharacterCount("€€€€€€"), 6u);
 }
