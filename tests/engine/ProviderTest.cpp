@@ -312,3 +312,26 @@ TEST(Password, TheWholeWindows1252HighRangeMatchesIconv)
     iconv_close(cd);
     EXPECT_EQ(checked, 27);
 }
+
+TEST(Secret, GrowsComparesAndClearsLikeAString)
+{
+    kestrawin::Secret s;
+    std::string expected;
+    for (int i = 0; i < 300; ++i) { // through several regrowths
+        const char c = static_cast<char>('a' + i % 26);
+        s.Append(c);
+        expected.push_back(c);
+    }
+    EXPECT_EQ(s.view(), expected);
+    kestrawin::Secret copy = s.Copy();
+    EXPECT_TRUE(copy == s);
+    copy.PopBack();
+    EXPECT_FALSE(copy == s); // a prefix is not the same password
+    EXPECT_TRUE(kestrawin::Secret("") == kestrawin::Secret());
+    kestrawin::Secret moved = std::move(s);
+    EXPECT_EQ(moved.view(), expected);
+    moved.Resize(3);
+    EXPECT_EQ(moved.view(), "abc");
+    moved.Clear();
+    EXPECT_TRUE(moved.empty());
+}
