@@ -1,5 +1,6 @@
 // Entry: the application, its title, the main window and the message loop.
 
+#include "crypto/Secret.h"
 #include "ui/MainForm.h"
 #include "ui/Style.h"
 #include "ui/Texts.h"
@@ -31,6 +32,8 @@ public:
 
 int main(int argc, char** argv)
 {
+    // Before any password can be typed: no core files, not dumpable.
+    kestrawin::ProtectProcessMemory();
     // The environment is read before Qt takes its own options out of argv.
     kestrawin::ui::FormEnvironment environment = kestrawin::ui::FormEnvironment::FromProcess(argc, argv);
 

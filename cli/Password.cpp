@@ -18,9 +18,12 @@ const std::atomic<bool>* g_interrupt = nullptr;
 
 // Reads one line from a descriptor, a byte at a time so that nothing past the
 // line is consumed. False when nothing could be read at all.
-bool ReadLine(int fd, std::string* line, std::string* error)
+constexpr std::size_t kLongestLine = 64 * 1024;
+
+bool ReadLine(int fd, Secret* line, std::string* error)
 {
-    line->clear();
+    line->Clear();
+    line->Reserve(kLongestLine + 1); // filled in place: no copies left behind
     bool any = false;
     for (;;) {
         char c = 0;
@@ -33,13 +36,15 @@ bool ReadLine(int fd, std::string* line, std::string* error)
         if (r == 0) break;
         any = true;
         if (c == '\n') break;
-        if (line->size() > 64 * 1024) {
+        if (line->size() >= kLongestLine) {
+            Wipe(&c, 1);
             if (error) *error = "the first line is too long";
             return false;
         }
-        line->push_back(c);
+        line->Append(c);
+        Wipe(&c, 1);
     }
-    if (!line->empty() && line->back() == '\r') line->pop_back();
+    if (!line->empty() && line->view().back() == '\r') line->PopBack();
     if (!any && error) *error = "the file is empty";
     return any;
 }
@@ -51,7 +56,7 @@ void SetInterruptFlag(const std::atomic<bool>* flag)
     g_interrupt = flag;
 }
 
-std::optional<std::string> ReadPasswordFile(const std::string& path, std::string* error)
+std::optional<Secret> ReadPasswordFile(const std::string& path, std::string* error)
 {
     io::FileDescriptor file; // standard input stays open
     if (path != "-") {
@@ -61,13 +66,13 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, std::string
             return std::nullopt;
         }
     }
-    std::string line;
+    Secret line;
     const bool ok = ReadLine(path == "-" ? STDIN_FILENO : file.get(), &line, error);
     if (!ok) return std::nullopt;
     return line;
 }
 
-std::optional<std::string> PromptPassword(const char* prompt, bool* noTerminal)
+std::optional<Secret> PromptPassword(const char* prompt, bool* noTerminal)
 {
     *noTerminal = false;
     const io::FileDescriptor terminal(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
@@ -87,7 +92,7 @@ std::optional<std::string> PromptPassword(const char* prompt, bool* noTerminal)
     quiet.c_lflag |= ECHONL;
     if (write(tty, prompt, std::strlen(prompt)) < 0) return std::nullopt;
     tcsetattr(tty, TCSAFLUSH, &quiet);
-    std::string line;
+    Secret line;
     std::string error;
     const bool ok = ReadLine(tty, &line, &error);
     tcsetattr(tty, TCSAFLUSH, &saved);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "crypto/Secret.h"
+
 #include <atomic>
 #include <optional>
 #include <string>
@@ -9,12 +11,13 @@ namespace kestrawin::cli {
 // A flag that, once set (by a signal handler), ends a prompt that is waiting.
 void SetInterruptFlag(const std::atomic<bool>* flag);
 
-// The first line of a file ("-": standard input) without its line ending.
+// The first line of a file (read straight into a Secret, so that no copy of
+// the password is left behind) ("-": standard input) without its line ending.
 // Nothing when the file cannot be read.
-[[nodiscard]] std::optional<std::string> ReadPasswordFile(const std::string& path, std::string* error);
+[[nodiscard]] std::optional<Secret> ReadPasswordFile(const std::string& path, std::string* error);
 
 // Asks on the controlling terminal without echo. Nothing when there is no
 // terminal (or the user ends the input).
-[[nodiscard]] std::optional<std::string> PromptPassword(const char* prompt, bool* noTerminal);
+[[nodiscard]] std::optional<Secret> PromptPassword(const char* prompt, bool* noTerminal);
 
 } // namespace kestrawin::cli

@@ -5,8 +5,8 @@
 //   kestrawin-cli --help | --version
 //
 // Exit status: 0 success, 1 wrong password, 2 damaged or not a container,
-// 3 input unreadable, not a regular file or output unwritable, 64 usage,
-// 70 crypto library failure, 130 interrupted.
+// 3 input unreadable, not a regular file or output unwritable, 4 done but the
+// input was kept, 64 usage, 70 crypto library failure, 130 interrupted.
 
 #include "Password.h"
 
@@ -27,6 +27,7 @@ namespace {
 using namespace kestrawin;
 using namespace kestrawin::ops;
 
+constexpr int kExitInputKept = 4;
 constexpr int kExitUsage = 64;
 constexpr int kExitSoftware = 70;
 constexpr int kExitInterrupted = 130;
@@ -38,8 +39,10 @@ const char kUsage[] =
     "       kestrawin-cli decrypt [--keep] [--password-file FILE] PATH\n"
     "       kestrawin-cli --help | --version\n"
     "\n"
-    "encrypt writes PATH.ksw; decrypt writes PATH less its last four characters.\n"
-    "The input is deleted once its output is safely on disk, unless --keep is given.\n"
+    "encrypt writes PATH.ksw; decrypt writes PATH less the last four characters\n"
+    "of its file name. The input is deleted once its output is safely on disk,\n"
+    "unless --keep is given, and only if it is still the very file that was read:\n"
+    "an input changed, replaced, moved or deleted meanwhile is left alone.\n"
     "An existing file of the output's name is replaced.\n"
     "\n"
     "  --password-file FILE  the password is FILE's first line ('-': standard input);\n"
@@ -47,7 +50,9 @@ const char kUsage[] =
     "  --keep                keep the input file\n"
     "\n"
     "Exit status: 0 success, 1 wrong password, 2 damaged or not an encrypted file,\n"
-    "3 input unreadable, not a regular file or output unwritable, 64 usage error.\n";
+    "3 input unreadable, not a regular file or output unwritable, 4 done, but the\n"
+    "input was kept (it changed or moved during the work, or could not be deleted),\n"
+    "64 usage error, 70 encryption library failure, 130 interrupted.\n";
 
 int Usage(const char* problem)
 {
@@ -69,6 +74,9 @@ int ExitStatusOf(Outcome outcome)
     case Outcome::OutputUnwritable: return 3;
     case Outcome::Cancelled: return kExitInterrupted;
     case Outcome::CryptoFailure: return kExitSoftware;
+    case Outcome::InputChanged:
+    case Outcome::InputMoved:
+    case Outcome::InputKept: return kExitInputKept;
     }
     return kExitSoftware;
 }
@@ -155,7 +163,7 @@ Parsed Parse(int argc, char** argv, Arguments* args)
 }
 
 // Returns 0 with the password, else the exit status to end with.
-int GetPassword(const Arguments& args, std::string* password)
+int GetPassword(const Arguments& args, Secret* password)
 {
     if (args.havePasswordFile) {
         std::string error;
@@ -165,7 +173,7 @@ int GetPassword(const Arguments& args, std::string* password)
                          args.passwordFile.c_str(), error.c_str());
             return kExitUsage;
         }
-        *password = *line;
+        *password = std::move(*line);
     } else {
         bool noTerminal = false;
         auto first = cli::PromptPassword("Password: ", &noTerminal);
@@ -179,7 +187,7 @@ int GetPassword(const Arguments& args, std::string* password)
                 return kExitUsage;
             }
         }
-        *password = *first;
+        *password = std::move(*first);
     }
     if (password->empty()) return Usage("the password is empty");
     return 0;
@@ -189,14 +197,15 @@ int GetPassword(const Arguments& args, std::string* password)
 
 int main(int argc, char** argv)
 {
+    ProtectProcessMemory();
     Arguments args;
     if (const Parsed parsed = Parse(argc, argv, &args); parsed.next == Parsed::Next::Exit)
         return parsed.exitStatus;
     CatchInterrupts();
 
-    std::string password;
+    Secret password;
     if (int status = GetPassword(args, &password); status != 0) return status;
-    if (args.encrypt && crypto::CharacterCount(password) < 6)
+    if (args.encrypt && crypto::CharacterCount(password.view()) < 6)
         std::fputs("kestrawin-cli: warning: the password has fewer than 6 characters\n", stderr);
 
     // The window's start-up: the key store with fresh pairs in it. A store that
@@ -221,8 +230,10 @@ int main(int argc, char** argv)
         };
     }
 
-    const Result result = args.encrypt ? EncryptSelectedFile(keys, args.path, password, options)
-                                       : DecryptSelectedFile(args.path, password, options);
+    io::InputFile input;
+    const Result result = args.encrypt ? EncryptSelectedFile(keys, args.path, password, options, &input)
+                                       : DecryptSelectedFile(args.path, password, options, &input);
+    password.Clear();
     if (showProgress && lastPercent >= 0) std::fputs("\r\033[K", stderr);
     if (!result.ok()) {
         std::fprintf(stderr, "kestrawin-cli: cannot %s '%s': %s\n",
@@ -231,9 +242,15 @@ int main(int argc, char** argv)
         return ExitStatusOf(result.outcome);
     }
     if (!args.keep) {
-        if (Result removed = RemoveInputFile(args.path); !removed.ok())
-            std::fprintf(stderr, "kestrawin-cli: warning: '%s' was kept: %s\n", args.path.c_str(),
-                         removed.detail.c_str());
+        std::uint64_t otherNames = 0;
+        if (Result removed = RemoveInputFile(input, &otherNames); !removed.ok()) {
+            std::fprintf(stderr, "kestrawin-cli: '%s': %s\n", args.path.c_str(),
+                         DescribeResult(removed).c_str());
+            return ExitStatusOf(removed.outcome);
+        }
+        if (otherNames > 0)
+            std::fprintf(stderr, "kestrawin-cli: warning: '%s': %s\n", args.path.c_str(),
+                         OtherNamesNotice(otherNames).c_str());
     }
     return 0;
 }

@@ -15,6 +15,9 @@ std::string_view OutcomeReason(Outcome outcome)
     case Outcome::OutputUnwritable: return "the result cannot be written";
     case Outcome::Cancelled: return "cancelled";
     case Outcome::CryptoFailure: return "the encryption library failed";
+    case Outcome::InputChanged: return "the original file changed during the work and was kept";
+    case Outcome::InputMoved: return "the original file was moved or deleted during the work";
+    case Outcome::InputKept: return "the original file could not be deleted and was kept";
     }
     return "unknown error";
 }
@@ -28,6 +31,13 @@ std::string DescribeResult(const Result& result)
         text += ')';
     }
     return text;
+}
+
+std::string OtherNamesNotice(std::uint64_t otherNames)
+{
+    const std::string count = std::to_string(otherNames);
+    return "the original contents are still readable under " + count
+        + (otherNames == 1 ? " other name (hard link)" : " other names (hard links)");
 }
 
 } // namespace kestrawin

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,7 +18,17 @@ enum class Outcome {
     OutputUnwritable,  // the output cannot be created, written, flushed or renamed into place
     Cancelled,         // the caller asked to stop; nothing was changed
     CryptoFailure,     // the crypto provider failed (no key pair, a library call failed)
+    // The output is safely on disk but the input was not deleted:
+    InputChanged,      // the input, or what its name leads to, changed during the work
+    InputMoved,        // the input was moved or deleted during the work
+    InputKept,         // the deletion failed for another reason
 };
+
+// True for the outcomes that mean "done, but the input was kept".
+[[nodiscard]] constexpr bool InputWasKept(Outcome o)
+{
+    return o == Outcome::InputChanged || o == Outcome::InputMoved || o == Outcome::InputKept;
+}
 
 // An outcome with the detail that explains it (a system error text, the name of
 // the broken section...). Never silently dropped.
@@ -37,5 +48,9 @@ struct [[nodiscard]] Result {
 
 // "reason (detail)" or just the reason when there is no detail.
 [[nodiscard]] std::string DescribeResult(const Result& result);
+
+// After a deletion that left other names (hard links) to the same contents:
+// what the user should know, in the same style as OutcomeReason.
+[[nodiscard]] std::string OtherNamesNotice(std::uint64_t otherNames);
 
 } // namespace kestrawin

@@ -1,10 +1,12 @@
 #include "ParallelCbc.h"
+#include "Secret.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace kestrawin::crypto {
@@ -18,10 +20,15 @@ constexpr unsigned kMaxThreads = 4;
 // returns when all are done.
 class ParallelCbcDecryptor::Helpers {
 public:
+    // Starts up to `count` threads; fewer when the system refuses more.
     explicit Helpers(std::size_t count)
     {
-        for (std::size_t i = 1; i <= count; ++i) threads_.emplace_back([this, i] { Serve(i); });
+        try {
+            for (std::size_t i = 1; i <= count; ++i) threads_.emplace_back([this, i] { Serve(i); });
+        } catch (const std::system_error&) {
+        }
     }
+    [[nodiscard]] std::size_t size() const { return threads_.size(); }
     ~Helpers()
     {
         {
@@ -76,7 +83,12 @@ private:
 };
 
 ParallelCbcDecryptor::ParallelCbcDecryptor() = default;
-ParallelCbcDecryptor::~ParallelCbcDecryptor() = default;
+ParallelCbcDecryptor::~ParallelCbcDecryptor()
+{
+    Wipe(&key_, sizeof key_);
+    Wipe(previous_, sizeof previous_);
+    Wipe(held_, sizeof held_);
+}
 
 bool ParallelCbcDecryptor::Init(const Rc2Key& key, unsigned threads, std::size_t minPart)
 {
@@ -105,7 +117,11 @@ bool ParallelCbcDecryptor::DecryptRun(const std::uint8_t* in, std::size_t n, std
     const std::size_t blocks = n / kBlock;
     // Rounded to the nearest: a chunk of twice the least part, less the block
     // held back from the chunk before, still makes two parts.
-    const std::size_t count = std::clamp<std::size_t>((n + minPart_ / 2) / minPart_, 1, parts_.size());
+    std::size_t count = std::clamp<std::size_t>((n + minPart_ / 2) / minPart_, 1, parts_.size());
+    if (count > 1) {
+        if (!helpers_) helpers_ = std::make_unique<Helpers>(parts_.size() - 1);
+        count = std::min(count, helpers_->size() + 1); // the system may give fewer threads
+    }
     auto partStart = [&](std::size_t i) { return blocks * i / count * kBlock; };
     auto decryptPart = [&](std::size_t i) {
         const std::size_t begin = partStart(i);
@@ -121,7 +137,6 @@ bool ParallelCbcDecryptor::DecryptRun(const std::uint8_t* in, std::size_t n, std
     if (count == 1) {
         done[0] = decryptPart(0);
     } else {
-        if (!helpers_) helpers_ = std::make_unique<Helpers>(parts_.size() - 1);
         helpers_->Run(count, [&](std::size_t i) { done[i] = decryptPart(i); });
     }
     std::memcpy(previous_, in + n - kBlock, kBlock);

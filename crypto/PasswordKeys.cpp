@@ -65,19 +65,20 @@ private:
     iconv_t cd_;
 };
 
-std::optional<std::string> ViaIconv(std::string_view utf8, const char* charset)
+std::optional<Secret> ViaIconv(std::string_view utf8, const char* charset)
 {
     const Converter converter(charset, "UTF-8");
     if (!converter.valid()) return std::nullopt;
-    std::string in(utf8);
-    std::string out(in.size() * 4 + 4, '\0');
+    Secret in(utf8);
+    Secret out;
+    out.Resize(in.size() * 4 + 4);
     char* inPtr = in.data();
     std::size_t inLeft = in.size();
     char* outPtr = out.data();
     std::size_t outLeft = out.size();
     const std::size_t r = iconv(converter.get(), &inPtr, &inLeft, &outPtr, &outLeft);
     if (r == static_cast<std::size_t>(-1) || inLeft != 0) return std::nullopt;
-    out.resize(out.size() - outLeft);
+    out.Resize(out.size() - outLeft);
     return out;
 }
 
@@ -91,45 +92,46 @@ bool IsValidUtf8(std::string_view s)
     return true;
 }
 
-std::optional<std::string> ToWindows1252(std::string_view utf8)
+std::optional<Secret> ToWindows1252(std::string_view utf8)
 {
-    std::string out;
-    out.reserve(utf8.size());
+    Secret out;
+    out.Reserve(utf8.size());
     char32_t cp;
     for (std::size_t i = 0; i < utf8.size();) {
         if (!NextCodePoint(utf8, i, cp)) return std::nullopt;
         if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-            out.push_back(static_cast<char>(cp));
+            out.Append(static_cast<char>(cp));
             continue;
         }
         const auto* hit = std::find(std::begin(kCp1252High), std::end(kCp1252High),
                                     static_cast<char16_t>(cp));
         if (cp > 0xFFFF || hit == std::end(kCp1252High)) return std::nullopt;
-        out.push_back(static_cast<char>(0x80 + (hit - std::begin(kCp1252High))));
+        out.Append(static_cast<char>(0x80 + (hit - std::begin(kCp1252High))));
     }
     return out;
 }
 
-std::string PasswordBytesForEncryption(std::string_view utf8)
+Secret PasswordBytesForEncryption(std::string_view utf8)
 {
-    if (auto cp1252 = ToWindows1252(utf8)) return *cp1252;
-    return std::string(utf8);
+    if (auto cp1252 = ToWindows1252(utf8)) return std::move(*cp1252);
+    return Secret(utf8);
 }
 
-std::vector<std::string> PasswordCandidates(std::string_view utf8)
+std::vector<Secret> PasswordCandidates(std::string_view utf8)
 {
-    std::vector<std::string> out;
-    auto add = [&out](std::string bytes) {
+    std::vector<Secret> out;
+    out.reserve(4); // no reallocation: a move leaves nothing behind, but keep it simple
+    auto add = [&out](Secret bytes) {
         if (std::find(out.begin(), out.end(), bytes) == out.end()) out.push_back(std::move(bytes));
     };
     if (!IsValidUtf8(utf8)) {
-        add(std::string(utf8));
+        add(Secret(utf8));
         return out;
     }
-    if (auto cp1252 = ToWindows1252(utf8)) add(*cp1252);
-    add(std::string(utf8));
+    if (auto cp1252 = ToWindows1252(utf8)) add(std::move(*cp1252));
+    add(Secret(utf8));
     for (const char* charset : {"CP1250", "CP1251"})
-        if (auto bytes = ViaIconv(utf8, charset)) add(*bytes);
+        if (auto bytes = ViaIconv(utf8, charset)) add(std::move(*bytes));
     return out;
 }
 

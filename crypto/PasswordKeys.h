@@ -4,6 +4,7 @@
 // in the system's ANSI code page, so the encoding matters byte for byte.
 
 #include "Provider.h"
+#include "Secret.h"
 
 #include <string>
 #include <string_view>
@@ -13,16 +14,16 @@ namespace kestrawin::crypto {
 
 // Windows-1252 bytes of a UTF-8 text, or nothing when a character has no
 // Windows-1252 byte (or the text is not valid UTF-8).
-[[nodiscard]] std::optional<std::string> ToWindows1252(std::string_view utf8);
+[[nodiscard]] std::optional<Secret> ToWindows1252(std::string_view utf8);
 
 // The bytes to hash when encrypting: Windows-1252 when every character has a
 // byte there, otherwise UTF-8. A text that is not valid UTF-8 is taken as it is.
-[[nodiscard]] std::string PasswordBytesForEncryption(std::string_view utf8);
+[[nodiscard]] Secret PasswordBytesForEncryption(std::string_view utf8);
 
 // The byte strings a container's password may have been hashed from, most
 // likely first and without repeats: Windows-1252, UTF-8, then other Windows
 // code pages in use on Windows systems (Central European, Cyrillic).
-[[nodiscard]] std::vector<std::string> PasswordCandidates(std::string_view utf8);
+[[nodiscard]] std::vector<Secret> PasswordCandidates(std::string_view utf8);
 
 [[nodiscard]] bool IsValidUtf8(std::string_view text);
 

@@ -4,6 +4,7 @@
 #include "crypto/PasswordKeys.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kestrawin::format {
 
@@ -53,7 +54,7 @@ Result MemorySource::ReadAt(std::uint64_t offset, std::uint8_t* buf, std::size_t
     return Result::success();
 }
 
-Result PlanDecryption(ByteSource& in, const std::string& password, DecryptionPlan* plan)
+Result PlanDecryption(ByteSource& in, std::string_view password, DecryptionPlan* plan)
 {
     // Structure first: a damaged file is reported as damaged whatever the password.
     std::uint8_t head[kHeaderSize] = {};
@@ -83,9 +84,10 @@ Result PlanDecryption(ByteSource& in, const std::string& password, DecryptionPla
     // The password: the signature tells exactly which encoding, if any, is right.
     const RsaPublicKey publicKey(blob->modulusLE, blob->exponent);
     std::optional<Sha1Digest> verified;
-    for (const std::string& candidate : PasswordCandidates(password)) {
-        const auto hash = Sha1({reinterpret_cast<const std::uint8_t*>(candidate.data()),
-                                candidate.size()});
+    const WipeOnExit wipeVerified(verified);
+    for (const Secret& candidate : PasswordCandidates(password)) {
+        auto hash = Sha1({candidate.bytes(), candidate.size()});
+        const WipeOnExit wipeHash(hash);
         if (!hash) return Result::fail(Outcome::CryptoFailure, "cannot hash the password");
         const auto check = publicKey.VerifySha1(*hash, signature);
         if (check == RsaPublicKey::Check::Malformed) return Damaged("the signature is not valid");
@@ -97,7 +99,8 @@ Result PlanDecryption(ByteSource& in, const std::string& password, DecryptionPla
     if (!verified) return Result::fail(Outcome::WrongPassword);
 
     for (Rc2Recipe recipe : RecipesForKeyBits(blob->bitLength)) {
-        const Rc2Key candidate = DeriveRc2Key(*verified, recipe);
+        Rc2Key candidate = DeriveRc2Key(*verified, recipe);
+        const WipeOnExit wipeCandidate(candidate);
         if (LastBlockPads(in, *layout, candidate)) {
             *plan = {*layout, candidate};
             return Result::success();
@@ -106,12 +109,13 @@ Result PlanDecryption(ByteSource& in, const std::string& password, DecryptionPla
     return Result::fail(Outcome::DamagedContainer, kBadEnd);
 }
 
-Result DecryptBytes(ByteView container, const std::string& password, Bytes* plain)
+Result DecryptBytes(ByteView container, std::string_view password, Bytes* plain)
 {
     std::string error;
     if (!ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
     MemorySource source(container);
     DecryptionPlan plan;
+    const WipeOnExit wipePlan(plan);
     if (Result r = PlanDecryption(source, password, &plan); !r.ok()) return r;
     ParallelCbcDecryptor cipher;
     if (!cipher.Init(plan.key))

@@ -7,6 +7,7 @@
 #include "crypto/Outcome.h"
 
 #include <string>
+#include <string_view>
 
 namespace kestrawin::format {
 
@@ -40,12 +41,12 @@ struct DecryptionPlan {
 // against the signature (wrong password), then finds the key recipe by the
 // last block's padding (damaged). Reads only the header, the key blob, the
 // signature and the last two blocks.
-[[nodiscard]] Result PlanDecryption(ByteSource& source, const std::string& password,
+[[nodiscard]] Result PlanDecryption(ByteSource& source, std::string_view password,
                                     DecryptionPlan* plan);
 
 // A whole decryption of a container held in memory, with the same outcomes
 // as DecryptSelectedFile gives for the same bytes in a file.
-[[nodiscard]] Result DecryptBytes(crypto::ByteView container, const std::string& password,
+[[nodiscard]] Result DecryptBytes(crypto::ByteView container, std::string_view password,
                                   crypto::Bytes* plain);
 
 } // namespace kestrawin::format

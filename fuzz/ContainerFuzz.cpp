@@ -17,6 +17,7 @@
 namespace {
 
 using namespace kestrawin;
+using namespace kestrawin::ops;
 
 // The passwords of the containers in tests/data: the first is the one the
 // damaged containers were derived from. Tried in turn while the signature

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <mutex>
 #include <random>
+#include <string_view>
+#include <utility>
 
 namespace kestrawin::io {
 namespace {
@@ -26,54 +28,80 @@ std::string ErrorText(int err)
     return std::strerror(err);
 }
 
-constexpr const char kTempMarker[] = ".kwtmp-";
-constexpr std::size_t kTempSuffix = 6;
+constexpr std::string_view kTempMarker = ".kwtmp-";
+constexpr std::string_view kAsideMarker = ".kwdel-";
+constexpr std::size_t kRandomLetters = 10;
+constexpr std::size_t kCheckLetters = 6;
+constexpr std::size_t kTempSuffix = kRandomLetters + kCheckLetters;
 constexpr std::size_t kMaxName = 255;
+constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr std::size_t kAlphabetSize = sizeof kAlphabet - 1;
 
-std::string RandomSuffix()
+std::string RandomLetters(std::size_t n)
 {
-    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     static thread_local std::mt19937_64 rng{std::random_device{}() ^ static_cast<unsigned>(getpid())};
-    std::string s(kTempSuffix, 'x');
-    for (char& c : s) c = alphabet[rng() % (sizeof alphabet - 1)];
+    std::string s(n, 'x');
+    for (char& c : s) c = kAlphabet[rng() % kAlphabetSize];
     return s;
 }
 
-std::string TempNameFor(const std::string& name)
+// Six letters computed from everything before them in the name: a name we
+// made carries them, a name somebody else chose practically never does.
+std::string CheckLetters(std::string_view before)
+{
+    std::uint64_t h = 0xcbf29ce484222325ULL; // FNV-1a over a tag and the name
+    for (std::string_view part : {std::string_view("kestrawin temporary\n"), before})
+        for (char c : part) {
+            h ^= static_cast<unsigned char>(c);
+            h *= 0x100000001b3ULL;
+        }
+    std::string s(kCheckLetters, 'x');
+    for (char& c : s) {
+        c = kAlphabet[h % kAlphabetSize];
+        h /= kAlphabetSize;
+    }
+    return s;
+}
+
+std::string MarkedNameFor(const std::string& name, std::string_view marker)
 {
     std::string base = name;
-    const std::size_t room = kMaxName - 1 - (sizeof kTempMarker - 1) - kTempSuffix;
+    const std::size_t room = kMaxName - 1 - marker.size() - kTempSuffix;
     if (base.size() > room) base.resize(room);
-    return "." + base + kTempMarker + RandomSuffix();
+    std::string out = "." + base;
+    out += marker;
+    out += RandomLetters(kRandomLetters);
+    out += CheckLetters(out);
+    return out;
 }
 
-bool IsTempName(const char* n)
-{
-    const std::size_t len = std::strlen(n);
-    const std::size_t marker = sizeof kTempMarker - 1;
-    if (len < 1 + marker + kTempSuffix || n[0] != '.') return false;
-    return std::memcmp(n + len - kTempSuffix - marker, kTempMarker, marker) == 0;
-}
-
-// Removes temporaries of our naming in a folder that no living writer holds.
+// Removes temporaries of our making in a folder that no living writer holds.
 void RemoveStaleTemporaries(int dirFd)
 {
-    FileDescriptor scanFd(openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!scanFd.valid()) return;
-    DirectoryStream dir(fdopendir(scanFd.get()));
-    if (!dir) return;
-    (void)scanFd.release(); // the stream owns it now
-    while (dirent* entry = readdir(dir.get())) {
-        if (!IsTempName(entry->d_name)) continue;
-        const FileDescriptor fd(openat(dirFd, entry->d_name,
-                                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-        if (!fd.valid()) continue;
-        struct stat st{};
-        if (fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()
-            && flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
-            unlinkat(dirFd, entry->d_name, 0);
-        // Closing fd releases the lock.
+    const int scanFd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (scanFd < 0) return;
+    DIR* dir = fdopendir(scanFd);
+    if (!dir) {
+        close(scanFd);
+        return;
     }
+    while (dirent* entry = readdir(dir)) {
+        if (!IsOurTemporaryName(entry->d_name)) continue;
+        const int fd = openat(dirFd, entry->d_name,
+                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) continue;
+        struct stat st{};
+        struct stat named{};
+        // Only our own single-named regular file, still the one under that
+        // name, and unlocked: its writer is gone.
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && st.st_nlink == 1
+            && flock(fd, LOCK_EX | LOCK_NB) == 0
+            && fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0
+            && named.st_dev == st.st_dev && named.st_ino == st.st_ino)
+            unlinkat(dirFd, entry->d_name, 0);
+        close(fd); // releases the lock
+    }
+    closedir(dir);
 }
 
 bool ProcFdUsable()
@@ -91,12 +119,29 @@ void IgnoreFileSizeSignal()
     std::call_once(once, [] { std::signal(SIGXFSZ, SIG_IGN); });
 }
 
-FileDescriptor OpenFolder(const std::string& folder, bool* syncable)
+int OpenFolder(const std::string& folder, bool* syncable)
 {
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     *syncable = fd >= 0;
     if (fd < 0 && errno == EACCES) fd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return FileDescriptor(fd);
+    return fd;
+}
+
+bool Syncable(int dirFd)
+{
+    const int flags = fcntl(dirFd, F_GETFL);
+    return flags >= 0 && (flags & O_PATH) == 0;
+}
+
+bool SameTime(const timespec& a, std::int64_t sec, long nsec)
+{
+    return a.tv_sec == sec && a.tv_nsec == nsec;
+}
+
+// Errors that say the filesystem keeps no Unix modes or owners at all.
+bool NoUnixModes(int err)
+{
+    return err == ENOSYS || err == EOPNOTSUPP || err == ENOTSUP;
 }
 
 int SyncFolder(int dirFd, bool syncable, const DiskHook& hook)
@@ -117,15 +162,75 @@ SplitPath Split(const std::string& path)
     return {path.substr(0, slash), path.substr(slash + 1)};
 }
 
+bool IsOurTemporaryName(std::string_view n)
+{
+    const std::size_t marker = kTempMarker.size();
+    if (n.size() < 2 + marker + kTempSuffix || n[0] != '.') return false;
+    if (n.substr(n.size() - kTempSuffix - marker, marker) != kTempMarker) return false;
+    const std::string_view suffix = n.substr(n.size() - kTempSuffix);
+    if (suffix.find_first_not_of(kAlphabet) != std::string_view::npos) return false;
+    return CheckLetters(n.substr(0, n.size() - kCheckLetters)) == suffix.substr(kRandomLetters);
+}
+
+std::string TemporaryNameFor(const std::string& name)
+{
+    return MarkedNameFor(name, kTempMarker);
+}
+
 // -------------------------------------------------------------------- input
 
-InputFile::~InputFile() = default;
+InputFile::~InputFile()
+{
+    Close();
+}
+
+void InputFile::Close()
+{
+    if (fd_ >= 0) close(fd_);
+    if (dirFd_ >= 0) close(dirFd_);
+    fd_ = dirFd_ = -1;
+}
+
+InputFile::InputFile(InputFile&& other) noexcept
+{
+    *this = std::move(other);
+}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept
+{
+    if (this == &other) return *this;
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+    dirFd_ = std::exchange(other.dirFd_, -1);
+    dirSyncable_ = other.dirSyncable_;
+    path_ = std::move(other.path_);
+    name_ = std::move(other.name_);
+    size_ = other.size_;
+    mode_ = other.mode_;
+    uid_ = other.uid_;
+    gid_ = other.gid_;
+    dev_ = other.dev_;
+    ino_ = other.ino_;
+    mtimeSec_ = other.mtimeSec_;
+    mtimeNsec_ = other.mtimeNsec_;
+    ctimeSec_ = other.ctimeSec_;
+    ctimeNsec_ = other.ctimeNsec_;
+    return *this;
+}
 
 Result InputFile::Open(const std::string& path)
 {
+    Close();
     struct stat st{};
     if (path.empty()) return Result::fail(Outcome::InputUnreadable, "no file name");
-    if (lstat(path.c_str(), &st) != 0)
+    const SplitPath parts = Split(path);
+    if (parts.name.empty() || parts.name == "." || parts.name == "..")
+        return Result::fail(Outcome::NotRegularFile, "a folder");
+    dirFd_ = OpenFolder(parts.folder, &dirSyncable_);
+    if (dirFd_ < 0) return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
+    path_ = path;
+    name_ = parts.name;
+    if (fstatat(dirFd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
     if (S_ISLNK(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a symbolic link");
     if (S_ISDIR(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a folder");
@@ -133,39 +238,115 @@ Result InputFile::Open(const std::string& path)
 
     // O_NONBLOCK and O_NOFOLLOW: if the name was swapped for a FIFO or a link
     // since the check above, opening neither blocks nor follows it.
-    fd_.reset(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!fd_.valid()) {
+    fd_ = openat(dirFd_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd_ < 0) {
         const int err = errno;
         if (err == ELOOP) return Result::fail(Outcome::NotRegularFile, "a symbolic link");
         return Result::fail(Outcome::InputUnreadable, ErrorText(err));
     }
-    if (fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        fd_.reset();
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd_);
+        fd_ = -1;
         return Result::fail(Outcome::NotRegularFile, "a special file");
     }
-    const int flags = fcntl(fd_.get(), F_GETFL);
-    if (flags >= 0) fcntl(fd_.get(), F_SETFL, flags & ~O_NONBLOCK);
-    posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    const int flags = fcntl(fd_, F_GETFL);
+    if (flags >= 0) fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+    posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
     size_ = static_cast<std::uint64_t>(st.st_size);
     mode_ = st.st_mode;
+    uid_ = st.st_uid;
+    gid_ = st.st_gid;
+    dev_ = st.st_dev;
+    ino_ = st.st_ino;
     mtimeSec_ = st.st_mtim.tv_sec;
     mtimeNsec_ = st.st_mtim.tv_nsec;
+    ctimeSec_ = st.st_ctim.tv_sec;
+    ctimeNsec_ = st.st_ctim.tv_nsec;
     return Result::success();
+}
+
+bool InputFile::SameContentsAs(const struct stat& st) const
+{
+    return static_cast<std::uint64_t>(st.st_size) == size_ && SameTime(st.st_mtim, mtimeSec_, mtimeNsec_);
 }
 
 bool InputFile::ChangedSinceOpen() const
 {
     struct stat st{};
-    if (!fd_.valid() || fstat(fd_.get(), &st) != 0) return true;
-    return static_cast<std::uint64_t>(st.st_size) != size_ || st.st_mtim.tv_sec != mtimeSec_
-        || st.st_mtim.tv_nsec != mtimeNsec_;
+    if (fd_ < 0 || fstat(fd_, &st) != 0) return true;
+    return !SameContentsAs(st) || !SameTime(st.st_ctim, ctimeSec_, ctimeNsec_);
+}
+
+Result InputFile::RemoveIfUnchanged(std::uint64_t* otherNames, const DiskHook& hook)
+{
+    if (otherNames) *otherNames = 0;
+    if (fd_ < 0) return Result::fail(Outcome::InputKept, "the file was not read");
+    const auto kept = [](Outcome o, std::string why = {}) { return Result::fail(o, std::move(why)); };
+
+    // What the name leads to now, and the file we read as it is now.
+    struct stat named{};
+    if (fstatat(dirFd_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) return kept(Outcome::InputMoved);
+        return kept(Outcome::InputKept, ErrorText(errno));
+    }
+    if (named.st_dev != dev_ || named.st_ino != ino_) return kept(Outcome::InputChanged, "replaced");
+    if (ChangedSinceOpen()) return kept(Outcome::InputChanged);
+
+    if (int err = CallHook(hook, DiskStep::Remove, 0)) return kept(Outcome::InputKept, ErrorText(err));
+    // Race-free: move the name aside to a name nobody else uses, look at what
+    // was moved, and only then remove it (or put it back).
+    std::string aside;
+    bool movedAside = false;
+    for (int attempt = 0; attempt < 20 && !movedAside; ++attempt) {
+        aside = MarkedNameFor(name_, kAsideMarker);
+        if (renameat2(dirFd_, name_.c_str(), dirFd_, aside.c_str(), RENAME_NOREPLACE) == 0) {
+            movedAside = true;
+            break;
+        }
+        const int err = errno;
+        if (err == EEXIST) continue;
+        if (err == ENOENT) return kept(Outcome::InputMoved);
+        if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
+            return kept(Outcome::InputKept, ErrorText(err));
+        break; // this filesystem cannot rename without replacing: checked removal below
+    }
+    if (movedAside) {
+        struct stat moved{};
+        struct stat now{};
+        const bool ours = fstatat(dirFd_, aside.c_str(), &moved, AT_SYMLINK_NOFOLLOW) == 0
+            && moved.st_dev == dev_ && moved.st_ino == ino_ && fstat(fd_, &now) == 0
+            && SameContentsAs(now);
+        const int err = ours && unlinkat(dirFd_, aside.c_str(), 0) != 0 ? errno : 0;
+        if (!ours || err != 0) {
+            // Not ours after all (or it would not go): back under its name.
+            if (renameat2(dirFd_, aside.c_str(), dirFd_, name_.c_str(), RENAME_NOREPLACE) != 0)
+                return kept(Outcome::InputKept, "it is now named " + aside);
+            return ours ? kept(Outcome::InputKept, ErrorText(err)) : kept(Outcome::InputChanged);
+        }
+    } else {
+        if (fstatat(dirFd_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
+            return kept(errno == ENOENT ? Outcome::InputMoved : Outcome::InputKept, ErrorText(errno));
+        if (named.st_dev != dev_ || named.st_ino != ino_ || ChangedSinceOpen())
+            return kept(Outcome::InputChanged);
+        if (unlinkat(dirFd_, name_.c_str(), 0) != 0) {
+            if (errno == ENOENT) return kept(Outcome::InputMoved);
+            return kept(Outcome::InputKept, ErrorText(errno));
+        }
+    }
+    struct stat after{};
+    if (otherNames && fstat(fd_, &after) == 0) *otherNames = after.st_nlink;
+    // The deletion is done; a folder that will not flush only means that a
+    // crash now could bring the input back, which loses nothing.
+    (void)SyncFolder(dirFd_, dirSyncable_ && Syncable(dirFd_), hook);
+    Close();
+    return Result::success();
 }
 
 Result InputFile::Read(std::uint8_t* buf, std::size_t n, std::size_t* got)
 {
     *got = 0;
     while (*got < n) {
-        const ssize_t r = read(fd_.get(), buf + *got, n - *got);
+        const ssize_t r = read(fd_, buf + *got, n - *got);
         if (r < 0) {
             if (errno == EINTR) continue;
             return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
@@ -180,7 +361,7 @@ Result InputFile::ReadAt(std::uint64_t offset, std::uint8_t* buf, std::size_t n)
 {
     std::size_t done = 0;
     while (done < n) {
-        const ssize_t r = pread(fd_.get(), buf + done, n - done, static_cast<off_t>(offset + done));
+        const ssize_t r = pread(fd_, buf + done, n - done, static_cast<off_t>(offset + done));
         if (r < 0) {
             if (errno == EINTR) continue;
             return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
@@ -193,7 +374,7 @@ Result InputFile::ReadAt(std::uint64_t offset, std::uint8_t* buf, std::size_t n)
 
 Result InputFile::Seek(std::uint64_t offset)
 {
-    if (lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) < 0)
+    if (lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
         return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
     return Result::success();
 }
@@ -205,14 +386,28 @@ AtomicOutput::AtomicOutput(std::string targetPath, DiskHook hook)
 {
 }
 
+AtomicOutput::AtomicOutput(int folderFd, std::string name, DiskHook hook)
+    : target_(name), parts_{".", std::move(name)}, hook_(std::move(hook)),
+      givenFolderFd_(folderFd >= 0 ? fcntl(folderFd, F_DUPFD_CLOEXEC, 0) : -1)
+{
+}
+
 int AtomicOutput::Hook(DiskStep step, std::uint64_t bytes) const
 {
     return CallHook(hook_, step, bytes);
 }
 
+void AtomicOutput::KeepOwner(uid_t uid, gid_t gid)
+{
+    keepOwner_ = true;
+    uid_ = uid;
+    gid_ = gid;
+}
+
 AtomicOutput::~AtomicOutput()
 {
     Discard();
+    if (givenFolderFd_ >= 0) close(givenFolderFd_);
 }
 
 Result AtomicOutput::Fail(const char* what, int err)
@@ -228,12 +423,16 @@ Result AtomicOutput::Fail(const char* what, int err)
 
 void AtomicOutput::Discard()
 {
-    if (fd_.valid()) {
-        if (!tempName_.empty()) unlinkat(dirFd_.get(), tempName_.c_str(), 0);
-        fd_.reset(); // an unnamed temporary vanishes here; the lock goes with it
+    if (fd_ >= 0) {
+        if (!tempName_.empty()) unlinkat(dirFd_, tempName_.c_str(), 0);
+        close(fd_); // an unnamed temporary vanishes here; the lock goes with it
+        fd_ = -1;
     }
     tempName_.clear();
-    dirFd_.reset();
+    if (dirFd_ >= 0) {
+        close(dirFd_);
+        dirFd_ = -1;
+    }
 }
 
 Result AtomicOutput::Open(mode_t permissions)
@@ -242,19 +441,24 @@ Result AtomicOutput::Open(mode_t permissions)
     permissions_ = permissions & 07777;
     if (parts_.name.empty() || parts_.name == "." || parts_.name == "..")
         return Fail("no file name", 0);
-    dirFd_ = OpenFolder(parts_.folder, &dirSyncable_);
-    if (!dirFd_.valid()) return Fail("cannot open the folder", errno);
-    RemoveStaleTemporaries(dirFd_.get());
+    if (givenFolderFd_ >= 0) {
+        dirFd_ = fcntl(givenFolderFd_, F_DUPFD_CLOEXEC, 0);
+        dirSyncable_ = dirFd_ >= 0 && Syncable(dirFd_);
+    } else {
+        dirFd_ = OpenFolder(parts_.folder, &dirSyncable_);
+    }
+    if (dirFd_ < 0) return Fail("cannot open the folder", errno);
+    RemoveStaleTemporaries(dirFd_);
 
     if (ProcFdUsable()) {
         int err = Hook(DiskStep::CreateUnnamed, 0);
         if (err == 0) {
-            fd_.reset(openat(dirFd_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-            err = fd_.valid() ? 0 : errno;
+            fd_ = openat(dirFd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+            err = fd_ >= 0 ? 0 : errno;
         }
         if (err == 0) {
             unnamed_ = true;
-            flock(fd_.get(), LOCK_EX);
+            flock(fd_, LOCK_EX);
             return Result::success();
         }
         if (err != EOPNOTSUPP && err != EISDIR && err != EINVAL && err != ENOENT)
@@ -262,33 +466,34 @@ Result AtomicOutput::Open(mode_t permissions)
     }
     // No unnamed files here: a named temporary, locked for as long as we write.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = TempNameFor(parts_.name);
+        std::string name = TemporaryNameFor(parts_.name);
         if (int err = Hook(DiskStep::Create, 0)) return Fail("cannot create a temporary file", err);
-        fd_.reset(openat(dirFd_.get(), name.c_str(),
-                         O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!fd_.valid()) {
+        fd_ = openat(dirFd_, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC,
+                     0600);
+        if (fd_ < 0) {
             if (errno == EEXIST) continue;
             return Fail("cannot create a temporary file", errno);
         }
-        flock(fd_.get(), LOCK_EX);
+        flock(fd_, LOCK_EX);
         struct stat st{};
-        if (fstat(fd_.get(), &st) == 0 && st.st_nlink > 0) {
+        if (fstat(fd_, &st) == 0 && st.st_nlink > 0) {
             tempName_ = std::move(name);
             return Result::success();
         }
         // Another run took it for a leftover between our creation and our lock.
-        fd_.reset();
+        close(fd_);
+        fd_ = -1;
     }
     return Fail("cannot create a temporary file", EEXIST);
 }
 
 Result AtomicOutput::Write(const std::uint8_t* data, std::size_t n)
 {
-    if (!fd_.valid()) return Result::fail(Outcome::OutputUnwritable, "not open");
+    if (fd_ < 0) return Result::fail(Outcome::OutputUnwritable, "not open");
     if (int err = Hook(DiskStep::Write, written_)) return Fail("cannot write", err);
     std::size_t done = 0;
     while (done < n) {
-        const ssize_t w = write(fd_.get(), data + done, n - done);
+        const ssize_t w = write(fd_, data + done, n - done);
         if (w < 0) {
             if (errno == EINTR) continue;
             return Fail("cannot write", errno);
@@ -300,7 +505,7 @@ Result AtomicOutput::Write(const std::uint8_t* data, std::size_t n)
     // little left to do. Only a hint: Commit's fsync is what makes it durable.
     constexpr std::uint64_t kWritebackStep = std::uint64_t{8} << 20;
     if (written_ - writebackStarted_ >= kWritebackStep) {
-        sync_file_range(fd_.get(), static_cast<off_t>(writebackStarted_),
+        sync_file_range(fd_, static_cast<off_t>(writebackStarted_),
                         static_cast<off_t>(written_ - writebackStarted_), SYNC_FILE_RANGE_WRITE);
         writebackStarted_ = written_;
     }
@@ -310,8 +515,8 @@ Result AtomicOutput::Write(const std::uint8_t* data, std::size_t n)
 int AtomicOutput::LinkAs(const std::string& name)
 {
     if (int err = Hook(DiskStep::Link, written_)) return err;
-    const std::string procPath = "/proc/self/fd/" + std::to_string(fd_.get());
-    if (linkat(AT_FDCWD, procPath.c_str(), dirFd_.get(), name.c_str(), AT_SYMLINK_FOLLOW) != 0)
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd_);
+    if (linkat(AT_FDCWD, procPath.c_str(), dirFd_, name.c_str(), AT_SYMLINK_FOLLOW) != 0)
         return errno;
     return 0;
 }
@@ -321,7 +526,7 @@ Result AtomicOutput::PutInPlace()
     if (unnamed_) {
         // Straight to the real name when nothing stands there...
         struct stat st{};
-        if (fstatat(dirFd_.get(), parts_.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+        if (fstatat(dirFd_, parts_.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
             const int err = LinkAs(parts_.name);
             if (err == 0) {
                 unnamed_ = false;
@@ -330,58 +535,79 @@ Result AtomicOutput::PutInPlace()
             if (err != EEXIST) return Fail("cannot name the file", err);
         }
         // ...otherwise under a temporary name, renamed over the target below.
-        std::string name = TempNameFor(parts_.name);
+        std::string name = TemporaryNameFor(parts_.name);
         if (int err = LinkAs(name)) return Fail("cannot name the file", err);
         unnamed_ = false;
         tempName_ = std::move(name);
     }
     if (int err = Hook(DiskStep::Rename, written_)) return Fail("cannot rename the file", err);
-    if (renameat(dirFd_.get(), tempName_.c_str(), dirFd_.get(), parts_.name.c_str()) != 0)
+    if (renameat(dirFd_, tempName_.c_str(), dirFd_, parts_.name.c_str()) != 0)
         return Fail("cannot rename the file", errno);
     tempName_.clear();
     return Result::success();
 }
 
+Result AtomicOutput::SetPermissions()
+{
+    if (keepOwner_ && geteuid() == 0) {
+        // Before the mode: changing the owner clears set-id bits.
+        if (fchown(fd_, uid_, gid_) != 0 && !NoUnixModes(errno))
+            return Fail("cannot give the file its owner", errno);
+    }
+    int err = Hook(DiskStep::Permissions, written_);
+    if (err == 0 && fchmod(fd_, permissions_) != 0) err = errno;
+    if (err == 0) return Result::success();
+    // Filesystems without Unix modes (FAT, exFAT, some network and FUSE
+    // filesystems) refuse: fine when the file grants no more than asked, or
+    // when the filesystem says it has no modes at all.
+    struct stat st{};
+    if (fstat(fd_, &st) == 0 && (st.st_mode & 07777 & ~permissions_) == 0) return Result::success();
+    if (NoUnixModes(err)) return Result::success();
+    return Fail("cannot set permissions", err);
+}
+
 Result AtomicOutput::Commit()
 {
-    if (!fd_.valid()) return Result::fail(Outcome::OutputUnwritable, "not open");
-    if (fchmod(fd_.get(), permissions_) != 0) return Fail("cannot set permissions", errno);
+    if (fd_ < 0) return Result::fail(Outcome::OutputUnwritable, "not open");
+    if (Result r = SetPermissions(); !r.ok()) return r;
     if (int err = Hook(DiskStep::Flush, written_)) return Fail("cannot flush to disk", err);
-    if (fsync(fd_.get()) != 0) return Fail("cannot flush to disk", errno);
+    if (fsync(fd_) != 0) return Fail("cannot flush to disk", errno);
     if (Result placed = PutInPlace(); !placed.ok()) return placed;
-    if (int err = SyncFolder(dirFd_.get(), dirSyncable_, hook_)) {
+    if (int err = SyncFolder(dirFd_, dirSyncable_, hook_)) {
         // The file is complete under its name; only its durability is in doubt.
         return Fail("cannot flush the folder to disk", err);
     }
-    fd_.reset();
-    dirFd_.reset();
+    close(fd_);
+    fd_ = -1;
+    close(dirFd_);
+    dirFd_ = -1;
     return Result::success();
 }
 
-Result RemoveDurably(const std::string& path, const DiskHook& hook)
-{
-    const SplitPath parts = Split(path);
-    bool syncable = true;
-    const FileDescriptor dirFd = OpenFolder(parts.folder, &syncable);
-    if (!dirFd.valid()) return Result::fail(Outcome::OutputUnwritable, ErrorText(errno));
-    if (int err = CallHook(hook, DiskStep::Remove, 0))
-        return Result::fail(Outcome::OutputUnwritable, ErrorText(err));
-    if (unlinkat(dirFd.get(), parts.name.c_str(), 0) != 0)
-        return Result::fail(Outcome::OutputUnwritable, ErrorText(errno));
-    if (int err = SyncFolder(dirFd.get(), syncable, hook))
-        return Result::fail(Outcome::OutputUnwritable, ErrorText(err));
-    return Result::success();
-}
+namespace {
 
-Result WriteFileAtomically(const std::string& path, const std::string& bytes, mode_t permissions,
-                           const DiskHook& hook)
+Result WriteWhole(AtomicOutput& out, std::string_view bytes, mode_t permissions)
 {
-    AtomicOutput out(path, hook);
     if (Result r = out.Open(permissions); !r.ok()) return r;
     if (Result r = out.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         !r.ok())
         return r;
     return out.Commit();
+}
+
+} // namespace
+
+Result WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t permissions)
+{
+    AtomicOutput out(path);
+    return WriteWhole(out, bytes, permissions);
+}
+
+Result WriteFileAtomically(int folderFd, const std::string& name, std::string_view bytes,
+                           mode_t permissions)
+{
+    AtomicOutput out(folderFd, name);
+    return WriteWhole(out, bytes, permissions);
 }
 
 } // namespace kestrawin::io

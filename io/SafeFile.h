@@ -9,20 +9,28 @@
 // The temporary file is unnamed where the filesystem offers that (O_TMPFILE):
 // a killed process then leaves nothing behind. Elsewhere, and for the instant
 // between naming a finished output and renaming it over an existing file, the
-// temporary is named ".<target>.kwtmp-XXXXXX" and locked by its writer for its
-// whole life; any such file in a folder that nobody holds locked is a leftover
-// of a killed run and is removed the next time an output is written there.
+// temporary is named ".<target>.kwtmp-" followed by ten random letters and
+// six that check them, and is locked by its writer for its whole life. A file
+// of exactly that form, owned by the user, that nobody holds locked is a
+// leftover of a killed run and is removed the next time an output is written
+// there; no other file is ever removed that way.
+//
+// An input is read through its folder, held open from the start, and is
+// deleted only if its name still leads to the very file that was read, with
+// the size and times it had then.
 
 #include "FileDescriptor.h"
 
 #include "crypto/Outcome.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace kestrawin::io {
 
@@ -35,7 +43,8 @@ enum class DiskStep {
     Link,          // an unnamed temporary given a name
     Rename,        // a named temporary renamed over the target
     DirFlush,      // the folder's entries to disk
-    Remove,        // an input deleted after success
+    Remove,        // an input deleted after success (moved aside, then removed)
+    Permissions,   // the finished file's mode set
 };
 
 // Test seam, handed down through the options of each operation: called before
@@ -51,46 +60,92 @@ struct SplitPath {
 };
 [[nodiscard]] SplitPath Split(const std::string& path);
 
+// True for names of our temporaries: ".<name>.kwtmp-" and a suffix whose last
+// six letters check the ten before them. A user's file that merely looks
+// similar never passes.
+[[nodiscard]] bool IsOurTemporaryName(std::string_view name);
+// A fresh temporary name for a target name (exposed for the tests).
+[[nodiscard]] std::string TemporaryNameFor(const std::string& name);
+
 // A regular file opened for reading. Refuses symbolic links, directories,
 // FIFOs, devices and sockets without blocking on any of them.
+// Its folder is opened first and kept open: the output goes beside the input
+// and the deletion acts on the same folder even if the folder's path changes
+// meanwhile.
 class InputFile {
 public:
     InputFile() = default;
     ~InputFile();
+    InputFile(InputFile&& other) noexcept;
+    InputFile& operator=(InputFile&& other) noexcept;
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
     [[nodiscard]] Result Open(const std::string& path);
+    [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
     [[nodiscard]] std::uint64_t size() const { return size_; }
     [[nodiscard]] mode_t permissions() const { return mode_ & 0777; }
+    [[nodiscard]] uid_t owner() const { return uid_; }
+    [[nodiscard]] gid_t group() const { return gid_; }
+    [[nodiscard]] int folderFd() const { return dirFd_; }
+    [[nodiscard]] const std::string& name() const { return name_; } // within the folder
+    [[nodiscard]] const std::string& path() const { return path_; }
     // Reads up to n bytes at the current position; *got is 0 at the end.
     [[nodiscard]] Result Read(std::uint8_t* buf, std::size_t n, std::size_t* got);
     // Reads exactly n bytes at an offset (a short file is an error).
     [[nodiscard]] Result ReadAt(std::uint64_t offset, std::uint8_t* buf, std::size_t n);
     [[nodiscard]] Result Seek(std::uint64_t offset);
-    // True when the file's size or modification time differ from when it was
-    // opened: what was read may then be a mix of old and new contents.
+    // True when the file's size, modification or change time differ from
+    // when it was opened: what was read may then be a mix of old and new
+    // contents.
     [[nodiscard]] bool ChangedSinceOpen() const;
-    [[nodiscard]] int fd() const { return fd_.get(); }
+    [[nodiscard]] int fd() const { return fd_; }
+
+    // Deletes the input, durably, if its name still leads to this very file,
+    // unchanged since it was opened; otherwise leaves everything as it is.
+    // Success, or InputChanged (the file or what its name leads to changed),
+    // InputMoved (it was moved or deleted meanwhile) or InputKept (the
+    // deletion failed for another reason). *otherNames receives how many other
+    // names (hard links) still lead to the contents after a deletion.
+    [[nodiscard]] Result RemoveIfUnchanged(std::uint64_t* otherNames = nullptr,
+                                           const DiskHook& hook = {});
 
 private:
-    FileDescriptor fd_;
+    void Close();
+    bool SameContentsAs(const struct stat& st) const;
+
+    int fd_ = -1;
+    int dirFd_ = -1;
+    bool dirSyncable_ = true;
+    std::string path_;
+    std::string name_;
     std::uint64_t size_ = 0;
     mode_t mode_ = 0;
+    uid_t uid_ = 0;
+    gid_t gid_ = 0;
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
     std::int64_t mtimeSec_ = 0;
     long mtimeNsec_ = 0;
+    std::int64_t ctimeSec_ = 0;
+    long ctimeNsec_ = 0;
 };
 
 // An output file that appears under its real name only when Commit succeeds.
 class AtomicOutput {
 public:
     explicit AtomicOutput(std::string targetPath, DiskHook hook = {});
+    // A file of this name in an open folder (the descriptor is duplicated).
+    AtomicOutput(int folderFd, std::string name, DiskHook hook = {});
     ~AtomicOutput(); // discards whatever was not committed
     AtomicOutput(const AtomicOutput&) = delete;
     AtomicOutput& operator=(const AtomicOutput&) = delete;
 
     // permissions: the mode bits the finished file gets (the umask does not apply).
     [[nodiscard]] Result Open(mode_t permissions);
+    // When running as root: the finished file gets this owner and group (an
+    // output made for another user stays theirs).
+    void KeepOwner(uid_t uid, gid_t gid);
     [[nodiscard]] Result Write(const std::uint8_t* data, std::size_t n);
     // Flushes the file, puts it under its real name (replacing any file there)
     // and flushes the folder. After a failure nothing stands under the real
@@ -105,27 +160,30 @@ private:
     Result Fail(const char* what, int err);
     int LinkAs(const std::string& name);
     Result PutInPlace();
-
+    Result SetPermissions();
     int Hook(DiskStep step, std::uint64_t bytes) const;
 
     std::string target_;
     SplitPath parts_;
     DiskHook hook_;
-    FileDescriptor dirFd_;
+    int dirFd_ = -1;
     bool dirSyncable_ = true;
-    FileDescriptor fd_;
+    int fd_ = -1;
     bool unnamed_ = false;   // O_TMPFILE: no name until it is linked
     std::string tempName_;   // the named temporary, when there is one
+    int givenFolderFd_ = -1; // from the second constructor
     mode_t permissions_ = 0600;
+    bool keepOwner_ = false;
+    uid_t uid_ = 0;
+    gid_t gid_ = 0;
     std::uint64_t written_ = 0;
     std::uint64_t writebackStarted_ = 0;
 };
 
-// Deletes a file and flushes its folder, so that the deletion is durable.
-[[nodiscard]] Result RemoveDurably(const std::string& path, const DiskHook& hook = {});
-
 // Writes a whole small file through AtomicOutput.
-[[nodiscard]] Result WriteFileAtomically(const std::string& path, const std::string& bytes,
-                                         mode_t permissions, const DiskHook& hook = {});
+[[nodiscard]] Result WriteFileAtomically(const std::string& path, std::string_view bytes,
+                                         mode_t permissions);
+[[nodiscard]] Result WriteFileAtomically(int folderFd, const std::string& name,
+                                         std::string_view bytes, mode_t permissions);
 
 } // namespace kestrawin::io

@@ -6,6 +6,7 @@
 #include "format/Reader.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kestrawin::ops {
 
@@ -13,20 +14,22 @@ using namespace crypto;
 
 std::string PlainNameOf(const std::string& path)
 {
-    // Four characters off the end; a character is a UTF-8 sequence when the
-    // path is valid UTF-8, so a name is never cut inside a letter.
-    const bool utf8 = IsValidUtf8(path);
-    std::size_t end = path.size();
+    // Four characters off the end of the file name alone; a character is a
+    // UTF-8 sequence when the name is valid UTF-8, so a name is never cut
+    // inside a letter.
+    const std::size_t slash = path.rfind('/');
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    const std::string_view name = std::string_view(path).substr(start);
+    const bool utf8 = IsValidUtf8(name);
+    std::size_t end = name.size();
     for (int removed = 0; removed < 4; ++removed) {
         if (end == 0) return {};
         --end;
-        while (utf8 && end > 0 && (static_cast<unsigned char>(path[end]) & 0xC0) == 0x80) --end;
+        while (utf8 && end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
     }
-    std::string plain = path.substr(0, end);
-    const std::size_t slash = plain.rfind('/');
-    const std::string last = slash == std::string::npos ? plain : plain.substr(slash + 1);
+    const std::string_view last = name.substr(0, end);
     if (last.empty() || last == "." || last == "..") return {};
-    return plain;
+    return path.substr(0, start + end);
 }
 
 namespace {
@@ -46,37 +49,42 @@ private:
 
 } // namespace
 
-Result DecryptSelectedFile(const std::string& path, const std::string& password,
-                           const OperationOptions& options)
+Result DecryptSelectedFile(const std::string& path, const Secret& password,
+                           const OperationOptions& options, io::InputFile* input)
 {
     std::string error;
     if (!ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
 
     io::InputFile in;
     if (Result r = in.Open(path); !r.ok()) return r;
-    const std::string target = PlainNameOf(path);
+    const std::string target = PlainNameOf(in.name());
     if (target.empty()) return Result::fail(Outcome::NoOutputName);
 
     FileSource source(in);
     format::DecryptionPlan plan;
-    if (Result r = format::PlanDecryption(source, password, &plan); !r.ok()) return r;
+    const WipeOnExit wipePlan(plan);
+    if (Result r = format::PlanDecryption(source, password.view(), &plan); !r.ok()) return r;
 
     ParallelCbcDecryptor cipher;
     if (!cipher.Init(plan.key, options.decryptThreads))
         return Result::fail(Outcome::CryptoFailure, "cannot set up RC2");
-    io::AtomicOutput out(target, options.diskHook);
+    // Beside the input, in the folder it was opened in.
+    io::AtomicOutput out(in.folderFd(), target, options.diskHook);
+    out.KeepOwner(in.owner(), in.group());
     if (Result r = out.Open(in.permissions()); !r.ok()) return r;
     if (Result r = in.Seek(plan.layout.ciphertextOffset); !r.ok()) return r;
     if (Result r = Pump(in, plan.layout.ciphertextLength, cipher, out, options,
                                 Outcome::DamagedContainer);
         !r.ok())
         return r;
-    return out.Commit();
+    if (Result r = out.Commit(); !r.ok()) return r;
+    if (input) *input = std::move(in);
+    return Result::success();
 }
 
-Result RemoveInputFile(const std::string& path, const io::DiskHook& diskHook)
+Result RemoveInputFile(io::InputFile& input, std::uint64_t* otherNames, const io::DiskHook& diskHook)
 {
-    return io::RemoveDurably(path, diskHook);
+    return input.RemoveIfUnchanged(otherNames, diskHook);
 }
 
 } // namespace kestrawin::ops

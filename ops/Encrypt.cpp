@@ -4,6 +4,9 @@
 #include "crypto/PasswordKeys.h"
 #include "format/Container.h"
 
+#include <optional>
+#include <utility>
+
 namespace kestrawin::ops {
 
 using namespace crypto;
@@ -14,7 +17,8 @@ std::string ContainerNameOf(const std::string& path)
 }
 
 Result EncryptSelectedFile(const KeyContainer& keys, const std::string& path,
-                           const std::string& password, const OperationOptions& options)
+                           const Secret& password, const OperationOptions& options,
+                           io::InputFile* input)
 {
     std::string error;
     if (!ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
@@ -24,18 +28,26 @@ Result EncryptSelectedFile(const KeyContainer& keys, const std::string& path,
     io::InputFile in;
     if (Result r = in.Open(path); !r.ok()) return r;
 
-    const std::string bytes = PasswordBytesForEncryption(password);
-    const auto hash = Sha1({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    std::optional<Sha1Digest> hash;
+    const WipeOnExit wipeHash(hash);
+    {
+        const Secret bytes = PasswordBytesForEncryption(password.view());
+        hash = Sha1({bytes.bytes(), bytes.size()});
+    }
     if (!hash) return Result::fail(Outcome::CryptoFailure, "cannot hash the password");
     const Bytes blob = keys.signatureKey().PublicKeyBlob(kAlgSignature);
     const Bytes signature = keys.signatureKey().SignSha1(*hash);
     if (blob.empty() || signature.empty())
         return Result::fail(Outcome::CryptoFailure, "cannot sign the password");
     Rc2Cbc cipher;
-    if (!cipher.Init(DeriveRc2Key(*hash, Rc2Recipe::Strong), Rc2Cbc::Direction::Encrypt))
+    Rc2Key key = DeriveRc2Key(*hash, Rc2Recipe::Strong);
+    const WipeOnExit wipeKey(key);
+    if (!cipher.Init(key, Rc2Cbc::Direction::Encrypt))
         return Result::fail(Outcome::CryptoFailure, "cannot set up RC2");
 
-    io::AtomicOutput out(ContainerNameOf(path), options.diskHook);
+    // Beside the input, in the folder it was opened in.
+    io::AtomicOutput out(in.folderFd(), ContainerNameOf(in.name()), options.diskHook);
+    out.KeepOwner(in.owner(), in.group());
     if (Result r = out.Open(in.permissions()); !r.ok()) return r;
     const Bytes header = format::BuildHeader(static_cast<std::uint32_t>(blob.size()),
                                      static_cast<std::uint32_t>(signature.size()));
@@ -45,7 +57,9 @@ Result EncryptSelectedFile(const KeyContainer& keys, const std::string& path,
     if (Result r = Pump(in, in.size(), cipher, out, options, Outcome::CryptoFailure);
         !r.ok())
         return r;
-    return out.Commit();
+    if (Result r = out.Commit(); !r.ok()) return r;
+    if (input) *input = std::move(in);
+    return Result::success();
 }
 
 } // namespace kestrawin::ops

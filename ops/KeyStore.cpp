@@ -1,14 +1,18 @@
 #include "KeyStore.h"
 
+#include "crypto/Secret.h"
 #include "io/SafeFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <pwd.h>
+#include <vector>
 
 namespace kestrawin::ops {
 namespace {
@@ -17,40 +21,89 @@ namespace {
 // PEM private key.
 constexpr const char* kPemEnd = "-----END PRIVATE KEY-----";
 
-bool MakeFolders(const std::string& folder)
+constexpr mode_t kPrivateFolder = 0700;
+
+// Opens (creating it when missing) one folder within an open parent. A link
+// is followed only on the way (`last` false) and only when it belongs to the
+// user or to root; what is opened must belong to the user, or on the way to
+// root. -1 when refused.
+int OpenPart(int parent, const std::string& name, bool last)
 {
-    // Create every missing parent (0700 for the last, as the user's own data).
-    for (std::size_t pos = 1; pos <= folder.size(); ++pos) {
-        if (pos != folder.size() && folder[pos] != '/') continue;
-        const std::string part = folder.substr(0, pos);
-        const mode_t mode = pos == folder.size() ? 0700 : 0755;
-        if (mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return false;
+    const int flags = O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | (last ? O_RDONLY : O_PATH);
+    int fd = openat(parent, name.c_str(), flags);
+    if (fd < 0 && errno == ENOENT) {
+        if (mkdirat(parent, name.c_str(), kPrivateFolder) != 0 && errno != EEXIST) return -1;
+        fd = openat(parent, name.c_str(), flags);
     }
+    if (fd < 0 && !last && (errno == ELOOP || errno == ENOTDIR)) {
+        struct stat link{};
+        if (fstatat(parent, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode)
+            || (link.st_uid != geteuid() && link.st_uid != 0))
+            return -1;
+        fd = openat(parent, name.c_str(), (flags & ~O_NOFOLLOW));
+    }
+    if (fd < 0) return -1;
     struct stat st{};
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    if ((st.st_mode & 0777) != 0700 && st.st_uid == geteuid()) chmod(folder.c_str(), 0700);
-    return true;
+    const bool owned = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)
+        && (st.st_uid == geteuid() || (!last && st.st_uid == 0));
+    if (!owned) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
-bool ReadSmallFile(const std::string& path, std::string* out, bool* missing)
+// The store's folder, opened part by part from the root (or the working
+// folder for a relative path) and made private; -1 when it cannot be had
+// safely.
+int OpenStoreFolder(const std::string& folder)
+{
+    std::vector<std::string> parts;
+    for (std::size_t pos = 0; pos <= folder.size();) {
+        const std::size_t slash = std::min(folder.find('/', pos), folder.size());
+        std::string part = folder.substr(pos, slash - pos);
+        if (!part.empty() && part != ".") parts.push_back(std::move(part));
+        pos = slash + 1;
+    }
+    if (parts.empty()) return -1;
+    int fd = open(folder[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (std::size_t i = 0; fd >= 0 && i < parts.size(); ++i) {
+        const int next = OpenPart(fd, parts[i], i + 1 == parts.size());
+        close(fd);
+        fd = next;
+    }
+    if (fd < 0) return -1;
+    struct stat st{};
+    if (fstat(fd, &st) != 0 || ((st.st_mode & 07777) != kPrivateFolder && fchmod(fd, kPrivateFolder) != 0)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool ReadSmallFile(int folderFd, const char* name, Secret* out, bool* missing)
 {
     *missing = false;
-    const io::FileDescriptor fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.valid()) {
+    const int fd = openat(folderFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         *missing = errno == ENOENT;
         return false;
     }
     struct stat st{};
-    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 20)) return false;
-    out->resize(static_cast<std::size_t>(st.st_size));
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 20)) {
+        close(fd);
+        return false;
+    }
+    out->Resize(static_cast<std::size_t>(st.st_size));
     std::size_t done = 0;
     while (done < out->size()) {
-        const ssize_t r = read(fd.get(), out->data() + done, out->size() - done);
+        const ssize_t r = read(fd, out->data() + done, out->size() - done);
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) break;
         done += static_cast<std::size_t>(r);
     }
-    out->resize(done);
+    close(fd);
+    out->Resize(done);
     return true;
 }
 
@@ -60,8 +113,19 @@ std::string KeyContainer::DefaultFolder()
 {
     const char* data = std::getenv("XDG_DATA_HOME");
     if (data && data[0] == '/') return std::string(data) + "/kestrawin";
-    const char* home = std::getenv("HOME");
-    return std::string(home && home[0] ? home : "/tmp") + "/.local/share/kestrawin";
+    std::string home;
+    if (const char* env = std::getenv("HOME"); env && env[0] == '/') {
+        home = env;
+    } else {
+        std::vector<char> buf(16384);
+        passwd entry{};
+        passwd* found = nullptr;
+        if (getpwuid_r(geteuid(), &entry, buf.data(), buf.size(), &found) == 0 && found
+            && found->pw_dir && found->pw_dir[0] == '/')
+            home = found->pw_dir;
+    }
+    if (home.empty()) return {}; // memory only: never a shared folder
+    return home + "/.local/share/kestrawin";
 }
 
 Result KeyContainer::Acquire(const std::string& folder, KeyContainer* out)
@@ -70,19 +134,29 @@ Result KeyContainer::Acquire(const std::string& folder, KeyContainer* out)
     if (!crypto::ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
 
     KeyContainer store;
+    const int fd = folder.empty() ? -1 : OpenStoreFolder(folder);
+    if (fd < 0) {
+        // A folder we cannot have safely leaves the store in memory only.
+        *out = std::move(store);
+        return Result::success();
+    }
+    store.folder_ = std::shared_ptr<const int>(new int(fd), [](const int* p) {
+        close(*p);
+        delete p;
+    });
     store.path_ = folder + "/" + kKeyContainerName;
-    MakeFolders(folder); // a folder we cannot make leaves the store in memory only
 
-    std::string text;
+    Secret text;
     bool missing = false;
-    if (!ReadSmallFile(store.path_, &text, &missing)) {
+    if (!ReadSmallFile(fd, kKeyContainerName, &text, &missing)) {
         store.created_ = missing;
         store.damaged_ = !missing;
     } else {
-        const std::size_t split = text.find(kPemEnd);
-        const std::size_t cut = split == std::string::npos ? text.size() : split + std::strlen(kPemEnd);
-        auto exchange = crypto::RsaKeyPair::FromPem(std::string_view(text).substr(0, cut));
-        auto signature = crypto::RsaKeyPair::FromPem(std::string_view(text).substr(cut));
+        const std::string_view all = text.view();
+        const std::size_t split = all.find(kPemEnd);
+        const std::size_t cut = split == std::string::npos ? all.size() : split + std::strlen(kPemEnd);
+        auto exchange = crypto::RsaKeyPair::FromPem(all.substr(0, cut));
+        auto signature = crypto::RsaKeyPair::FromPem(all.substr(cut));
         if (exchange && signature) {
             store.exchange_ = std::move(*exchange);
             store.signature_ = std::move(*signature);
@@ -105,10 +179,17 @@ Result KeyContainer::RegenerateKeyPairs()
     signature_ = std::move(*signature);
     persisted_ = false;
 
-    const std::string text = exchange_.ToPem() + signature_.ToPem();
+    if (!folder_)
+        return Result::fail(Outcome::OutputUnwritable, "no private folder for the keys; they are kept in memory");
+    Secret text;
+    for (const crypto::RsaKeyPair* pair : {&exchange_, &signature_}) {
+        std::string pem = pair->ToPem();
+        text.Append(pem);
+        Wipe(pem.data(), pem.size());
+    }
     // Each process writes a complete store of its own and renames it into
     // place, so processes starting together leave one of their stores whole.
-    Result saved = io::WriteFileAtomically(path_, text, 0600);
+    Result saved = io::WriteFileAtomically(*folder_, kKeyContainerName, text.view(), 0600);
     persisted_ = saved.ok();
     return saved;
 }

@@ -4,10 +4,18 @@
 // replaced at every start. Each container file carries the public half of the
 // signature pair that signed it, so files written before a regeneration keep
 // opening.
+//
+// The store cannot be redirected: every folder on its way is opened relative
+// to the one before without following links (a link is followed only when it
+// belongs to the user or to root), every folder on the way must belong to the
+// user or to root, the store's own folder to the user; modes are changed
+// through descriptors, never by name. When no such folder can be had, the
+// pairs live in memory only (they are replaced at every start anyway).
 
 #include "crypto/Outcome.h"
 #include "crypto/Provider.h"
 
+#include <memory>
 #include <string>
 
 namespace kestrawin::ops {
@@ -18,12 +26,16 @@ inline constexpr int kKeyPairBits = 1024; // what the Windows default provider g
 class KeyContainer {
 public:
     // The folder that holds the store: $XDG_DATA_HOME/kestrawin, or
-    // ~/.local/share/kestrawin when XDG_DATA_HOME is unset or not absolute.
+    // ~/.local/share/kestrawin when XDG_DATA_HOME is unset or not absolute,
+    // the home folder being $HOME or else the user's entry in the password
+    // database. Empty (keys in memory only) when there is no home at all:
+    // never a shared folder.
     [[nodiscard]] static std::string DefaultFolder();
 
     // Opens the store in a folder, creating the folder when it is missing.
     // A store that cannot be read is noted and will be replaced by fresh pairs.
-    // Fails only when the crypto provider itself is unusable.
+    // An empty folder, or one that fails the checks above, keeps the pairs in
+    // memory only. Fails only when the crypto provider itself is unusable.
     [[nodiscard]] static Result Acquire(const std::string& folder, KeyContainer* out);
 
     // Replaces both pairs and saves them atomically. When the store cannot be
@@ -35,11 +47,13 @@ public:
     [[nodiscard]] bool wasDamaged() const { return damaged_; }   // it existed but did not read
     [[nodiscard]] bool persisted() const { return persisted_; }  // the pairs in memory are on disk
     [[nodiscard]] const std::string& path() const { return path_; }
+    [[nodiscard]] bool inMemoryOnly() const { return !folder_; }
     [[nodiscard]] const crypto::RsaKeyPair& signatureKey() const { return signature_; }
     [[nodiscard]] const crypto::RsaKeyPair& exchangeKey() const { return exchange_; }
     [[nodiscard]] bool hasSignatureKey() const { return signature_.valid(); }
 
 private:
+    std::shared_ptr<const int> folder_; // the store's folder, held open
     std::string path_;
     crypto::RsaKeyPair exchange_;
     crypto::RsaKeyPair signature_;

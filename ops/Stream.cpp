@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -61,6 +62,55 @@ bool Cancelled(const OperationOptions& options)
     return options.cancel && options.cancel->load(std::memory_order_relaxed);
 }
 
+// Anything past the measured length, or a change of the file meanwhile,
+// means the output does not hold the file as it now is.
+Result CheckReadToEnd(io::InputFile& in)
+{
+    std::uint8_t extra = 0;
+    std::size_t got = 0;
+    if (Result r = in.Read(&extra, 1, &got); !r.ok()) return r;
+    if (got != 0 || in.ChangedSinceOpen())
+        return Result::fail(Outcome::InputUnreadable, "the file changed while it was read");
+    return Result::success();
+}
+
+Result FinalFailure(Outcome finalFailure)
+{
+    return Result::fail(finalFailure, finalFailure == Outcome::DamagedContainer
+                                          ? "the encrypted data does not end correctly"
+                                          : "the cipher failed");
+}
+
+// The same work on this thread alone, for when the system will not start
+// another thread (a tight limit on processes or address space).
+template <class Cipher>
+Result PumpHere(io::InputFile& in, std::uint64_t length, Cipher& cipher, io::AtomicOutput& out,
+                const OperationOptions& options, Outcome finalFailure, std::size_t inSize)
+{
+    auto inBuf = std::make_unique_for_overwrite<std::uint8_t[]>(inSize);
+    auto outBuf = std::make_unique_for_overwrite<std::uint8_t[]>(inSize + crypto::Rc2Cbc::kBlock);
+    std::uint64_t done = 0;
+    if (options.progress) options.progress(0, length);
+    while (done < length) {
+        if (Cancelled(options)) return Result::fail(Outcome::Cancelled);
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(inSize, length - done));
+        std::size_t got = 0;
+        if (Result r = in.Read(inBuf.get(), want, &got); !r.ok()) return r;
+        if (got != want) return Result::fail(Outcome::InputUnreadable, "the file changed while it was read");
+        std::size_t n = 0;
+        if (!cipher.Update({inBuf.get(), got}, outBuf.get(), &n))
+            return Result::fail(Outcome::CryptoFailure, "the cipher failed");
+        if (Result r = out.Write(outBuf.get(), n); !r.ok()) return r;
+        done += got;
+        if (options.progress) options.progress(done, length);
+    }
+    if (Cancelled(options)) return Result::fail(Outcome::Cancelled);
+    std::size_t n = 0;
+    if (!cipher.Final(outBuf.get(), &n)) return FinalFailure(finalFailure);
+    if (Result r = out.Write(outBuf.get(), n); !r.ok()) return r;
+    return CheckReadToEnd(in);
+}
+
 } // namespace
 
 // Three stages overlap: a reader thread fills buffers, this thread runs the
@@ -77,6 +127,7 @@ Result Pump(io::InputFile& in, std::uint64_t length, Cipher& cipher,
     const std::size_t chunk = std::max<std::size_t>(options.chunkSize, crypto::Rc2Cbc::kBlock);
     const std::size_t inSize = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, std::max<std::uint64_t>(length, 1)));
     const std::uint64_t chunks = (length + inSize - 1) / inSize;
+    if (options.singleThread) return PumpHere(in, length, cipher, out, options, finalFailure, inSize);
     Channel freeIn, filled, freeOut, toWrite;
     for (std::uint64_t i = 0; i < std::min<std::uint64_t>(kDepth, std::max<std::uint64_t>(chunks, 1)); ++i)
         (void)freeIn.Push(Buffer{std::make_unique_for_overwrite<std::uint8_t[]>(inSize), 0});
@@ -85,7 +136,7 @@ Result Pump(io::InputFile& in, std::uint64_t length, Cipher& cipher,
 
     Result readResult = Result::success();
     Result writeResult = Result::success();
-    std::thread reader([&] {
+    auto readerBody = [&] {
         std::uint64_t left = length;
         while (left > 0) {
             auto buf = freeIn.Pop();
@@ -101,8 +152,8 @@ Result Pump(io::InputFile& in, std::uint64_t length, Cipher& cipher,
             if (!filled.Push(std::move(*buf))) break;
         }
         filled.Close();
-    });
-    std::thread writer([&] {
+    };
+    auto writerBody = [&] {
         while (auto buf = toWrite.Pop()) {
             writeResult = out.Write(buf->bytes.get(), buf->size);
             if (!writeResult.ok()) break;
@@ -110,8 +161,22 @@ Result Pump(io::InputFile& in, std::uint64_t length, Cipher& cipher,
         }
         toWrite.Close();
         freeOut.Close();
-    });
-
+    };
+    // The writer first: it has done nothing yet when the reader cannot start.
+    std::thread writer;
+    std::thread reader;
+    try {
+        writer = std::thread(writerBody);
+    } catch (const std::system_error&) {
+        return PumpHere(in, length, cipher, out, options, finalFailure, inSize);
+    }
+    try {
+        reader = std::thread(readerBody);
+    } catch (const std::system_error&) {
+        toWrite.Close();
+        writer.join();
+        return PumpHere(in, length, cipher, out, options, finalFailure, inSize);
+    }
     Result result = Result::success();
     std::uint64_t done = 0;
     if (options.progress) options.progress(0, length);
@@ -141,9 +206,7 @@ Result Pump(io::InputFile& in, std::uint64_t length, Cipher& cipher,
             if (cipher.Final(outBuf->bytes.get(), &outBuf->size))
                 (void)toWrite.Push(std::move(*outBuf));
             else
-                result = Result::fail(finalFailure, finalFailure == Outcome::DamagedContainer
-                                                        ? "the encrypted data does not end correctly"
-                                                        : "the cipher failed");
+                result = FinalFailure(finalFailure);
         }
     }
     toWrite.Close(); // the writer finishes what it was given
@@ -157,14 +220,7 @@ Result Pump(io::InputFile& in, std::uint64_t length, Cipher& cipher,
     if (!readResult.ok()) return readResult;
     if (done != length) return Result::fail(Outcome::InputUnreadable, "the file changed while it was read");
 
-    // Anything past the measured length, or a change of the file meanwhile,
-    // means the output does not hold the file as it now is.
-    std::uint8_t extra = 0;
-    std::size_t got = 0;
-    if (Result r = in.Read(&extra, 1, &got); !r.ok()) return r;
-    if (got != 0 || in.ChangedSinceOpen())
-        return Result::fail(Outcome::InputUnreadable, "the file changed while it was read");
-    return Result::success();
+    return CheckReadToEnd(in);
 }
 
 template Result Pump(io::InputFile&, std::uint64_t, crypto::Rc2Cbc&, io::AtomicOutput&,

@@ -88,18 +88,38 @@ QGroupBox* MakeBox(QWidget* parent, const char* caption, int y, int height, cons
     return box;
 }
 
+// An engine text as a line of the Error page: first letter in upper case.
+QString Sentence(std::string_view text)
+{
+    QString line = QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+    if (!line.isEmpty()) line[0] = line[0].toUpper();
+    return line;
+}
+
 // Why an operation failed, as the second line of the Error page.
 QString Reason(const workers::WorkResult& result)
 {
-    QString reason = QString::fromUtf8(OutcomeReason(result.outcome).data(),
-                                       static_cast<int>(OutcomeReason(result.outcome).size()));
-    if (!reason.isEmpty()) reason[0] = reason[0].toUpper();
-    return reason;
+    return Sentence(OutcomeReason(result.outcome));
 }
 
+// The headline, and on a second line what became of the input when it was
+// kept, or that other names still lead to its contents.
 QString Completed(const char* headline, const workers::WorkResult& result)
 {
-    return result.inputRemoved ? Q(headline) : Q(headline) + QLatin1Char('\n') + Q(texts::OriginalKept);
+    if (!result.inputRemoved)
+        return Q(headline) + QLatin1Char('\n') + Sentence(OutcomeReason(result.keptOutcome));
+    if (result.otherNames > 0)
+        return Q(headline) + QLatin1Char('\n') + Sentence(OtherNamesNotice(result.otherNames));
+    return Q(headline);
+}
+
+// The field's text as a Secret; the UTF-8 copy made on the way is wiped.
+Secret PasswordOf(const QString& text)
+{
+    QByteArray utf8 = text.toUtf8();
+    Secret password(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+    Wipe(utf8.data(), static_cast<std::size_t>(utf8.size()));
+    return password;
 }
 
 } // namespace
@@ -432,7 +452,7 @@ void TMainForm::SpeedButton3Click()
     ShowBusy(Q(texts::WaitEncrypting));
     // No store could be opened: the worker gets no keys and the engine says so.
     StartWorker(std::make_unique<workers::TEncryptThread>(CryptProvider, selectedFile_,
-                                                          first.toStdString()),
+                                                          PasswordOf(first)),
                 true);
 }
 
@@ -444,12 +464,13 @@ void TMainForm::SpeedButton1Click()
         return;
     }
     ShowBusy(Q(texts::WaitDecrypting));
-    StartWorker(std::make_unique<workers::TDecryptThread>(selectedFile_, password.toStdString()), false);
+    StartWorker(std::make_unique<workers::TDecryptThread>(selectedFile_, PasswordOf(password)), false);
 }
 
 void TMainForm::StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool encrypting)
 {
     worker_ = std::move(worker);
+    worker_->UseDiskHook(env_.diskHook);
     connect(worker_.get(), &workers::WorkerThread::progress, this, &TMainForm::OnProgress);
     // The completion handler runs here, on the window's thread, once the
     // worker's body has returned; the worker is ours until then and goes with

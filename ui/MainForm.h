@@ -34,6 +34,7 @@ struct FormEnvironment : session::Environment {
     MessageBoxes* messages = nullptr;   // null: real, application-modal boxes
     std::function<void(const QUrl&)> openUrl; // null: the desktop's browser
     std::function<void(int ms)> sleep;        // null: the thread sleeps
+    io::DiskHook diskHook;                    // tests: disk steps that fail
 
     static FormEnvironment FromProcess(int argc, const char* const* argv);
 };

@@ -46,7 +46,5 @@ inline constexpr const char* DecryptionCompleted = "Decryption completed";
 inline constexpr const char* InvalidPassword = "Invalid password!";
 inline constexpr const char* EncryptionFailed = "Encryption failed";
 inline constexpr const char* DecryptionFailed = "Decryption failed";
-// Second line when an operation succeeded but its input could not be deleted.
-inline constexpr const char* OriginalKept = "The original file could not be deleted";
 
 } // namespace kestrawin::ui::texts

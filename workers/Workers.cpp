@@ -8,22 +8,21 @@ using ops::DecryptSelectedFile;
 using ops::EncryptSelectedFile;
 using ops::RemoveInputFile;
 
-WorkerThread::WorkerThread(std::string selectedFile, std::string password)
+WorkerThread::WorkerThread(std::string selectedFile, Secret password)
     : selectedFile_(std::move(selectedFile)), password_(std::move(password))
 {
 }
 
 WorkerThread::~WorkerThread()
 {
-    wait();
-    // The password leaves memory with the worker.
-    std::fill(password_.begin(), password_.end(), '\0');
+    wait(); // the password (a Secret) is wiped as the worker goes
 }
 
 void WorkerThread::run()
 {
     // 1. The operation, reporting progress at a pace the window can follow.
     OperationOptions options;
+    options.diskHook = diskHook_;
     auto last = std::chrono::steady_clock::now() - kProgressInterval;
     options.progress = [this, &last](std::uint64_t done, std::uint64_t total) {
         const auto now = std::chrono::steady_clock::now();
@@ -31,39 +30,43 @@ void WorkerThread::run()
         last = now;
         emit progress(static_cast<qint64>(done), static_cast<qint64>(total));
     };
-    const Result r = Operate(options);
+    io::InputFile input;
+    const Result r = Operate(options, &input);
+    password_.Clear();
     result_.outcome = r.outcome;
     result_.detail = r.detail;
 
     // 2. Only after success, and only once the output is safely on disk (the
-    //    engine returns success no earlier), the input goes.
+    //    engine returns success no earlier), the input goes: the very file
+    //    that was read, if it is still unchanged under its name.
     if (r.ok()) {
-        const Result removed = RemoveInputFile(selectedFile_);
+        const Result removed = RemoveInputFile(input, &result_.otherNames, diskHook_);
         result_.inputRemoved = removed.ok();
+        result_.keptOutcome = removed.outcome;
         result_.keptReason = removed.detail;
     }
 }
 
 TEncryptThread::TEncryptThread(std::shared_ptr<const KeyContainer> keys, std::string selectedFile,
-                               std::string password)
+                               Secret password)
     : WorkerThread(std::move(selectedFile), std::move(password)), keys_(std::move(keys))
 {
 }
 
-Result TEncryptThread::Operate(const OperationOptions& options)
+Result TEncryptThread::Operate(const OperationOptions& options, io::InputFile* input)
 {
     static const KeyContainer noKeys; // the engine says there is no key pair
-    return EncryptSelectedFile(keys_ ? *keys_ : noKeys, selectedFile_, password_, options);
+    return EncryptSelectedFile(keys_ ? *keys_ : noKeys, selectedFile_, password_, options, input);
 }
 
-TDecryptThread::TDecryptThread(std::string selectedFile, std::string password)
+TDecryptThread::TDecryptThread(std::string selectedFile, Secret password)
     : WorkerThread(std::move(selectedFile), std::move(password))
 {
 }
 
-Result TDecryptThread::Operate(const OperationOptions& options)
+Result TDecryptThread::Operate(const OperationOptions& options, io::InputFile* input)
 {
-    return DecryptSelectedFile(selectedFile_, password_, options);
+    return DecryptSelectedFile(selectedFile_, password_, options, input);
 }
 
 } // namespace kestrawin::workers

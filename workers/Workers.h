@@ -23,13 +23,19 @@ struct WorkResult {
     Outcome outcome = Outcome::Success;
     std::string detail;
     bool inputRemoved = false; // on success: the input was deleted
-    std::string keptReason;    // on success: why the input could not be deleted
+    // On success with the input kept: InputChanged, InputMoved or InputKept,
+    // and the detail.
+    Outcome keptOutcome = Outcome::Success;
+    std::string keptReason;
+    std::uint64_t otherNames = 0; // other hard links to the deleted input
 };
 
 class WorkerThread : public QThread {
     Q_OBJECT
 public:
-    WorkerThread(std::string selectedFile, std::string password);
+    WorkerThread(std::string selectedFile, Secret password);
+    // Tests make disk steps fail or end the process there (see io::DiskHook).
+    void UseDiskHook(io::DiskHook hook) { diskHook_ = std::move(hook); }
     ~WorkerThread() override;
 
     [[nodiscard]] const WorkResult& result() const { return result_; } // after finished()
@@ -43,12 +49,14 @@ signals:
 
 protected:
     void run() override; // Execute
-    virtual Result Operate(const OperationOptions& options) = 0;
+    // Runs the operation; on success *input is the input as it was read.
+    virtual Result Operate(const OperationOptions& options, io::InputFile* input) = 0;
 
     std::string selectedFile_;
-    std::string password_;
+    Secret password_;
 
 private:
+    io::DiskHook diskHook_;
     WorkResult result_;
 };
 
@@ -58,10 +66,10 @@ public:
     // The worker shares the keys: they stay alive for as long as it runs.
     // Null keys: the engine reports that there is no key pair.
     TEncryptThread(std::shared_ptr<const KeyContainer> keys, std::string selectedFile,
-                   std::string password);
+                   Secret password);
 
 protected:
-    Result Operate(const OperationOptions& options) override;
+    Result Operate(const OperationOptions& options, io::InputFile* input) override;
 
 private:
     std::shared_ptr<const KeyContainer> keys_;
@@ -70,10 +78,10 @@ private:
 class TDecryptThread final : public WorkerThread {
     Q_OBJECT
 public:
-    TDecryptThread(std::string selectedFile, std::string password);
+    TDecryptThread(std::string selectedFile, Secret password);
 
 protected:
-    Result Operate(const OperationOptions& options) override;
+    Result Operate(const OperationOptions& options, io::InputFile* input) override;
 };
 
 } // namespace kestrawin::workers

@@ -22,8 +22,8 @@ protected:
     int Run(const std::string& args, const std::string& input = "")
     {
         WriteFile(dir / "stdin", input);
-        const std::string cmd = "cd " + Quote(dir) + " && XDG_DATA_HOME=" + Quote(dir / "xdg")
-            + " setsid " + Quote(KESTRAWIN_CLI) + " " + args + " <stdin >stdout 2>stderr";
+        const std::string cmd = "cd " + Quote(dir) + " && XDG_DATA_HOME=" + Quote(dir / "xdg") + " "
+            + env + " setsid " + Quote(KESTRAWIN_CLI) + " " + args + " <stdin >stdout 2>stderr";
         const int status = std::system(cmd.c_str());
         err = ReadFile(dir / "stderr");
         out = ReadFile(dir / "stdout");
@@ -39,7 +39,25 @@ protected:
         return names;
     }
     std::string err, out;
+    std::string env; // more variables for the tool, "NAME=value ..."
 };
+
+// Runs the tool with the recording library preloaded.
+std::string Preloaded(const fs::path& record)
+{
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return "LD_PRELOAD=" + Quote(KESTRAWIN_RECORDER) + " KW_RECORD=" + Quote(record)
+        + " ASAN_OPTIONS=" + Quote(std::string(asan ? asan : "") + ":verify_asan_link_order=0");
+}
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
 
 int Lines(const std::string& s)
 {
@@ -94,6 +112,7 @@ TEST_F(Cli, ExitStatusesAndOneLineMessages)
 
     EXPECT_EQ(Run("--help"), 0);
     EXPECT_NE(out.find("kestrawin-cli encrypt [--keep] [--password-file FILE] PATH"), std::string::npos);
+    EXPECT_NE(out.find("4 done, but the\ninput was kept"), std::string::npos) << out;
     EXPECT_EQ(Run("--version"), 0);
     EXPECT_EQ(out.rfind("kestrawin-cli ", 0), 0u);
 }
@@ -105,4 +124,82 @@ TEST_F(Cli, ShortPasswordIsAWarningNotAQuestion)
     EXPECT_NE(err.find("fewer than 6 characters"), std::string::npos);
     EXPECT_EQ(Run("encrypt --keep --password-file - a", "äöüéèà\n"), 0); // six characters, twelve bytes
     EXPECT_EQ(err, "");
+}
+
+TEST_F(Cli, TheOutputAndItsFolderReachTheDiskBeforeTheInputGoes)
+{
+    // Watched from outside the process: a flush that is missing cannot be
+    // seen from inside, nor by killing the process.
+    for (const char* command : {"encrypt", "decrypt"}) {
+        SCOPED_TRACE(command);
+        const bool encrypt = std::string(command) == "encrypt";
+        fs::create_directories(dir / "work");
+        if (encrypt) WriteFile(dir / "work" / "in", "to be encrypted");
+        const fs::path work = fs::canonical(dir / "work");
+        const fs::path input = work / (encrypt ? "in" : "in.ksw");
+        const fs::path output = work / (encrypt ? "in.ksw" : "in");
+        env = Preloaded(dir / "record");
+        ASSERT_EQ(Run(std::string(command) + " --password-file - work/" + input.filename().string(),
+                      "password\n"), 0) << err;
+        env.clear();
+        const auto lines = SplitLines(ReadFile(dir / "record"));
+        fs::remove(dir / "record");
+        // Positions of: the output's own flush, its naming, the folder's flush
+        // after that, and the input moved aside for removal.
+        const auto find = [&](std::size_t from, auto pred) {
+            for (std::size_t i = from; i < lines.size(); ++i)
+                if (pred(lines[i])) return i;
+            return lines.size();
+        };
+        const auto starts = [](const std::string& l, const std::string& p) { return l.rfind(p, 0) == 0; };
+        const std::size_t fileFlush = find(0, [&](const std::string& l) {
+            return starts(l, "fsync " + work.string() + "/");
+        });
+        const std::size_t named = find(0, [&](const std::string& l) {
+            return (starts(l, "link ") || starts(l, "rename ")) && l.size() > output.string().size()
+                && l.compare(l.size() - output.string().size(), std::string::npos, output.string()) == 0;
+        });
+        const std::size_t folderFlush = find(named, [&](const std::string& l) { return l == "fsync " + work.string(); });
+        const std::size_t inputAside = find(0, [&](const std::string& l) {
+            return starts(l, "rename " + input.string() + " ");
+        });
+        std::string all;
+        for (const auto& l : lines) all += l + "\n";
+        SCOPED_TRACE(all);
+        EXPECT_LT(fileFlush, named);
+        EXPECT_LT(named, folderFlush);
+        EXPECT_LT(folderFlush, inputAside);
+        EXPECT_LT(inputAside, lines.size());
+        EXPECT_FALSE(fs::exists(input));
+        fs::remove_all(dir / "work");
+        if (encrypt) {
+            fs::create_directories(dir / "work");
+            WriteFile(dir / "work" / "in", "to be encrypted");
+            ASSERT_EQ(Run("encrypt --password-file - work/in", "password\n"), 0);
+        }
+    }
+}
+
+TEST_F(Cli, AnInputWrittenToDuringTheFlushIsKeptWithStatusFour)
+{
+    WriteFile(dir / "in", "first line\n");
+    env = Preloaded(dir / "record") + " KW_APPEND_ON_FLUSH=" + Quote(fs::canonical(dir) / "in");
+    EXPECT_EQ(Run("encrypt --password-file - in", "password\n"), 4);
+    env.clear();
+    EXPECT_EQ(Lines(err), 1);
+    EXPECT_NE(err.find("'in'"), std::string::npos) << err;
+    EXPECT_NE(err.find("changed during the work and was kept"), std::string::npos) << err;
+    EXPECT_EQ(ReadFile(dir / "in"), "first line\nwritten during the flush\n");
+    EXPECT_TRUE(fs::exists(dir / "in.ksw"));
+}
+
+TEST_F(Cli, OtherNamesOfTheInputAreMentioned)
+{
+    WriteFile(dir / "a", "shared");
+    fs::create_hard_link(dir / "a", dir / "b");
+    fs::create_hard_link(dir / "a", dir / "c");
+    EXPECT_EQ(Run("encrypt --password-file - a", "password\n"), 0) << err;
+    EXPECT_EQ(Lines(err), 1);
+    EXPECT_NE(err.find("2 other names"), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(dir / "a"));
 }

@@ -6,6 +6,8 @@
 #include "crypto/PasswordKeys.h"
 #include "crypto/Provider.h"
 
+#include <iconv.h>
+#include <functional>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -118,23 +120,26 @@ TEST(Rc2, AnySplitGivesTheBytesOfOneCall)
 
 TEST(Password, EncodingsFollowTheWindowsCodePages)
 {
-    EXPECT_EQ(AsHex(PasswordBytesForEncryption("éèàç€ÿ")), "e9e8e0e780ff");
-    EXPECT_EQ(AsHex(PasswordBytesForEncryption("pässw")), "70e4737377");
+    const auto hex = [](const kestrawin::Secret& s) { return AsHex(std::string(s.view())); };
+    EXPECT_EQ(hex(PasswordBytesForEncryption("éèàç€ÿ")), "e9e8e0e780ff");
+    EXPECT_EQ(hex(PasswordBytesForEncryption("pässw")), "70e4737377");
     // Not all in Windows-1252: UTF-8 as it is.
-    EXPECT_EQ(PasswordBytesForEncryption("пароль"), "пароль");
+    EXPECT_EQ(PasswordBytesForEncryption("пароль").view(), "пароль");
     // Decryption tries Windows-1252, UTF-8, then Central European and Cyrillic.
     const auto candidates = PasswordCandidates("é");
     ASSERT_GE(candidates.size(), 2u);
-    EXPECT_EQ(AsHex(candidates[0]), "e9");
-    EXPECT_EQ(AsHex(candidates[1]), "c3a9");
+    EXPECT_EQ(hex(candidates[0]), "e9");
+    EXPECT_EQ(hex(candidates[1]), "c3a9");
     const auto cyrillic = PasswordCandidates("пароль");
-    EXPECT_EQ(cyrillic.front(), "пароль");
-    EXPECT_NE(std::find(cyrillic.begin(), cyrillic.end(), std::string("\xef\xe0\xf0\xee\xeb\xfc")),
+    EXPECT_EQ(cyrillic.front().view(), "пароль");
+    EXPECT_NE(std::find(cyrillic.begin(), cyrillic.end(), kestrawin::Secret("\xef\xe0\xf0\xee\xeb\xfc")),
               cyrillic.end());
     // ASCII is the same in every encoding: tried once.
     EXPECT_EQ(PasswordCandidates("Secret").size(), 1u);
     // Bytes that are not UTF-8 are taken as they are.
-    EXPECT_EQ(PasswordCandidates("\xff\xfe"), std::vector<std::string>{"\xff\xfe"});
+    const auto raw = PasswordCandidates("\xff\xfe");
+    ASSERT_EQ(raw.size(), 1u);
+    EXPECT_EQ(raw[0].view(), "\xff\xfe");
     EXPECT_EQ(CharacterCount("pässw"), 5u);
     EXPECT_EQ(CharacterCount("€€€€€€"), 6u);
 }
@@ -220,4 +225,115 @@ TEST(Signature, InteroperatesWithOpenSslInTheWindowsByteOrder)
     EXPECT_EQ(pub.VerifySha1(digest, changed), RsaPublicKey::Check::NotVerified);
     EXPECT_EQ(pub.VerifySha1(digest, ByteView(ours).first(127)), RsaPublicKey::Check::Malformed);
     EVP_PKEY_free(key);
+}
+
+TEST(Signature, ABrokenFrameAroundTheRightDigestIsRefused)
+{
+    // The digest and its DigestInfo are right; only the 00 01 FF..FF 00
+    // frame around them is not. Made with the raw private key, so the block
+    // is exactly what the verifier will see.
+    EVP_PKEY* key = MakeKey();
+    auto pair = RsaKeyPair::FromPem(Pem(key));
+    ASSERT_TRUE(pair);
+    auto parsed = ParsePublicKeyBlob(pair->PublicKeyBlob(kAlgSignature), nullptr);
+    ASSERT_TRUE(parsed);
+    const RsaPublicKey pub(parsed->modulusLE, parsed->exponent);
+    const Sha1Digest digest = *Sha1(ByteView(reinterpret_cast<const std::uint8_t*>("Secret"), 6));
+
+    static constexpr std::uint8_t kInfo[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e,
+                                             0x03, 0x02, 0x1a, 0x05, 0x00, 0x04, 0x14};
+    const std::size_t k = 128;
+    const std::size_t tail = sizeof kInfo + digest.size();
+    auto frame = [&] {
+        Bytes block(k, 0xFF);
+        block[0] = 0x00;
+        block[1] = 0x01;
+        block[k - tail - 1] = 0x00;
+        std::copy(std::begin(kInfo), std::end(kInfo), block.begin() + static_cast<long>(k - tail));
+        std::copy(digest.begin(), digest.end(), block.end() - static_cast<long>(digest.size()));
+        return block;
+    };
+    auto signRaw = [&](const Bytes& block) {
+        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+        EVP_PKEY_sign_init(ctx);
+        EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_NO_PADDING);
+        std::size_t len = k;
+        Bytes sig(k);
+        EXPECT_EQ(EVP_PKEY_sign(ctx, sig.data(), &len, block.data(), block.size()), 1);
+        EVP_PKEY_CTX_free(ctx);
+        std::reverse(sig.begin(), sig.end());
+        return sig;
+    };
+    EXPECT_EQ(pub.VerifySha1(digest, signRaw(frame())), RsaPublicKey::Check::Verified);
+
+    struct Break {
+        const char* what;
+        std::function<void(Bytes&)> apply;
+    };
+    const Break breaks[] = {
+        {"block type 02", [](Bytes& b) { b[1] = 0x02; }},
+        {"block type 00", [](Bytes& b) { b[1] = 0x00; }},
+        {"an FE in the padding", [](Bytes& b) { b[40] = 0xFE; }},
+        {"a 00 early in the padding", [](Bytes& b) { b[5] = 0x00; }},
+        {"no 00 before the DigestInfo", [&](Bytes& b) { b[k - tail - 1] = 0xFF; }},
+        {"first byte not 00", [](Bytes& b) { b[0] = 0x01; }},
+    };
+    for (const Break& brk : breaks) {
+        Bytes block = frame();
+        brk.apply(block);
+        if (block[0] != 0) continue; // must stay below the modulus to be signed raw
+        EXPECT_EQ(pub.VerifySha1(digest, signRaw(block)), RsaPublicKey::Check::NotVerified) << brk.what;
+    }
+    EVP_PKEY_free(key);
+}
+
+TEST(Password, TheWholeWindows1252HighRangeMatchesIconv)
+{
+    iconv_t cd = iconv_open("UTF-8", "WINDOWS-1252");
+    ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+    int checked = 0;
+    for (int b = 0x80; b <= 0x9F; ++b) {
+        char in[1] = {static_cast<char>(b)};
+        char out[8] = {};
+        char* inPtr = in;
+        char* outPtr = out;
+        std::size_t inLeft = 1;
+        std::size_t outLeft = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        const bool defined = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1);
+        // The five bytes without a character stand for the C1 control of the
+        // same value, as Windows' own conversion has it.
+        const std::string utf8 = defined ? std::string(out, sizeof out - outLeft)
+                                         : std::string{static_cast<char>(0xC2), static_cast<char>(b)};
+        const auto bytes = ToWindows1252(utf8);
+        ASSERT_TRUE(bytes) << std::hex << b;
+        EXPECT_EQ(bytes->view(), std::string(1, static_cast<char>(b))) << std::hex << b;
+        EXPECT_EQ(PasswordBytesForEncryption(utf8).view(), std::string(1, static_cast<char>(b)));
+        checked += defined;
+    }
+    iconv_close(cd);
+    EXPECT_EQ(checked, 27);
+}
+
+TEST(Secret, GrowsComparesAndClearsLikeAString)
+{
+    kestrawin::Secret s;
+    std::string expected;
+    for (int i = 0; i < 300; ++i) { // through several regrowths
+        const char c = static_cast<char>('a' + i % 26);
+        s.Append(c);
+        expected.push_back(c);
+    }
+    EXPECT_EQ(s.view(), expected);
+    kestrawin::Secret copy = s.Copy();
+    EXPECT_TRUE(copy == s);
+    copy.PopBack();
+    EXPECT_FALSE(copy == s); // a prefix is not the same password
+    EXPECT_TRUE(kestrawin::Secret("") == kestrawin::Secret());
+    kestrawin::Secret moved = std::move(s);
+    EXPECT_EQ(moved.view(), expected);
+    moved.Resize(3);
+    EXPECT_EQ(moved.view(), "abc");
+    moved.Clear();
+    EXPECT_TRUE(moved.empty());
 }

@@ -46,6 +46,7 @@ const char* StepName(DiskStep step)
     case DiskStep::Rename: return "Rename";
     case DiskStep::DirFlush: return "DirFlush";
     case DiskStep::Remove: return "Remove";
+    case DiskStep::Permissions: return "Permissions";
     }
     return "?";
 }
@@ -148,9 +149,10 @@ TEST_P(KilledAtEveryStep, LeavesTheInputOrTheWholeOutput)
             KillPlan plan{k, s.namedTemporaries, report[1]};
             OperationOptions killing = options;
             killing.diskHook = [&plan](DiskStep step, std::uint64_t) { return KillingHook(step, &plan); };
-            const Result r = s.decrypt ? DecryptSelectedFile(input, kPassword, killing)
-                                       : EncryptSelectedFile(SharedKeys(), input, kPassword, killing);
-            return r.ok() && RemoveInputFile(input, killing.diskHook).ok() ? 0 : 1;
+            io::InputFile read;
+            const Result r = s.decrypt ? DecryptSelectedFile(input, kPassword, killing, &read)
+                                       : EncryptSelectedFile(SharedKeys(), input, kPassword, killing, &read);
+            return r.ok() && RemoveInputFile(read, nullptr, killing.diskHook).ok() ? 0 : 1;
         });
         close(report[1]);
         std::uint8_t code = 0;
@@ -194,8 +196,8 @@ TEST_P(KilledAtEveryStep, LeavesTheInputOrTheWholeOutput)
                         || std::find(leftovers.begin(), leftovers.end(), name) != leftovers.end())
                 << name;
         const bool namedTemporaryAlive =
-            s.namedTemporaries ? step == DiskStep::Write || step == DiskStep::Flush
-                                     || step == DiskStep::Rename
+            s.namedTemporaries ? step == DiskStep::Write || step == DiskStep::Permissions
+                                     || step == DiskStep::Flush || step == DiskStep::Rename
                                : s.outputExisted && step == DiskStep::Rename;
         EXPECT_EQ(leftovers.size(), namedTemporaryAlive ? 1u : 0u);
         // The next output written in the folder takes leftovers away.
@@ -206,8 +208,8 @@ TEST_P(KilledAtEveryStep, LeavesTheInputOrTheWholeOutput)
     }
 
     // Every kind of step this path takes was interrupted at least once.
-    std::set<DiskStep> expected{DiskStep::CreateUnnamed, DiskStep::Write, DiskStep::Flush,
-                                DiskStep::DirFlush, DiskStep::Remove};
+    std::set<DiskStep> expected{DiskStep::CreateUnnamed, DiskStep::Write, DiskStep::Permissions,
+                                DiskStep::Flush, DiskStep::DirFlush, DiskStep::Remove};
     if (s.namedTemporaries) {
         expected.insert({DiskStep::Create, DiskStep::Rename});
     } else {

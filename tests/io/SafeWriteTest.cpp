@@ -133,29 +133,49 @@ TEST_P(WriteFault, LeavesInputAndOldOutputAsTheyWere)
 INSTANTIATE_TEST_SUITE_P(Steps, WriteFault, ::testing::ValuesIn(kFaults),
                          [](const auto& test) { return std::string(test.param.label); });
 
-TEST_F(ScratchTest, LeftoverTemporariesAreRemovedUnlessSomeoneHoldsThem)
+TEST_F(ScratchTest, OnlyOurOwnUnheldLeftoversAreSwept)
 {
-    WriteFile(dir / ".doc.kwtmp-AbC123", "left by a killed run");
-    WriteFile(dir / ".other.kwtmp-zzzzzz", "being written right now");
-    WriteFile(dir / ".doc.kwtmp-short", "not our naming");
-    const int held = open((dir / ".other.kwtmp-zzzzzz").c_str(), O_RDONLY);
+    const std::string leftover = io::TemporaryNameFor("doc");
+    const std::string alive = io::TemporaryNameFor("other");
+    const std::string linked = io::TemporaryNameFor("third");
+    ASSERT_TRUE(io::IsOurTemporaryName(leftover));
+    WriteFile(dir / leftover, "left by a killed run");
+    WriteFile(dir / alive, "being written right now");
+    WriteFile(dir / linked, "also reachable under another name");
+    fs::create_hard_link(dir / linked, dir / "third");
+    // A user's own files that merely look like ours: the exact form with a
+    // wrong check, shorter suffixes, and the name that was once swept away.
+    std::string forged = leftover;
+    forged.back() = forged.back() == 'a' ? 'b' : 'a';
+    const std::vector<std::string> users{".draft.kwtmp-2024v1", ".doc.kwtmp-short", forged,
+                                         ".doc.kwtmp-AbC123"};
+    for (const std::string& name : users) {
+        EXPECT_FALSE(io::IsOurTemporaryName(name)) << name;
+        WriteFile(dir / name, "the user's own file");
+    }
+    const int held = open((dir / alive).c_str(), O_RDONLY);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
     WriteFile(dir / "doc", "text");
     ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "doc", "password", {}).ok());
-    EXPECT_EQ(Listing(dir), (std::vector<std::string>{".doc.kwtmp-short", ".other.kwtmp-zzzzzz",
-                                                      "doc", "doc.ksw"}));
+    EXPECT_FALSE(fs::exists(dir / leftover));
+    for (const std::string& name : users) EXPECT_EQ(ReadFile(dir / name), "the user's own file") << name;
+    EXPECT_TRUE(fs::exists(dir / alive));
+    EXPECT_TRUE(fs::exists(dir / linked));
     close(held);
 }
 
 TEST_F(ScratchTest, RemovingTheInputIsReportedWhenItFails)
 {
     WriteFile(dir / "a", "x");
+    io::InputFile read;
+    ASSERT_TRUE(read.Open(dir / "a").ok());
     HookState state{{DiskStep::Remove, 0, false, ""}};
-    EXPECT_FALSE(RemoveInputFile(dir / "a", [&state](DiskStep step, std::uint64_t bytes) {
-                     return FailingHook(step, bytes, &state);
-                 }).ok());
+    EXPECT_EQ(RemoveInputFile(read, nullptr, [&state](DiskStep step, std::uint64_t bytes) {
+                  return FailingHook(step, bytes, &state);
+              }).outcome,
+              Outcome::InputKept);
     EXPECT_TRUE(fs::exists(dir / "a"));
-    EXPECT_TRUE(RemoveInputFile(dir / "a").ok());
+    EXPECT_TRUE(RemoveInputFile(read).ok());
     EXPECT_FALSE(fs::exists(dir / "a"));
 }
 

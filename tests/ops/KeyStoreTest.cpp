@@ -1,6 +1,9 @@
 // The per-user key store: modes, regeneration, damage and concurrent starts.
 
-#include "Fixtures.h"
+#include "Child.h"
+
+#include <pwd.h>
+#include <cstdlib>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,4 +94,96 @@ TEST_F(ScratchTest, ConcurrentStartsNeverLeaveADamagedStore)
     ASSERT_TRUE(KeyContainer::Acquire(folder, &keys).ok());
     EXPECT_TRUE(keys.persisted());
     EXPECT_EQ(Listing(folder), std::vector<std::string>{"Kestrawin Container"});
+}
+
+TEST_F(ScratchTest, AnExistingOpenKeyFolderIsMadePrivate)
+{
+    const fs::path folder = dir / "kestrawin";
+    fs::create_directories(folder);
+    fs::permissions(folder, fs::perms(0755));
+    KeyContainer keys;
+    ASSERT_TRUE(KeyContainer::Acquire(folder, &keys).ok());
+    ASSERT_TRUE(keys.RegenerateKeyPairs().ok());
+    EXPECT_EQ(Mode(folder), 0700u);
+    EXPECT_EQ(Mode(folder / "Kestrawin Container"), 0600u);
+}
+
+TEST_F(ScratchTest, TheKeyStoreIsNeverInASharedFolder)
+{
+    // No HOME, no XDG_DATA_HOME (services, "env -i" scripts): the home folder
+    // of the password database, never a shared one.
+    const char* home = std::getenv("HOME");
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const std::string savedHome = home ? home : "";
+    const std::string savedData = data ? data : "";
+    unsetenv("HOME");
+    unsetenv("XDG_DATA_HOME");
+    const std::string folder = KeyContainer::DefaultFolder();
+    if (home) setenv("HOME", savedHome.c_str(), 1);
+    if (data) setenv("XDG_DATA_HOME", savedData.c_str(), 1);
+    EXPECT_EQ(folder.rfind("/tmp", 0), std::string::npos) << folder;
+    const passwd* pw = getpwuid(geteuid());
+    if (pw && pw->pw_dir && pw->pw_dir[0] == '/')
+        EXPECT_EQ(folder, std::string(pw->pw_dir) + "/.local/share/kestrawin");
+    else
+        EXPECT_EQ(folder, "");
+
+    // With no folder at all, the pairs serve from memory.
+    KeyContainer keys;
+    ASSERT_TRUE(KeyContainer::Acquire("", &keys).ok());
+    EXPECT_TRUE(keys.inMemoryOnly());
+    EXPECT_FALSE(keys.RegenerateKeyPairs().ok());
+    ASSERT_TRUE(keys.hasSignatureKey());
+    WriteFile(dir / "f", "data");
+    EXPECT_TRUE(EncryptSelectedFile(keys, dir / "f", "password").ok());
+}
+
+TEST_F(ScratchTest, AKeyFolderPlantedByAnotherUserIsNotUsed)
+{
+    uid_t other = 0;
+    gid_t otherGroup = 0;
+    if (geteuid() != 0 || !UnprivilegedIds(&other, &otherGroup))
+        GTEST_SKIP() << "needs root to plant files as another user";
+    // Another user's folder, and links to it planted where the store would go:
+    // as the store itself, and as a folder on the way.
+    const fs::path victim = dir / "victim";
+    fs::create_directories(victim);
+    fs::permissions(victim, fs::perms(0755));
+    const fs::path share = dir / "share";
+    fs::create_directories(share);
+    fs::create_directory_symlink(victim, share / "kestrawin");
+    ASSERT_EQ(lchown((share / "kestrawin").c_str(), other, otherGroup), 0);
+    fs::create_directory_symlink(victim, dir / "planted");
+    ASSERT_EQ(lchown((dir / "planted").c_str(), other, otherGroup), 0);
+    // A link of theirs to a folder of ours would still redirect the store.
+    fs::create_directories(dir / "ours");
+    fs::create_directory_symlink(dir / "ours", dir / "planted2");
+    ASSERT_EQ(lchown((dir / "planted2").c_str(), other, otherGroup), 0);
+    // And a real folder that belongs to the other user.
+    fs::create_directories(dir / "theirs");
+    ASSERT_EQ(chown((dir / "theirs").c_str(), other, otherGroup), 0);
+    ASSERT_EQ(chown(victim.c_str(), other, otherGroup), 0);
+
+    for (const fs::path& folder : {share / "kestrawin", dir / "planted" / "kestrawin", dir / "theirs",
+                                   dir / "planted2" / "kestrawin"}) {
+        SCOPED_TRACE(folder);
+        KeyContainer keys;
+        ASSERT_TRUE(KeyContainer::Acquire(folder, &keys).ok());
+        EXPECT_TRUE(keys.inMemoryOnly());
+        EXPECT_FALSE(keys.RegenerateKeyPairs().ok());
+        EXPECT_TRUE(keys.hasSignatureKey());
+    }
+    EXPECT_EQ(Mode(victim), 0755u);
+    EXPECT_TRUE(Listing(victim).empty());
+    EXPECT_TRUE(Listing(dir / "theirs").empty());
+    EXPECT_TRUE(Listing(dir / "ours").empty());
+
+    // The user's own link on the way is followed (a home on another disk).
+    fs::create_directories(dir / "mine");
+    fs::create_directory_symlink(dir / "mine", dir / "link");
+    KeyContainer keys;
+    ASSERT_TRUE(KeyContainer::Acquire(dir / "link" / "kestrawin", &keys).ok());
+    EXPECT_FALSE(keys.inMemoryOnly());
+    EXPECT_TRUE(keys.RegenerateKeyPairs().ok());
+    EXPECT_TRUE(fs::exists(dir / "mine" / "kestrawin" / "Kestrawin Container"));
 }

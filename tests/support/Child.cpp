@@ -18,6 +18,14 @@ void Apply(const ChildLimits& limits)
         const rlimit limit{limits.fileSizeLimit, limits.fileSizeLimit};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(kCannotApplyLimits);
     }
+    if (limits.stackSize != RLIM_INFINITY) {
+        const rlimit limit{limits.stackSize, limits.stackSize};
+        if (setrlimit(RLIMIT_STACK, &limit) != 0) _exit(kCannotApplyLimits);
+    }
+    if (limits.addressSpace != RLIM_INFINITY) {
+        const rlimit limit{limits.addressSpace, limits.addressSpace};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(kCannotApplyLimits);
+    }
     if (limits.unprivileged && geteuid() == 0) {
         uid_t uid = 0;
         gid_t gid = 0;

@@ -15,6 +15,10 @@ namespace kwtest {
 struct ChildLimits {
     rlim_t fileSizeLimit = RLIM_INFINITY;
     bool unprivileged = false; // when root: run as "nobody"
+    // Together, a huge stack size (the size of every new thread's stack) and
+    // a small address space make every thread fail to start.
+    rlim_t stackSize = RLIM_INFINITY;    // unchanged when infinite
+    rlim_t addressSpace = RLIM_INFINITY;
 };
 
 // The user an unprivileged child runs as: "nobody" when the tests run as root,

@@ -21,6 +21,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <unistd.h>
+
 #include <deque>
 #include <memory>
 
@@ -58,6 +60,7 @@ struct Harness {
     RecordingMessages messages;
     QList<QUrl> opened;
     QList<int> sleeps;
+    io::DiskHook diskHook; // handed to the window's operations
 
     QString path(const QString& name) const { return home.filePath(name); }
 
@@ -77,6 +80,7 @@ struct Harness {
         env.openUrl = [this](const QUrl& url) { opened << url; };
         env.sleep = [this](int ms) { sleeps << ms; };
         env.runTool = [](const QString&, const QStringList&) {};
+        env.diskHook = diskHook;
         return env;
     }
 
@@ -291,6 +295,60 @@ private slots:
         QCOMPARE(form->Panel13->text(), expected);
         QCOMPARE(h.Read(QStringLiteral("doc.ksw")), setup == "missing" ? QByteArray() : container);
         QVERIFY(!QFileInfo(h.path(QStringLiteral("doc"))).isFile());
+    }
+
+    void secondLineSaysWhatBecameOfTheOriginal_data()
+    {
+        QTest::addColumn<QString>("world");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("originalThere");
+        const QString done = Q(texts::EncryptionCompleted) + QLatin1Char('\n');
+        QTest::newRow("saved over meanwhile")
+            << "save" << done + "The original file changed during the work and was kept" << true;
+        QTest::newRow("moved meanwhile")
+            << "move" << done + "The original file was moved or deleted during the work" << false;
+        QTest::newRow("other names") << "link"
+                                     << done + "The original contents are still readable under 1 other name (hard link)"
+                                     << false;
+    }
+
+    void secondLineSaysWhatBecameOfTheOriginal()
+    {
+        QFETCH(QString, world);
+        QFETCH(QString, expected);
+        QFETCH(bool, originalThere);
+        Harness h;
+        h.Write(QStringLiteral("doc"), "version 1");
+        if (world == "link") QCOMPARE(::link(h.path(QStringLiteral("doc")).toUtf8().constData(),
+                                             h.path(QStringLiteral("other")).toUtf8().constData()), 0);
+        // Another program acts while the container is flushed.
+        struct World {
+            Harness* h;
+            QString what;
+            bool done = false;
+        } state{&h, world};
+        h.diskHook = [&state](io::DiskStep step, std::uint64_t) {
+            World* w = &state;
+            if (step != io::DiskStep::Flush || w->done) return 0;
+            w->done = true;
+            if (w->what == "save") {
+                w->h->Write(QStringLiteral("doc.new"), "version 2");
+                QFile::remove(w->h->path(QStringLiteral("doc")));
+                QFile::rename(w->h->path(QStringLiteral("doc.new")), w->h->path(QStringLiteral("doc")));
+            }
+            if (w->what == "move") QFile::rename(w->h->path(QStringLiteral("doc")), w->h->path(QStringLiteral("moved")));
+            return 0;
+        };
+        auto form = h.Open({S(h.path(QStringLiteral("doc"))), "/crypt"});
+        form->Password1->setText(QStringLiteral("password1"));
+        form->Password2->setText(QStringLiteral("password1"));
+        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        const bool finished = WaitForWork(*form);
+        QVERIFY(finished);
+        QCOMPARE(form->Panel13->text(), expected);
+        QCOMPARE(QFile::exists(h.path(QStringLiteral("doc"))), originalThere);
+        if (world == "save") QCOMPARE(h.Read(QStringLiteral("doc")), QByteArray("version 2"));
+        QVERIFY(QFile::exists(h.path(QStringLiteral("doc.ksw"))));
     }
 
     void encryptionFailureIsNotReportedAsSuccess()

@@ -1,0 +1,119 @@
+#include "Secret.h"
+
+#include <openssl/crypto.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace kestrawin {
+
+void Wipe(void* data, std::size_t n)
+{
+    if (data && n) OPENSSL_cleanse(data, n);
+}
+
+Secret::Secret(std::string_view bytes)
+{
+    Append(bytes);
+}
+
+Secret::~Secret()
+{
+    Release();
+}
+
+Secret::Secret(Secret&& other) noexcept
+    : data_(other.data_), size_(other.size_), capacity_(other.capacity_)
+{
+    other.data_ = nullptr;
+    other.size_ = other.capacity_ = 0;
+}
+
+Secret& Secret::operator=(Secret&& other) noexcept
+{
+    if (this != &other) {
+        Release();
+        data_ = other.data_;
+        size_ = other.size_;
+        capacity_ = other.capacity_;
+        other.data_ = nullptr;
+        other.size_ = other.capacity_ = 0;
+    }
+    return *this;
+}
+
+void Secret::Release()
+{
+    if (data_) {
+        Wipe(data_, capacity_);
+        delete[] data_;
+    }
+    data_ = nullptr;
+    size_ = capacity_ = 0;
+}
+
+void Secret::Reserve(std::size_t n)
+{
+    if (n <= capacity_) return;
+    char* grown = new char[n];
+    if (size_) std::memcpy(grown, data_, size_);
+    const std::size_t size = size_;
+    Release(); // the old copy is wiped before it is given back
+    data_ = grown;
+    size_ = size;
+    capacity_ = n;
+}
+
+void Secret::Append(std::string_view bytes)
+{
+    if (bytes.empty()) return;
+    if (size_ + bytes.size() > capacity_) Reserve(std::max(size_ + bytes.size(), capacity_ * 2 + 16));
+    std::memcpy(data_ + size_, bytes.data(), bytes.size());
+    size_ += bytes.size();
+}
+
+void Secret::PopBack()
+{
+    if (size_ == 0) return;
+    --size_;
+    Wipe(data_ + size_, 1);
+}
+
+void Secret::Resize(std::size_t n)
+{
+    if (n > capacity_) Reserve(n);
+    if (n > size_) std::memset(data_ + size_, 0, n - size_);
+    else if (n < size_) Wipe(data_ + n, size_ - n);
+    size_ = n;
+}
+
+void Secret::Clear()
+{
+    Wipe(data_, capacity_);
+    size_ = 0;
+}
+
+bool Secret::operator==(const Secret& other) const
+{
+    return size_ == other.size_ && (size_ == 0 || CRYPTO_memcmp(data_, other.data_, size_) == 0);
+}
+
+void ProtectProcessMemory()
+{
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KESTRAWIN_ASAN 1
+#endif
+#endif
+#if !defined(__SANITIZE_ADDRESS__) && !defined(KESTRAWIN_ASAN)
+    // (Left out of sanitizer builds: their leak checker attaches to the process.)
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
+}
+
+} // namespace kestrawin

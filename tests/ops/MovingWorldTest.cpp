@@ -1,0 +1,306 @@
+// Other programs act on the files while an operation runs: editors save,
+// folders move, a second operation works on the same pair. Whatever they do,
+// nothing is lost, and the input is deleted only when it is still the very
+// file that was read.
+
+#include "Fixtures.h"
+
+#include "io/SafeFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+
+using namespace kestrawin;
+using namespace kestrawin::ops;
+using namespace kwtest;
+using io::DiskStep;
+
+namespace {
+
+// Runs an action once, at the first time the operation reaches a step: the
+// other program acting at that moment.
+struct Intrusion {
+    DiskStep step;
+    std::function<void()> act;
+    bool done = false;
+    bool busy = false;
+};
+
+int Intrude(DiskStep step, std::uint64_t, void* user)
+{
+    auto* in = static_cast<Intrusion*>(user);
+    if (step != in->step || in->done || in->busy) return 0;
+    in->busy = true; // the action may run operations of its own
+    in->act();
+    in->busy = false;
+    in->done = true;
+    return 0;
+}
+
+// Replaces a file the way editors save: a new file renamed over the old name.
+void SaveAsEditorsDo(const fs::path& path, const std::string& bytes)
+{
+    WriteFile(path.string() + ".new", bytes);
+    fs::rename(path.string() + ".new", path);
+}
+
+class MovingWorld : public ScratchTest {
+protected:
+    void SetUp() override
+    {
+        ScratchTest::SetUp();
+        (void)SharedKeys();
+    }
+    static OperationOptions Intruding(Intrusion* intrusion)
+    {
+        OperationOptions options;
+        options.diskHook = [intrusion](DiskStep step, std::uint64_t bytes) {
+            return Intrude(step, bytes, intrusion);
+        };
+        return options;
+    }
+    // Runs an operation with an intrusion at a step, then the deletion.
+    Result EncryptThenRemove(const fs::path& path, Intrusion* intrusion, Result* op = nullptr,
+                             std::uint64_t* otherNames = nullptr)
+    {
+        const OperationOptions options = Intruding(intrusion);
+        io::InputFile read;
+        const Result r = EncryptSelectedFile(SharedKeys(), path, "password", options, &read);
+        if (op) *op = r;
+        return r.ok() ? RemoveInputFile(read, otherNames, options.diskHook) : r;
+    }
+    Result DecryptThenRemove(const fs::path& path, Intrusion* intrusion, Result* op = nullptr)
+    {
+        const OperationOptions options = Intruding(intrusion);
+        io::InputFile read;
+        const Result r = DecryptSelectedFile(path, "password", options, &read);
+        if (op) *op = r;
+        return r.ok() ? RemoveInputFile(read, nullptr, options.diskHook) : r;
+    }
+    // The plain text inside a container, decrypted elsewhere so nothing here changes.
+    std::string Open(const fs::path& container)
+    {
+        const fs::path look = dir / "look";
+        fs::create_directories(look);
+        fs::copy_file(container, look / "c.ksw", fs::copy_options::overwrite_existing);
+        EXPECT_TRUE(DecryptSelectedFile(look / "c.ksw", "password").ok());
+        const std::string plain = ReadFile(look / "c");
+        fs::remove_all(look);
+        return plain;
+    }
+};
+
+} // namespace
+
+TEST_F(MovingWorld, AnInputSavedOverDuringTheWorkIsKept)
+{
+    // Encryption: the editor's new version stays; the container holds the old.
+    WriteFile(dir / "doc", "version 1");
+    Intrusion save{DiskStep::Flush, [&] { SaveAsEditorsDo(dir / "doc", "version 2"); }};
+    Result op;
+    EXPECT_EQ(EncryptThenRemove(dir / "doc", &save, &op).outcome, Outcome::InputChanged);
+    EXPECT_TRUE(op.ok());
+    EXPECT_EQ(ReadFile(dir / "doc"), "version 2");
+    EXPECT_EQ(Open(dir / "doc.ksw"), "version 1");
+
+    // Decryption: a container replaced meanwhile is kept.
+    fs::remove(dir / "doc");
+    const std::string other = ReadFile(dir / "doc.ksw");
+    WriteFile(dir / "doc", "version 3");
+    ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "doc", "password").ok());
+    fs::remove(dir / "doc");
+    Intrusion replace{DiskStep::Flush, [&] { SaveAsEditorsDo(dir / "doc.ksw", other); }};
+    EXPECT_EQ(DecryptThenRemove(dir / "doc.ksw", &replace).outcome, Outcome::InputChanged);
+    EXPECT_EQ(ReadFile(dir / "doc"), "version 3");
+    EXPECT_EQ(ReadFile(dir / "doc.ksw"), other);
+}
+
+TEST_F(MovingWorld, SomethingWrittenToTheInputAfterReadingIsKept)
+{
+    // While the output is flushed (seconds on a slow stick), in place: the
+    // same inode, longer, or with the same size and a new time, or even with
+    // its old time put back (only the change time tells).
+    for (int how = 0; how < 3; ++how) {
+        SCOPED_TRACE(how);
+        const bool sameSize = how > 0;
+        WriteFile(dir / "log", "first line\n");
+        const timespec past[2] = {{946684800, 0}, {946684800, 0}}; // any later write shows
+        ASSERT_EQ(utimensat(AT_FDCWD, (dir / "log").c_str(), past, 0), 0);
+        Intrusion write{DiskStep::Flush, [&] {
+            if (sameSize) {
+                WriteFile(dir / "log", "FIRST LINE\n");
+                if (how == 2) {
+                    ASSERT_EQ(utimensat(AT_FDCWD, (dir / "log").c_str(), past, 0), 0);
+                }
+            } else {
+                std::FILE* f = std::fopen((dir / "log").c_str(), "a");
+                std::fputs("second line\n", f);
+                std::fclose(f);
+            }
+        }};
+        EXPECT_EQ(EncryptThenRemove(dir / "log", &write).outcome, Outcome::InputChanged);
+        EXPECT_EQ(ReadFile(dir / "log"), sameSize ? "FIRST LINE\n" : "first line\nsecond line\n");
+        EXPECT_EQ(Open(dir / "log.ksw"), "first line\n");
+    }
+}
+
+TEST_F(MovingWorld, AnInputChangingWhileItIsReadNeverEndsInSuccess)
+{
+    const std::string plain = RandomBytes(600000, 3);
+    OperationOptions options;
+    options.chunkSize = 64 * 1024;
+    for (int how = 0; how < 3; ++how) {
+        SCOPED_TRACE(how);
+        WriteFile(dir / "big", plain);
+        const timespec past[2] = {{946684800, 0}, {946684800, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (dir / "big").c_str(), past, 0), 0);
+        Intrusion change{DiskStep::Write, [&] {
+            if (how == 0) fs::resize_file(dir / "big", 1000);       // cut short
+            if (how == 1) fs::resize_file(dir / "big", 900000);     // grown
+            if (how == 2) {                                         // same size, new bytes
+                std::FILE* f = std::fopen((dir / "big").c_str(), "r+");
+                std::fputs("changed", f);
+                std::fclose(f);
+            }
+        }};
+        OperationOptions changing = options;
+        changing.diskHook = Intruding(&change).diskHook;
+        io::InputFile read;
+        const Result r = EncryptSelectedFile(SharedKeys(), dir / "big", "password", changing, &read);
+        ASSERT_TRUE(change.done);
+        EXPECT_EQ(r.outcome, Outcome::InputUnreadable);
+        EXPECT_FALSE(read.isOpen()); // nothing to delete
+        EXPECT_TRUE(fs::exists(dir / "big"));
+        EXPECT_FALSE(fs::exists(dir / "big.ksw"));
+    }
+}
+
+TEST_F(MovingWorld, AnInputMovedOrDeletedMeanwhileIsReportedSo)
+{
+    WriteFile(dir / "a", "contents");
+    Intrusion move{DiskStep::Flush, [&] { fs::rename(dir / "a", dir / "b"); }};
+    EXPECT_EQ(EncryptThenRemove(dir / "a", &move).outcome, Outcome::InputMoved);
+    EXPECT_EQ(ReadFile(dir / "b"), "contents");
+
+    Intrusion remove{DiskStep::Flush, [&] { fs::remove(dir / "b"); }};
+    EXPECT_EQ(EncryptThenRemove(dir / "b", &remove).outcome, Outcome::InputMoved);
+    EXPECT_EQ(Open(dir / "b.ksw"), "contents");
+    EXPECT_NE(OutcomeReason(Outcome::InputMoved).find("moved or deleted during the work"),
+              std::string::npos);
+}
+
+TEST_F(MovingWorld, AFolderMovedAsideKeepsItsFilesTogether)
+{
+    // The input's folder is renamed and a new one made under the old name:
+    // the output goes beside the original, which is the one deleted; the
+    // newcomer of the same name is not touched.
+    fs::create_directories(dir / "sub");
+    WriteFile(dir / "sub" / "in", "original");
+    Intrusion swap{DiskStep::Write, [&] {
+        fs::rename(dir / "sub", dir / "moved");
+        fs::create_directories(dir / "sub");
+        WriteFile(dir / "sub" / "in", "unrelated newcomer");
+    }};
+    EXPECT_TRUE(EncryptThenRemove(dir / "sub" / "in", &swap).ok());
+    EXPECT_EQ(Listing(dir / "sub"), std::vector<std::string>{"in"});
+    EXPECT_EQ(ReadFile(dir / "sub" / "in"), "unrelated newcomer");
+    EXPECT_EQ(Listing(dir / "moved"), std::vector<std::string>{"in.ksw"});
+    EXPECT_EQ(Open(dir / "moved" / "in.ksw"), "original");
+}
+
+TEST_F(MovingWorld, TwoOperationsOnThePairAtOnceLoseNothing)
+{
+    // Encrypting "in" and decrypting "in.ksw" together, each one running in
+    // the middle of the other, both ways round: both contents stay on disk.
+    for (bool decryptInside : {false, true}) {
+        SCOPED_TRACE(decryptInside ? "decryption inside the encryption" : "the other way round");
+        fs::remove_all(dir / "pair");
+        fs::create_directories(dir / "pair");
+        const fs::path plain = dir / "pair" / "in";
+        WriteFile(plain, "B");
+        ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), plain, "password").ok());
+        WriteFile(plain, "A");
+        Result inner;
+        Result outer;
+        if (decryptInside) {
+            Intrusion other{DiskStep::Flush, [&] {
+                io::InputFile read;
+                inner = DecryptSelectedFile(plain.string() + ".ksw", "password", {}, &read);
+                if (inner.ok()) inner = RemoveInputFile(read);
+            }};
+            outer = EncryptThenRemove(plain, &other);
+        } else {
+            Intrusion other{DiskStep::Flush, [&] {
+                io::InputFile read;
+                inner = EncryptSelectedFile(SharedKeys(), plain, "password", {}, &read);
+                if (inner.ok()) inner = RemoveInputFile(read);
+            }};
+            outer = DecryptThenRemove(plain.string() + ".ksw", &other);
+        }
+        SCOPED_TRACE(DescribeResult(inner) + " / " + DescribeResult(outer));
+        // "A" is in the container and "B" in the plain file, however it went.
+        ASSERT_TRUE(fs::exists(plain));
+        ASSERT_TRUE(fs::exists(plain.string() + ".ksw"));
+        EXPECT_EQ(ReadFile(plain), "B");
+        EXPECT_EQ(Open(plain.string() + ".ksw"), "A");
+        EXPECT_TRUE(InputWasKept(inner.outcome) || InputWasKept(outer.outcome));
+    }
+}
+
+TEST_F(MovingWorld, ANameSwappedAtTheLastMomentIsPutBack)
+{
+    // Between the last check and the removal another file takes the name:
+    // what was moved aside is looked at, found foreign and put back.
+    WriteFile(dir / "x", "read");
+    Intrusion swap{DiskStep::Remove, [&] { SaveAsEditorsDo(dir / "x", "foreign"); }};
+    EXPECT_EQ(EncryptThenRemove(dir / "x", &swap).outcome, Outcome::InputChanged);
+    EXPECT_EQ(ReadFile(dir / "x"), "foreign");
+    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"x", "x.ksw"}));
+}
+
+TEST_F(MovingWorld, OtherHardLinksAreCounted)
+{
+    WriteFile(dir / "a", "shared");
+    fs::create_hard_link(dir / "a", dir / "b");
+    fs::create_hard_link(dir / "a", dir / "c");
+    Intrusion none{DiskStep::Flush, [] {}};
+    std::uint64_t others = 0;
+    EXPECT_TRUE(EncryptThenRemove(dir / "a", &none, nullptr, &others).ok());
+    EXPECT_EQ(others, 2u);
+    EXPECT_FALSE(fs::exists(dir / "a"));
+    EXPECT_NE(OtherNamesNotice(2).find("2 other names"), std::string::npos);
+    EXPECT_NE(OtherNamesNotice(1).find("1 other name "), std::string::npos);
+
+    WriteFile(dir / "single", "alone");
+    EXPECT_TRUE(EncryptThenRemove(dir / "single", &none, nullptr, &others).ok());
+    EXPECT_EQ(others, 0u);
+}
+
+TEST(PlainName, NeverCutsIntoTheFolder)
+{
+    for (const char* path : {"d/a", "/a/bc", "x/abc", "dir/.ksw", "dir/abcd", "docs/a", "/home/u/photos/xy",
+                             "dir/", "dir/éàüö", "dir/x.ks"})
+        EXPECT_EQ(PlainNameOf(path), "") << path;
+    EXPECT_EQ(PlainNameOf("dir/éàüöß"), "dir/é");
+    EXPECT_EQ(PlainNameOf("dir/ü.ksw"), "dir/ü");
+    EXPECT_EQ(PlainNameOf("dir.ksw/abcde"), "dir.ksw/a");
+}
+
+TEST_F(ScratchTest, AShortContainerNameTouchesNothing)
+{
+    fs::create_directories(dir / "docs");
+    WriteFile(dir / "do", "an unrelated file");
+    WriteFile(dir / "docs" / "a", "a container's name too short for a plain name");
+    const auto before = Listing(dir);
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir);
+    const Result r = DecryptSelectedFile("docs/a", "password");
+    fs::current_path(cwd);
+    EXPECT_EQ(r.outcome, Outcome::NoOutputName);
+    EXPECT_EQ(Listing(dir), before);
+    EXPECT_EQ(ReadFile(dir / "do"), "an unrelated file");
+    EXPECT_TRUE(fs::exists(dir / "docs" / "a"));
+}
