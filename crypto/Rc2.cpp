@@ -3,6 +3,7 @@
 #include "detail/Rc2Paths.h"
 
 #include <atomic>
+#include <bit>
 #include <cstring>
 
 namespace kestrawin::crypto::rc2 {
@@ -44,15 +45,19 @@ inline std::uint16_t Rotr(std::uint16_t x, int n)
     return static_cast<std::uint16_t>((x >> n) | (x << (16 - n)));
 }
 
+// Words are little-endian in the block.
 inline std::uint16_t Load16(const std::uint8_t* p)
 {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+    std::uint16_t v;
+    std::memcpy(&v, p, 2);
+    if constexpr (std::endian::native == std::endian::big) v = static_cast<std::uint16_t>((v << 8) | (v >> 8));
+    return v;
 }
 
 inline void Store16(std::uint8_t* p, std::uint16_t v)
 {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
+    if constexpr (std::endian::native == std::endian::big) v = static_cast<std::uint16_t>((v << 8) | (v >> 8));
+    std::memcpy(p, &v, 2);
 }
 
 struct Words {
@@ -73,31 +78,38 @@ inline void StoreBlock(std::uint8_t* p, const Words& w)
 }
 
 // Sixteen mixing rounds with two mashing rounds after the fifth and the
-// eleventh. Each word depends on the three updated just before it, so the
-// block is one long chain; the code keeps the chain short by adding the key
-// word first, off the critical path.
+// eleventh. Each word depends on the word updated just before it, so a block
+// is one long chain. The code keeps that chain at four steps a word: the key
+// word is added to the old value and the select is written as
+// c ^ (a & (b ^ c)), so only "and, xor, add, rotate" wait for the newest word.
+#define KESTRAWIN_RC2_MIX(j)                                                                      \
+    r0 = Rotl(static_cast<std::uint16_t>(static_cast<std::uint16_t>(r0 + k[(j)]) + (r1 ^ (r3 & (r2 ^ r1)))), 1); \
+    r1 = Rotl(static_cast<std::uint16_t>(static_cast<std::uint16_t>(r1 + k[(j) + 1]) + (r2 ^ (r0 & (r3 ^ r2)))), 2); \
+    r2 = Rotl(static_cast<std::uint16_t>(static_cast<std::uint16_t>(r2 + k[(j) + 2]) + (r3 ^ (r1 & (r0 ^ r3)))), 3); \
+    r3 = Rotl(static_cast<std::uint16_t>(static_cast<std::uint16_t>(r3 + k[(j) + 3]) + (r0 ^ (r2 & (r1 ^ r0)))), 5);
+
+#define KESTRAWIN_RC2_MASH()                                                                      \
+    r0 = static_cast<std::uint16_t>(r0 + k[r3 & 63]);                                             \
+    r1 = static_cast<std::uint16_t>(r1 + k[r0 & 63]);                                             \
+    r2 = static_cast<std::uint16_t>(r2 + k[r1 & 63]);                                             \
+    r3 = static_cast<std::uint16_t>(r3 + k[r2 & 63]);
+
 inline void Encrypt(const std::uint16_t* k, Words& w)
 {
     std::uint16_t r0 = w.r0, r1 = w.r1, r2 = w.r2, r3 = w.r3;
-    auto mix = [&](int j) {
-        r0 = Rotl(static_cast<std::uint16_t>(r0 + k[j] + ((r3 & r2) | (~r3 & r1))), 1);
-        r1 = Rotl(static_cast<std::uint16_t>(r1 + k[j + 1] + ((r0 & r3) | (~r0 & r2))), 2);
-        r2 = Rotl(static_cast<std::uint16_t>(r2 + k[j + 2] + ((r1 & r0) | (~r1 & r3))), 3);
-        r3 = Rotl(static_cast<std::uint16_t>(r3 + k[j + 3] + ((r2 & r1) | (~r2 & r0))), 5);
-    };
-    auto mash = [&] {
-        r0 = static_cast<std::uint16_t>(r0 + k[r3 & 63]);
-        r1 = static_cast<std::uint16_t>(r1 + k[r0 & 63]);
-        r2 = static_cast<std::uint16_t>(r2 + k[r1 & 63]);
-        r3 = static_cast<std::uint16_t>(r3 + k[r2 & 63]);
-    };
-    for (int i = 0; i < 5; ++i) mix(4 * i);
-    mash();
-    for (int i = 5; i < 11; ++i) mix(4 * i);
-    mash();
-    for (int i = 11; i < 16; ++i) mix(4 * i);
+    KESTRAWIN_RC2_MIX(0) KESTRAWIN_RC2_MIX(4) KESTRAWIN_RC2_MIX(8) KESTRAWIN_RC2_MIX(12)
+    KESTRAWIN_RC2_MIX(16)
+    KESTRAWIN_RC2_MASH()
+    KESTRAWIN_RC2_MIX(20) KESTRAWIN_RC2_MIX(24) KESTRAWIN_RC2_MIX(28) KESTRAWIN_RC2_MIX(32)
+    KESTRAWIN_RC2_MIX(36) KESTRAWIN_RC2_MIX(40)
+    KESTRAWIN_RC2_MASH()
+    KESTRAWIN_RC2_MIX(44) KESTRAWIN_RC2_MIX(48) KESTRAWIN_RC2_MIX(52) KESTRAWIN_RC2_MIX(56)
+    KESTRAWIN_RC2_MIX(60)
     w = {r0, r1, r2, r3};
 }
+
+#undef KESTRAWIN_RC2_MIX
+#undef KESTRAWIN_RC2_MASH
 
 inline void Decrypt(const std::uint16_t* k, Words& w)
 {

@@ -61,6 +61,7 @@ struct Avx2 {
                                        _mm256_set1_epi16(0x0100));
             const V sixteen = _mm256_set1_epi8(16);
             V result = _mm256_shuffle_epi8(slice[0], index);
+            #pragma GCC unroll 8
             for (int s = 1; s < 8; ++s) {
                 index = _mm256_sub_epi8(index, sixteen);
                 result = _mm256_xor_si256(result, _mm256_shuffle_epi8(slice[s], index));
@@ -75,7 +76,7 @@ struct Avx2 {
 void CbcDecryptAvx2(const std::uint16_t* k, std::uint8_t* iv, const std::uint8_t* in,
                     std::uint8_t* out, std::size_t blocks)
 {
-    DecryptRun<Avx2, 2>(k, iv, in, out, blocks);
+    DecryptRun<Avx2, 3>(k, iv, in, out, blocks);
 }
 
 } // namespace kestrawin::crypto::rc2::detail

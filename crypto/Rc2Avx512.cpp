@@ -51,7 +51,7 @@ struct Avx512 {
 void CbcDecryptAvx512(const std::uint16_t* k, std::uint8_t* iv, const std::uint8_t* in,
                       std::uint8_t* out, std::size_t blocks)
 {
-    DecryptRun<Avx512, 2>(k, iv, in, out, blocks);
+    DecryptRun<Avx512, 4>(k, iv, in, out, blocks);
 }
 
 } // namespace kestrawin::crypto::rc2::detail

@@ -60,7 +60,7 @@ struct Sse2 {
 void CbcDecryptSse2(const std::uint16_t* k, std::uint8_t* iv, const std::uint8_t* in,
                     std::uint8_t* out, std::size_t blocks)
 {
-    DecryptRun<Sse2, 3>(k, iv, in, out, blocks);
+    DecryptRun<Sse2, 4>(k, iv, in, out, blocks);
 }
 
 } // namespace kestrawin::crypto::rc2::detail

@@ -70,15 +70,19 @@ template <class Ops, int G>
 [[gnu::always_inline]] inline void RMix(const typename Ops::Keys& keys, typename Ops::V (&r)[G][4],
                                         int base)
 {
+#pragma GCC unroll 8
     for (int g = 0; g < G; ++g)
         r[g][3] = Ops::Sub(Ops::Sub(Ops::template Rotr<5>(r[g][3]), keys.kv[base + 3]),
                            Select<Ops>(r[g][2], r[g][1], r[g][0]));
+#pragma GCC unroll 8
     for (int g = 0; g < G; ++g)
         r[g][2] = Ops::Sub(Ops::Sub(Ops::template Rotr<3>(r[g][2]), keys.kv[base + 2]),
                            Select<Ops>(r[g][1], r[g][0], r[g][3]));
+#pragma GCC unroll 8
     for (int g = 0; g < G; ++g)
         r[g][1] = Ops::Sub(Ops::Sub(Ops::template Rotr<2>(r[g][1]), keys.kv[base + 1]),
                            Select<Ops>(r[g][0], r[g][3], r[g][2]));
+#pragma GCC unroll 8
     for (int g = 0; g < G; ++g)
         r[g][0] = Ops::Sub(Ops::Sub(Ops::template Rotr<1>(r[g][0]), keys.kv[base]),
                            Select<Ops>(r[g][3], r[g][2], r[g][1]));
@@ -88,9 +92,13 @@ template <class Ops, int G>
 template <class Ops, int G>
 [[gnu::always_inline]] inline void RMash(const typename Ops::Keys& keys, typename Ops::V (&r)[G][4])
 {
+#pragma GCC unroll 8
     for (int g = 0; g < G; ++g) r[g][3] = Ops::Sub(r[g][3], keys.Lookup(r[g][2]));
+#pragma GCC unroll 8
     for (int g = 0; g < G; ++g) r[g][2] = Ops::Sub(r[g][2], keys.Lookup(r[g][1]));
+#pragma GCC unroll 8
     for (int g = 0; g < G; ++g) r[g][1] = Ops::Sub(r[g][1], keys.Lookup(r[g][0]));
+#pragma GCC unroll 8
     for (int g = 0; g < G; ++g) r[g][0] = Ops::Sub(r[g][0], keys.Lookup(r[g][3]));
 }
 
@@ -114,19 +122,26 @@ std::size_t DecryptGroups(const typename Ops::Keys& keys, std::uint8_t* iv, cons
         std::memcpy(chain + kBytesPerBlock, src, kPerGroup * kBytesPerBlock);
 
         V r[G][4];
-        for (int g = 0; g < G; ++g) {
+    #pragma GCC unroll 8
+    for (int g = 0; g < G; ++g) {
             V x[4];
+#pragma GCC unroll 4
             for (int v = 0; v < 4; ++v) x[v] = Ops::Load(chain + kBytesPerBlock + (g * 4 + v) * kVec);
             ToLanes<Ops>(x, r[g]);
         }
+#pragma GCC unroll 8
         for (int i = 15; i >= 11; --i) RMix<Ops, G>(keys, r, 4 * i);
         RMash<Ops, G>(keys, r);
+#pragma GCC unroll 8
         for (int i = 10; i >= 5; --i) RMix<Ops, G>(keys, r, 4 * i);
         RMash<Ops, G>(keys, r);
+#pragma GCC unroll 8
         for (int i = 4; i >= 0; --i) RMix<Ops, G>(keys, r, 4 * i);
-        for (int g = 0; g < G; ++g) {
+    #pragma GCC unroll 8
+    for (int g = 0; g < G; ++g) {
             V x[4];
             FromLanes<Ops>(r[g], x);
+#pragma GCC unroll 4
             for (int v = 0; v < 4; ++v)
                 Ops::Store(dst + (g * 4 + v) * kVec,
                            Ops::Xor(x[v], Ops::Load(chain + (g * 4 + v) * kVec)));
