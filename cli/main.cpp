@@ -186,16 +186,20 @@ int main(int argc, char** argv)
     if (args.encrypt && crypto::CharacterCount(password) < 6)
         std::fputs("kestrawin-cli: warning: the password has fewer than 6 characters\n", stderr);
 
-    // Like the window: open the key store and put fresh pairs in it. A store
-    // that cannot be saved still gives usable pairs for this run.
+    // Encryption, like the window: open the key store and put fresh pairs in
+    // it. A store that cannot be saved still gives usable pairs for this run.
+    // Decryption needs no key pairs (the container carries its public key), so
+    // it leaves the store alone and skips the costly key generation.
     KeyContainer keys;
-    if (Result r = KeyContainer::Acquire(KeyContainer::DefaultFolder(), &keys); !r.ok()) {
-        std::fprintf(stderr, "kestrawin-cli: %s\n", DescribeResult(r).c_str());
-        return ExitStatusOf(r.outcome);
-    }
-    if (Result r = keys.RegenerateKeyPairs(); !r.ok() && !keys.hasSignatureKey()) {
-        std::fprintf(stderr, "kestrawin-cli: %s\n", DescribeResult(r).c_str());
-        return ExitStatusOf(r.outcome);
+    if (args.encrypt) {
+        if (Result r = KeyContainer::Acquire(KeyContainer::DefaultFolder(), &keys); !r.ok()) {
+            std::fprintf(stderr, "kestrawin-cli: %s\n", DescribeResult(r).c_str());
+            return ExitStatusOf(r.outcome);
+        }
+        if (Result r = keys.RegenerateKeyPairs(); !r.ok() && !keys.hasSignatureKey()) {
+            std::fprintf(stderr, "kestrawin-cli: %s\n", DescribeResult(r).c_str());
+            return ExitStatusOf(r.outcome);
+        }
     }
 
     OperationOptions options;
