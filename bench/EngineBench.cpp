@@ -1,30 +1,46 @@
-// Throughput and peak memory of the engine and of kestrawin-cli next to raw
-// RC2-CBC in OpenSSL and `openssl enc -rc2-cbc`, on the same file in the same run.
+// Throughput and peak memory of our RC2, the engine and kestrawin-cli next to
+// OpenSSL's RC2-CBC, `openssl enc -rc2-cbc` and a flushed write of the same
+// bytes, on the same file in the same run, with the ratios the goals name.
 //
 //   kestrawin_bench [--repeat N] [--dir FOLDER] [--cli PATH] [--chunk-kib N]
-//                   [--threads N] [SIZE_MIB...]
+//                   [--threads N] [--raw-only] [SIZE_MIB...]
 //
-// Sizes default to 1, 64 and 512 MiB; the folder to $TMPDIR or /var/tmp; the
+// Sizes default to 64 and 512 MiB; the folder to $TMPDIR or /var/tmp; the
 // tool to kestrawin-cli of the same build. For each size every measurement
 // runs N times (default 3), interleaved so that a slow spell of the machine
 // hits all of them alike, and the median is shown. Each measurement runs in a
 // child process so that its peak memory (resident set) is its own.
 //
-//   raw RC2-CBC       one OpenSSL context over the file in 1 MiB pieces, read
-//                     from the page cache, nothing written: the cipher's speed
+//   raw ...           one cipher over as many bytes as the file holds, 1 MiB
+//                     at a time from memory, on one core, nothing read or
+//                     written: the cipher's speed. "OpenSSL EVP" is OpenSSL's RC2-CBC (legacy
+//                     provider); "ours" is Rc2.h, decryption on each SIMD path
+//                     the processor has
 //   openssl enc       the OpenSSL tool, output to a file in the same folder
+//   dd conv=fsync     writing the file's bytes to a new file and flushing it:
+//                     what any whole-file operation at least costs
 //   engine            EncryptSelectedFile / DecryptSelectedFile: read, cipher,
 //                     write, flush to disk, rename (the input is kept)
-//   kestrawin-cli     the tool with --keep: also starts up and makes key pairs
+//   kestrawin-cli     the tool with --keep: also starts up (and, to encrypt,
+//                     makes key pairs)
 //
-// "vs raw" is the row's throughput over the raw cipher's in the same direction.
+// "ratio" is the row's speed over its reference row's (named after it). Raw
+// rows run on one core and are compared by processor time (user + system), so
+// that other work on the machine does not skew them; the other rows by
+// elapsed time, since waiting for the disk is part of their cost.
 
 #include "ops/Engine.h"
 #include "crypto/PasswordKeys.h"
 #include "crypto/Provider.h"
+#include "crypto/Rc2.h"
+
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/provider.h>
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +62,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Measure {
     double seconds = 0;
+    double cpuSeconds = 0; // user and system time of the child
     long peakKiB = 0;
     bool ok = false;
 };
@@ -63,6 +80,8 @@ Measure InChild(const std::function<bool()>& fn)
     Measure m;
     m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     m.peakKiB = usage.ru_maxrss;
+    m.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return m;
 }
@@ -99,26 +118,64 @@ bool MakeFile(const std::string& path, std::size_t mib)
     return std::fclose(f) == 0;
 }
 
-bool RawCipher(const std::string& path, bool encrypt)
+const std::uint8_t kRawKey[16] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                                  0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff};
+
+// Feeds the file's size, 1 MiB at a time, to fn(in, out, bytes): the same
+// first MiB of the file over and over, so that only the cipher is measured
+// (reading the file would cost more than the fastest paths' work).
+bool OverFile(const std::string& path,
+              const std::function<bool(const std::uint8_t*, std::uint8_t*, std::size_t)>& fn)
 {
     const int fd = open(path.c_str(), O_RDONLY);
     if (fd < 0) return false;
-    const auto hash = crypto::Sha1({reinterpret_cast<const std::uint8_t*>("benchmark"), 9});
-    crypto::Rc2Cbc cipher;
-    if (!cipher.Init(crypto::DeriveRc2Key(*hash, crypto::Rc2Recipe::Strong),
-                     encrypt ? crypto::Rc2Cbc::Direction::Encrypt : crypto::Rc2Cbc::Direction::Decrypt,
-                     {}, /*padding=*/false))
-        return false;
     std::vector<std::uint8_t> in(1 << 20), out((1 << 20) + 8);
-    for (;;) {
-        const ssize_t n = read(fd, in.data(), in.size());
-        if (n <= 0) break;
-        std::size_t got = 0;
-        if (!cipher.Update({in.data(), static_cast<std::size_t>(n) & ~std::size_t{7}}, out.data(), &got))
-            return false;
-    }
+    struct stat st{};
+    const ssize_t got = read(fd, in.data(), in.size());
+    const bool statOk = fstat(fd, &st) == 0;
     close(fd);
+    if (got != static_cast<ssize_t>(in.size()) || !statOk) return false;
+    for (off_t left = st.st_size; left > 0; left -= static_cast<off_t>(in.size())) {
+        const std::size_t n = static_cast<std::size_t>(std::min<off_t>(left, static_cast<off_t>(in.size())));
+        if (!fn(in.data(), out.data(), n & ~std::size_t{7})) return false;
+    }
     return true;
+}
+
+bool RawOpenSsl(const std::string& path, bool encrypt)
+{
+    OSSL_LIB_CTX* lib = OSSL_LIB_CTX_new();
+    if (!lib || !OSSL_PROVIDER_load(lib, "legacy") || !OSSL_PROVIDER_load(lib, "default")) return false;
+    EVP_CIPHER* rc2 = EVP_CIPHER_fetch(lib, "RC2-CBC", nullptr);
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    std::size_t bits = 128;
+    OSSL_PARAM params[] = {OSSL_PARAM_construct_size_t(OSSL_CIPHER_PARAM_RC2_KEYBITS, &bits),
+                           OSSL_PARAM_construct_end()};
+    const std::uint8_t iv[8] = {};
+    const int enc = encrypt ? 1 : 0;
+    if (!rc2 || !ctx || !EVP_CipherInit_ex2(ctx, rc2, nullptr, nullptr, enc, nullptr)
+        || !EVP_CIPHER_CTX_set_key_length(ctx, 16) || !EVP_CIPHER_CTX_set_params(ctx, params)
+        || !EVP_CipherInit_ex2(ctx, nullptr, kRawKey, iv, enc, nullptr)
+        || !EVP_CIPHER_CTX_set_padding(ctx, 0))
+        return false;
+    return OverFile(path, [&](const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+        int got = 0;
+        return EVP_CipherUpdate(ctx, out, &got, in, static_cast<int>(n)) == 1;
+    });
+}
+
+bool RawOurs(const std::string& path, bool encrypt, crypto::rc2::Path decryptPath)
+{
+    crypto::rc2::Schedule schedule;
+    if (!crypto::rc2::ExpandKey(kRawKey, 128, &schedule)) return false;
+    std::uint8_t iv[8] = {};
+    return OverFile(path, [&](const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+        if (encrypt)
+            crypto::rc2::CbcEncrypt(schedule, iv, in, out, n / 8);
+        else
+            crypto::rc2::CbcDecrypt(schedule, iv, in, out, n / 8, decryptPath);
+        return true;
+    });
 }
 
 double MBps(std::size_t mib, double seconds)
@@ -128,10 +185,11 @@ double MBps(std::size_t mib, double seconds)
 
 struct Row {
     Row(std::string n, std::function<bool()> r, int raw = -1)
-        : name(std::move(n)), run(std::move(r)), rawIndex(raw) {}
+        : name(std::move(n)), run(std::move(r)), rawIndex(raw), byCpu(name.rfind("raw", 0) == 0) {}
     std::string name;
     std::function<bool()> run;
-    int rawIndex; // the raw row this one is compared with, or -1
+    int rawIndex; // the row this one is compared with, or -1
+    bool byCpu;   // measured by processor time
     std::vector<Measure> runs;
 };
 
@@ -139,6 +197,10 @@ Measure Median(std::vector<Measure> runs)
 {
     std::sort(runs.begin(), runs.end(), [](const Measure& a, const Measure& b) { return a.seconds < b.seconds; });
     Measure m = runs[runs.size() / 2];
+    std::vector<double> cpu;
+    for (const Measure& r : runs) cpu.push_back(r.cpuSeconds);
+    std::sort(cpu.begin(), cpu.end());
+    m.cpuSeconds = cpu[cpu.size() / 2];
     for (const Measure& r : runs) {
         m.peakKiB = std::max(m.peakKiB, r.peakKiB);
         m.ok = m.ok && r.ok;
@@ -164,6 +226,7 @@ int main(int argc, char** argv)
     std::string folder = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/var/tmp";
     std::string cli = DefaultCli();
     int repeat = 3;
+    bool rawOnly = false;
     OperationOptions options;
     for (int i = 1; i < argc; ++i) {
         auto value = [&]() -> const char* {
@@ -178,9 +241,10 @@ int main(int argc, char** argv)
         else if (!std::strcmp(argv[i], "--threads")) options.decryptThreads = static_cast<unsigned>(std::strtoul(value(), nullptr, 10));
         else if (!std::strcmp(argv[i], "--cli")) cli = value();
         else if (!std::strcmp(argv[i], "--repeat")) repeat = std::max(1, std::atoi(value()));
+        else if (!std::strcmp(argv[i], "--raw-only")) rawOnly = true;
         else sizes.push_back(std::strtoul(argv[i], nullptr, 10));
     }
-    if (sizes.empty()) sizes = {1, 64, 512};
+    if (sizes.empty()) sizes = {64, 512};
     if (!cli.empty() && access(cli.c_str(), X_OK) != 0) {
         std::fprintf(stderr, "%s is not a program: no kestrawin-cli rows\n", cli.c_str());
         cli.clear();
@@ -222,54 +286,93 @@ int main(int argc, char** argv)
         OperationOptions serial = options;
         serial.decryptThreads = 1;
         const std::string xdg = "XDG_DATA_HOME=" + work + "/xdg";
+        namespace rc2 = crypto::rc2;
 
         std::vector<Row> rows;
-        rows.emplace_back("raw RC2-CBC encrypt (OpenSSL EVP)", [&] { return RawCipher(plain, true); });
-        rows.emplace_back("openssl enc -rc2-cbc", [&] {
-            return Run(withArgs(opensslEnc, {"-in", plain, "-out", work + "/o1.bin"}));
-        }, 0);
-        rows.emplace_back("engine encrypt", [&] {
-            return EncryptSelectedFile(keys, plain, password, options).ok();
-        }, 0);
-        if (!cli.empty())
-            rows.emplace_back("kestrawin-cli encrypt", [&] {
-                return Run({cli, "encrypt", "--keep", "--password-file", pwFile, plain}, xdg);
-            }, 0);
-        const int rawDec = static_cast<int>(rows.size());
-        rows.emplace_back("raw RC2-CBC decrypt (OpenSSL EVP)", [&] { return RawCipher(container, false); });
-        rows.emplace_back("openssl enc -d -rc2-cbc", [&] {
-            return Run(withArgs(opensslEnc, {"-d", "-in", opensslOut, "-out", work + "/o2.bin"}));
-        }, rawDec);
-        rows.emplace_back("engine decrypt, 1 thread", [&] {
-            return DecryptSelectedFile(container, password, serial).ok();
-        }, rawDec);
-        rows.emplace_back("engine decrypt", [&] {
-            return DecryptSelectedFile(container, password, options).ok();
-        }, rawDec);
-        if (!cli.empty())
-            rows.emplace_back("kestrawin-cli decrypt", [&] {
-                return Run({cli, "decrypt", "--keep", "--password-file", pwFile, container}, xdg);
-            }, rawDec);
+        auto add = [&](std::string name, std::function<bool()> run, int reference = -1) {
+            rows.emplace_back(std::move(name), std::move(run), reference);
+            return static_cast<int>(rows.size()) - 1;
+        };
+        const int evpEnc = add("raw encrypt, OpenSSL EVP", [&] { return RawOpenSsl(plain, true); });
+        const int oursEnc = add("raw encrypt, ours", [&] { return RawOurs(plain, true, rc2::Path::Scalar); }, evpEnc);
+        const int evpDec = add("raw decrypt, OpenSSL EVP", [&] { return RawOpenSsl(opensslOut, false); });
+        std::vector<std::pair<rc2::Path, int>> pathRows;
+        for (rc2::Path path : rc2::kAllPaths)
+            if (rc2::PathAvailable(path))
+                pathRows.emplace_back(path, add(std::string("raw decrypt, ours, ") + rc2::PathName(path),
+                                                [&, path] { return RawOurs(opensslOut, false, path); }, evpDec));
+        int sslEnc = -1, cliEnc = -1, dd = -1, cliDec = -1;
+        if (!rawOnly) {
+            sslEnc = add("openssl enc -rc2-cbc", [&] {
+                return Run(withArgs(opensslEnc, {"-in", plain, "-out", work + "/o1.bin"}));
+            });
+            add("engine encrypt", [&] { return EncryptSelectedFile(keys, plain, password, options).ok(); }, sslEnc);
+            if (!cli.empty())
+                cliEnc = add("kestrawin-cli encrypt", [&] {
+                    return Run({cli, "encrypt", "--keep", "--password-file", pwFile, plain}, xdg);
+                }, sslEnc);
+            dd = add("dd conv=fsync (same bytes)", [&] {
+                return Run({"dd", "if=" + plain, "of=" + work + "/dd.bin", "bs=1M", "conv=fsync", "status=none"});
+            });
+            add("openssl enc -d -rc2-cbc", [&] {
+                return Run(withArgs(opensslEnc, {"-d", "-in", opensslOut, "-out", work + "/o2.bin"}));
+            }, dd);
+            add("engine decrypt, 1 thread", [&] {
+                return DecryptSelectedFile(container, password, serial).ok();
+            }, dd);
+            add("engine decrypt", [&] { return DecryptSelectedFile(container, password, options).ok(); }, dd);
+            if (!cli.empty())
+                cliDec = add("kestrawin-cli decrypt", [&] {
+                    return Run({cli, "decrypt", "--keep", "--password-file", pwFile, container}, xdg);
+                }, dd);
+        }
 
         for (int r = 0; r < repeat; ++r)
             for (Row& row : rows) row.runs.push_back(InChild(row.run));
 
         std::printf("\n%zu MiB file in %s\n", mib, folder.c_str());
-        std::printf("  %-36s %9s %9s %10s %8s\n", "", "MB/s", "seconds", "peak MiB", "vs raw");
+        std::printf("  %-34s %9s %9s %9s %9s %7s  %s\n", "", "MB/s", "seconds", "cpu MB/s", "peak MiB",
+                    "ratio", "against");
         std::vector<Measure> medians;
         for (const Row& row : rows) medians.push_back(Median(row.runs));
+        auto ratio = [&](int row, int reference) {
+            const Measure& a = medians[static_cast<std::size_t>(row)];
+            const Measure& b = medians[static_cast<std::size_t>(reference)];
+            return rows[static_cast<std::size_t>(row)].byCpu ? b.cpuSeconds / a.cpuSeconds : b.seconds / a.seconds;
+        };
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const Measure& m = medians[i];
-            std::printf("  %-36s %9.1f %9.3f %10.1f", rows[i].name.c_str(), MBps(mib, m.seconds),
-                        m.seconds, static_cast<double>(m.peakKiB) / 1024.0);
+            std::printf("  %-34s %9.1f %9.3f %9.1f %9.1f", rows[i].name.c_str(), MBps(mib, m.seconds),
+                        m.seconds, MBps(mib, m.cpuSeconds), static_cast<double>(m.peakKiB) / 1024.0);
             if (rows[i].rawIndex >= 0)
-                std::printf(" %7.1f%%", 100.0 * medians[static_cast<std::size_t>(rows[i].rawIndex)].seconds / m.seconds);
-            else
-                std::printf(" %8s", "");
+                std::printf(" %6.2fx  %s", ratio(static_cast<int>(i), rows[i].rawIndex),
+                            rows[static_cast<std::size_t>(rows[i].rawIndex)].name.c_str());
             std::printf("%s\n", m.ok ? "" : "  FAILED");
         }
+        // The goals, as ratios of this run.
+        auto goal = [](const char* what, double value, const char* op, double target) {
+            const bool met = op[0] == '>' ? value >= target : value <= target;
+            std::printf("  goal: %-58s %6.2f %s %.2f  %s\n", what, value, op, target, met ? "met" : "MISSED");
+        };
+        goal("raw encryption, ours over OpenSSL EVP", ratio(oursEnc, evpEnc), ">=", 1.5);
+        for (const auto& [path, row] : pathRows) {
+            if (path != rc2::Path::Sse2 && path != rc2::Path::Avx2) continue;
+            const std::string what = std::string("raw decryption on one core, ") + rc2::PathName(path) + " over EVP";
+            goal(what.c_str(), ratio(row, evpDec), ">=", path == rc2::Path::Sse2 ? 5.0 : 10.0);
+        }
+        if (cliDec >= 0)
+            goal("kestrawin-cli decrypt time over the flushed write's", 1.0 / ratio(cliDec, dd), "<=", 1.3);
+        if (cliEnc >= 0)
+            goal("kestrawin-cli encrypt speed over openssl enc's", ratio(cliEnc, sslEnc), ">=", 1.4);
+        if (!rawOnly) {
+            long peak = 0;
+            for (std::size_t i = 0; i < rows.size(); ++i)
+                if (rows[i].name.rfind("engine", 0) == 0 || rows[i].name.rfind("kestrawin-cli", 0) == 0)
+                    peak = std::max(peak, medians[i].peakKiB);
+            goal("peak memory of the engine and kestrawin-cli, MiB", static_cast<double>(peak) / 1024.0, "<=", 16.0);
+        }
         std::fflush(stdout);
-        for (const char* name : {"/data.bin", "/data.bin.ksw", "/openssl.bin", "/o1.bin", "/o2.bin"})
+        for (const char* name : {"/data.bin", "/data.bin.ksw", "/openssl.bin", "/o1.bin", "/o2.bin", "/dd.bin"})
             std::remove((work + name).c_str());
     }
     Run({"rm", "-rf", work});

@@ -208,14 +208,20 @@ int main(int argc, char** argv)
     if (args.encrypt && crypto::CharacterCount(password.view()) < 6)
         std::fputs("kestrawin-cli: warning: the password has fewer than 6 characters\n", stderr);
 
-    // The window's start-up: the key store with fresh pairs in it. A store that
-    // cannot be saved still gives usable pairs for this run.
-    const session::KeyStoreStart keyStore = session::OpenKeyStore(KeyContainer::DefaultFolder());
-    if (!keyStore.keys) {
-        std::fprintf(stderr, "kestrawin-cli: %s\n", DescribeResult(keyStore.result).c_str());
-        return ExitStatusOf(keyStore.result.outcome);
+    // Encryption, like the window, opens the key store with fresh pairs in it;
+    // a store that cannot be saved still gives usable pairs for this run.
+    // Decryption needs no key pairs (the container carries its public key), so
+    // it leaves the store alone and skips the costly key generation.
+    session::KeyStoreStart keyStore;
+    if (args.encrypt) {
+        keyStore = session::OpenKeyStore(KeyContainer::DefaultFolder());
+        if (!keyStore.keys) {
+            std::fprintf(stderr, "kestrawin-cli: %s\n", DescribeResult(keyStore.result).c_str());
+            return ExitStatusOf(keyStore.result.outcome);
+        }
     }
-    const KeyContainer& keys = *keyStore.keys;
+    static const KeyContainer noKeys;
+    const KeyContainer& keys = keyStore.keys ? *keyStore.keys : noKeys;
 
     OperationOptions options;
     options.cancel = &g_cancel;

@@ -98,15 +98,9 @@ bool ParallelCbcDecryptor::Init(const Rc2Key& key, unsigned threads, std::size_t
     std::memset(previous_, 0, sizeof previous_);
     heldSize_ = 0;
     helpers_.reset();
-    parts_.clear();
-    ready_ = false;
-    for (unsigned i = 0; i < threads; ++i) {
-        auto cipher = std::make_unique<Rc2Cbc>();
-        if (!cipher->Init(key, Rc2Cbc::Direction::Decrypt, {}, /*padding=*/false)) return false;
-        parts_.push_back(std::move(cipher));
-    }
-    ready_ = true;
-    return true;
+    threads_ = threads;
+    ready_ = rc2::ExpandKey(key.bytes, key.effectiveBits, &schedule_);
+    return ready_;
 }
 
 // Decrypts n bytes (whole blocks) that follow previous_, split into parts
@@ -117,20 +111,19 @@ bool ParallelCbcDecryptor::DecryptRun(const std::uint8_t* in, std::size_t n, std
     const std::size_t blocks = n / kBlock;
     // Rounded to the nearest: a chunk of twice the least part, less the block
     // held back from the chunk before, still makes two parts.
-    std::size_t count = std::clamp<std::size_t>((n + minPart_ / 2) / minPart_, 1, parts_.size());
+    std::size_t count = std::clamp<std::size_t>((n + minPart_ / 2) / minPart_, 1, threads_);
     if (count > 1) {
-        if (!helpers_) helpers_ = std::make_unique<Helpers>(parts_.size() - 1);
+        if (!helpers_) helpers_ = std::make_unique<Helpers>(threads_ - 1);
         count = std::min(count, helpers_->size() + 1); // the system may give fewer threads
     }
     auto partStart = [&](std::size_t i) { return blocks * i / count * kBlock; };
     auto decryptPart = [&](std::size_t i) {
         const std::size_t begin = partStart(i);
         const std::size_t end = partStart(i + 1);
-        const ByteView iv = i == 0 ? ByteView{previous_, kBlock} : ByteView{in + begin - kBlock, kBlock};
-        std::size_t written = 0;
-        return parts_[i]->Restart(iv)
-            && parts_[i]->Update({in + begin, end - begin}, out + begin, &written)
-            && written == end - begin;
+        std::uint8_t iv[kBlock];
+        std::memcpy(iv, i == 0 ? previous_ : in + begin - kBlock, kBlock);
+        rc2::CbcDecrypt(schedule_, iv, in + begin, out + begin, (end - begin) / kBlock);
+        return true;
     };
 
     std::vector<char> done(count, 0);

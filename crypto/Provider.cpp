@@ -1,8 +1,10 @@
 #include "Provider.h"
 
+#include "Rc2.h"
 #include "detail/Ossl.h"
 
 #include <openssl/core_names.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
@@ -44,21 +46,15 @@ const Library* GetLibrary(std::string* error)
             loadError = LastError("cannot load the OpenSSL default provider");
             return;
         }
-        if (!OSSL_PROVIDER_load(ctx, "legacy")) {
-            loadError = LastError("cannot load the OpenSSL legacy provider (RC2)");
-            return;
-        }
-        EVP_CIPHER* rc2 = EVP_CIPHER_fetch(ctx, "RC2-CBC", nullptr);
+        // RC2 is our own code (Rc2.h): OpenSSL gives SHA-1, RSA and random
+        // bytes, all in its default provider.
         EVP_MD* sha1 = EVP_MD_fetch(ctx, "SHA1", nullptr);
-        if (!rc2 || !sha1) {
-            loadError = LastError("RC2-CBC or SHA-1 is unavailable");
-            EVP_CIPHER_free(rc2);
-            EVP_MD_free(sha1);
+        if (!sha1) {
+            loadError = LastError("SHA-1 is unavailable");
             return;
         }
-        // The context and algorithms live for the whole process.
+        // The context and algorithm live for the whole process.
         lib.ctx = ctx;
-        lib.rc2Cbc = rc2;
         lib.sha1 = sha1;
     });
     if (!lib.ctx) {
@@ -288,8 +284,26 @@ RsaPublicKey::Check RsaPublicKey::VerifySha1(const Sha1Digest& digest,
 
 // ------------------------------------------------------------------- RC2
 
+// Our own cipher (Rc2.h) in the streaming form: encryption buffers a partial
+// block; decryption holds back the last block (or the partial one) until more
+// comes, since only Final knows which block carries the padding.
 struct Rc2Cbc::Impl {
-    CipherCtx ctx;
+    rc2::Schedule schedule;
+    Direction direction = Direction::Encrypt;
+    bool padding = true;
+    std::uint8_t chain[kBlock] = {};
+    std::uint8_t pending[kBlock] = {};
+    std::size_t pendingSize = 0;
+
+    ~Impl() { OPENSSL_cleanse(pending, sizeof pending); }
+
+    void Run(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+    {
+        if (direction == Direction::Encrypt)
+            rc2::CbcEncrypt(schedule, chain, in, out, blocks);
+        else
+            rc2::CbcDecrypt(schedule, chain, in, out, blocks);
+    }
 };
 
 Rc2Cbc::Rc2Cbc() = default;
@@ -297,41 +311,22 @@ Rc2Cbc::~Rc2Cbc() = default;
 
 bool Rc2Cbc::Init(const Rc2Key& key, Direction direction, ByteView iv, bool padding)
 {
-    const Library* lib = GetLibrary(nullptr);
-    if (!lib || (!iv.empty() && iv.size() != kBlock)) return false;
-    impl_ = std::make_unique<Impl>();
-    impl_->ctx.reset(EVP_CIPHER_CTX_new());
-    const int enc = direction == Direction::Encrypt ? 1 : 0;
-    static const std::uint8_t zeroIv[kBlock] = {};
-    // The key length and the effective key bits must be set before the key:
-    // the key schedule is computed from them when the key is set.
-    std::size_t effective = static_cast<std::size_t>(key.effectiveBits);
-    OSSL_PARAM params[] = {
-        OSSL_PARAM_construct_size_t(OSSL_CIPHER_PARAM_RC2_KEYBITS, &effective),
-        OSSL_PARAM_construct_end(),
-    };
-    if (!impl_->ctx
-        || !EVP_CipherInit_ex2(impl_->ctx.get(), lib->rc2Cbc, nullptr, nullptr, enc, nullptr)
-        || !EVP_CIPHER_CTX_set_key_length(impl_->ctx.get(), static_cast<int>(key.bytes.size()))
-        || !EVP_CIPHER_CTX_set_params(impl_->ctx.get(), params)
-        || !EVP_CipherInit_ex2(impl_->ctx.get(), nullptr, key.bytes.data(),
-                               iv.empty() ? zeroIv : iv.data(), enc, nullptr)
-        || !EVP_CIPHER_CTX_set_padding(impl_->ctx.get(), padding ? 1 : 0)) {
-        ERR_clear_error();
-        impl_.reset();
-        return false;
-    }
+    impl_.reset();
+    if (!iv.empty() && iv.size() != kBlock) return false;
+    auto impl = std::make_unique<Impl>();
+    if (!rc2::ExpandKey(key.bytes, key.effectiveBits, &impl->schedule)) return false;
+    impl->direction = direction;
+    impl->padding = padding;
+    if (!iv.empty()) std::memcpy(impl->chain, iv.data(), kBlock);
+    impl_ = std::move(impl);
     return true;
 }
 
 bool Rc2Cbc::Restart(ByteView iv)
 {
-    // The key schedule is kept: only the IV and the buffered state are reset.
-    if (!impl_ || iv.size() != kBlock
-        || !EVP_CipherInit_ex2(impl_->ctx.get(), nullptr, nullptr, iv.data(), -1, nullptr)) {
-        ERR_clear_error();
-        return false;
-    }
+    if (!impl_ || iv.size() != kBlock) return false;
+    std::memcpy(impl_->chain, iv.data(), kBlock);
+    impl_->pendingSize = 0;
     return true;
 }
 
@@ -339,20 +334,31 @@ bool Rc2Cbc::Update(ByteView in, std::uint8_t* out, std::size_t* written)
 {
     *written = 0;
     if (!impl_) return false;
-    // EVP lengths are int: feed very large inputs in pieces.
-    constexpr std::size_t kMaxPiece = std::size_t{1} << 30;
-    std::size_t done = 0;
-    while (done < in.size()) {
-        const std::size_t piece = std::min(kMaxPiece, in.size() - done);
-        int outLen = 0;
-        if (!EVP_CipherUpdate(impl_->ctx.get(), out + *written, &outLen, in.data() + done,
-                              static_cast<int>(piece))) {
-            ERR_clear_error();
-            return false;
-        }
-        *written += static_cast<std::size_t>(outLen);
-        done += piece;
+    Impl& c = *impl_;
+    const std::size_t total = c.pendingSize + in.size();
+    // What stays pending after this call: the partial block, and when
+    // decrypting with padding, the last whole block too.
+    const bool holdLast = c.direction == Direction::Decrypt && c.padding;
+    std::size_t keep = total % kBlock;
+    if (holdLast && keep == 0 && total > 0) keep = kBlock;
+    if (total <= keep) {
+        std::memcpy(c.pending + c.pendingSize, in.data(), in.size());
+        c.pendingSize = total;
+        return true;
     }
+    std::size_t used = 0;
+    if (c.pendingSize > 0) {
+        used = kBlock - c.pendingSize;
+        std::memcpy(c.pending + c.pendingSize, in.data(), used);
+        c.Run(c.pending, out, 1);
+        *written = kBlock;
+        c.pendingSize = 0;
+    }
+    const std::size_t run = in.size() - used - keep;
+    c.Run(in.data() + used, out + *written, run / kBlock);
+    *written += run;
+    std::memcpy(c.pending, in.data() + used + run, keep);
+    c.pendingSize = keep;
     return true;
 }
 
@@ -360,13 +366,29 @@ bool Rc2Cbc::Final(std::uint8_t* out, std::size_t* written)
 {
     *written = 0;
     if (!impl_) return false;
-    int outLen = 0;
-    if (!EVP_CipherFinal_ex(impl_->ctx.get(), out, &outLen)) {
-        ERR_clear_error();
-        return false;
+    Impl& c = *impl_;
+    if (!c.padding) return c.pendingSize == 0;
+    if (c.direction == Direction::Encrypt) {
+        const std::size_t pad = kBlock - c.pendingSize;
+        std::memset(c.pending + c.pendingSize, static_cast<int>(pad), pad);
+        c.Run(c.pending, out, 1);
+        c.pendingSize = 0;
+        *written = kBlock;
+        return true;
     }
-    *written = static_cast<std::size_t>(outLen);
-    return true;
+    if (c.pendingSize != kBlock) return false;
+    std::uint8_t plain[kBlock];
+    c.Run(c.pending, plain, 1);
+    c.pendingSize = 0;
+    const std::size_t pad = plain[kBlock - 1];
+    bool good = pad >= 1 && pad <= kBlock;
+    for (std::size_t i = 0; good && i < pad; ++i) good = plain[kBlock - 1 - i] == pad;
+    if (good) {
+        std::memcpy(out, plain, kBlock - pad);
+        *written = kBlock - pad;
+    }
+    OPENSSL_cleanse(plain, sizeof plain);
+    return good;
 }
 
 } // namespace kestrawin::crypto

@@ -1,6 +1,7 @@
 #pragma once
 // The crypto provider: SHA-1, RSA key pairs and signatures in the Windows
-// provider's byte order, and RC2-CBC, on OpenSSL 3. The types own their
+// provider's byte order on OpenSSL 3 (its default provider only), and RC2-CBC
+// on our own cipher (Rc2.h). The types own their
 // OpenSSL objects; none of them is visible outside the engine.
 
 #include <array>
@@ -18,7 +19,7 @@ using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
 using Sha1Digest = std::array<std::uint8_t, 20>;
 
-// Loads the providers. False, with the reason, when RC2 or SHA-1 is unavailable.
+// Loads OpenSSL's default provider. False, with the reason, when SHA-1 is unavailable.
 [[nodiscard]] bool ProviderAvailable(std::string* error = nullptr);
 
 [[nodiscard]] std::optional<Sha1Digest> Sha1(ByteView data);

@@ -26,11 +26,10 @@ using Bignum = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
 using BnCtx = std::unique_ptr<BN_CTX, Deleter<BN_CTX_free>>;
 using Bio = std::unique_ptr<BIO, Deleter<BIO_free_all>>;
 
-// The library context with the "default" and "legacy" providers (RC2 lives only
-// in "legacy") and the algorithms fetched once from it.
+// The library context with the "default" provider and the algorithm fetched
+// once from it.
 struct Library {
     OSSL_LIB_CTX* ctx = nullptr;
-    EVP_CIPHER* rc2Cbc = nullptr;
     EVP_MD* sha1 = nullptr;
 };
 
