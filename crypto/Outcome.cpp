@@ -15,6 +15,7 @@ std::string_view OutcomeReason(Outcome outcome)
     case Outcome::OutputUnwritable: return "the result cannot be written";
     case Outcome::Cancelled: return "cancelled";
     case Outcome::CryptoFailure: return "the encryption library failed";
+    case Outcome::AlreadyEncrypted: return "this file is encrypted";
     }
     return "unknown error";
 }

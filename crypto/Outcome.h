@@ -17,6 +17,7 @@ enum class Outcome {
     OutputUnwritable,  // the output cannot be created, written, flushed or renamed into place
     Cancelled,         // the caller asked to stop; nothing was changed
     CryptoFailure,     // the crypto provider failed (no key pair, a library call failed)
+    AlreadyEncrypted,  // asked to encrypt a file that is already a container (.ksw)
 };
 
 // An outcome with the detail that explains it (a system error text, the name of
