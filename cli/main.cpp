@@ -1,16 +1,18 @@
 // kestrawin-cli: the engine for scripts.
 //
-//   kestrawin-cli encrypt [--keep] [--password-file FILE] PATH
-//   kestrawin-cli decrypt [--keep] [--password-file FILE] PATH
+//   kestrawin-cli encrypt [--keep] [--password-file FILE] PATH...
+//   kestrawin-cli decrypt [--keep] [--password-file FILE] PATH...
 //   kestrawin-cli --help | --version
 //
-// Exit status: 0 success, 1 wrong password, 2 damaged or not a container,
-// 3 input unreadable, not a regular file or output unwritable, 64 usage,
-// 70 crypto library failure, 130 interrupted.
+// Several paths run side by side with one password; each failure is printed.
+// Exit status, of the first path in argument order that failed: 0 success,
+// 1 wrong password, 2 damaged or not a container, 3 input unreadable, not a
+// regular file, already encrypted or output unwritable, 64 usage, 70 crypto
+// library failure, 130 interrupted.
 
 #include "Password.h"
 
-#include "crypto/Engine.h"
+#include "operations/Batch.h"
 #include "crypto/PasswordKeys.h"
 
 #include <unistd.h>
@@ -20,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -32,20 +35,25 @@ constexpr int kExitInterrupted = 130;
 std::atomic<bool> g_cancel{false};
 
 const char kUsage[] =
-    "Usage: kestrawin-cli encrypt [--keep] [--password-file FILE] PATH\n"
-    "       kestrawin-cli decrypt [--keep] [--password-file FILE] PATH\n"
+    "Usage: kestrawin-cli encrypt [--keep] [--password-file FILE] PATH...\n"
+    "       kestrawin-cli decrypt [--keep] [--password-file FILE] PATH...\n"
     "       kestrawin-cli --help | --version\n"
     "\n"
     "encrypt writes PATH.ksw; decrypt writes PATH less its last four characters.\n"
-    "The input is deleted once its output is safely on disk, unless --keep is given.\n"
-    "An existing file of the output's name is replaced.\n"
+    "Each input is deleted once its own output is safely on disk, unless --keep is\n"
+    "given. An existing file of the output's name is replaced.\n"
+    "Several PATHs share one password and run side by side, one per processor;\n"
+    "each is done on its own: a failure is printed with its path and reason and\n"
+    "does not stop the others. In an encryption, files ending in .ksw are skipped.\n"
     "\n"
     "  --password-file FILE  the password is FILE's first line ('-': standard input);\n"
     "                        without it the password is asked on the terminal\n"
     "  --keep                keep the input file\n"
     "\n"
-    "Exit status: 0 success, 1 wrong password, 2 damaged or not an encrypted file,\n"
-    "3 input unreadable, not a regular file or output unwritable, 64 usage error.\n";
+    "Exit status: 0 when every PATH succeeded, else that of the first failing PATH\n"
+    "in argument order: 1 wrong password, 2 damaged or not an encrypted file,\n"
+    "3 input unreadable, not a regular file, already encrypted or output\n"
+    "unwritable, 64 usage error.\n";
 
 int Usage(const char* problem)
 {
@@ -64,6 +72,7 @@ int ExitStatusOf(Outcome outcome)
     case Outcome::InputUnreadable:
     case Outcome::NotRegularFile:
     case Outcome::NoOutputName:
+    case Outcome::AlreadyEncrypted:
     case Outcome::OutputUnwritable: return 3;
     case Outcome::Cancelled: return kExitInterrupted;
     case Outcome::CryptoFailure: return kExitSoftware;
@@ -93,7 +102,7 @@ struct Arguments {
     bool keep = false;
     bool havePasswordFile = false;
     std::string passwordFile;
-    std::string path;
+    std::vector<std::string> paths;
 };
 
 // Returns 0 when the arguments are usable, else the exit status to end with.
@@ -114,7 +123,6 @@ int Parse(int argc, char** argv, Arguments* args)
     args->encrypt = command == "encrypt";
 
     bool optionsEnded = false;
-    bool havePath = false;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         if (!optionsEnded && arg == "--") {
@@ -131,14 +139,13 @@ int Parse(int argc, char** argv, Arguments* args)
             args->havePasswordFile = true;
         } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
             return Usage(("unknown option '" + arg + "'").c_str());
-        } else if (havePath) {
-            return Usage("only one PATH may be given");
+        } else if (arg.empty()) {
+            return Usage("an empty PATH");
         } else {
-            args->path = arg;
-            havePath = true;
+            args->paths.push_back(arg);
         }
     }
-    if (!havePath || args->path.empty()) return Usage("missing PATH");
+    if (args->paths.empty()) return Usage("missing PATH");
     return 0;
 }
 
@@ -198,8 +205,9 @@ int main(int argc, char** argv)
         return ExitStatusOf(r.outcome);
     }
 
-    OperationOptions options;
+    operations::BatchOptions options;
     options.cancel = &g_cancel;
+    options.keepInputs = args.keep;
     const bool showProgress = isatty(STDERR_FILENO) == 1;
     int lastPercent = -1;
     if (showProgress) {
@@ -211,19 +219,22 @@ int main(int argc, char** argv)
         };
     }
 
-    const Result result = args.encrypt ? EncryptSelectedFile(keys, args.path, password, options)
-                                       : DecryptSelectedFile(args.path, password, options);
+    const auto direction = args.encrypt ? operations::Direction::Encrypt : operations::Direction::Decrypt;
+    const std::vector<operations::FileOutcome> outcomes =
+        operations::RunBatch(direction, keys, args.paths, password, options);
+    std::fill(password.begin(), password.end(), '\0');
     if (showProgress && lastPercent >= 0) std::fputs("\r\033[K", stderr);
-    if (!result.ok()) {
-        std::fprintf(stderr, "kestrawin-cli: cannot %s '%s': %s\n",
-                     args.encrypt ? "encrypt" : "decrypt", args.path.c_str(),
-                     DescribeResult(result).c_str());
-        return ExitStatusOf(result.outcome);
+
+    int status = 0;
+    for (const operations::FileOutcome& o : outcomes) {
+        if (!o.ok()) {
+            std::fprintf(stderr, "kestrawin-cli: cannot %s '%s': %s\n", args.encrypt ? "encrypt" : "decrypt",
+                         o.path.c_str(), DescribeResult({o.outcome, o.detail}).c_str());
+            if (status == 0) status = ExitStatusOf(o.outcome);
+        } else if (!o.keptReason.empty()) {
+            std::fprintf(stderr, "kestrawin-cli: warning: '%s' was kept: %s\n", o.path.c_str(),
+                         o.keptReason.c_str());
+        }
     }
-    if (!args.keep) {
-        if (Result removed = RemoveInputFile(args.path); !removed.ok())
-            std::fprintf(stderr, "kestrawin-cli: warning: '%s' was kept: %s\n", args.path.c_str(),
-                         removed.detail.c_str());
-    }
-    return 0;
+    return status;
 }
