@@ -33,17 +33,8 @@ void WorkerThread::run()
         last = now;
         emit progress(static_cast<qint64>(done), static_cast<qint64>(total));
     };
-    const Result r = Operate(options);
-    result_.outcome = r.outcome;
-    result_.detail = r.detail;
-
-    // 3. Only after success, and only once the output is safely on disk (the
-    //    engine returns success no earlier), the input goes.
-    if (r.ok()) {
-        const Result removed = RemoveInputFile(selectedFile_);
-        result_.inputRemoved = removed.ok();
-        result_.keptReason = removed.detail;
-    }
+    // 3. Each input goes only after its own success (operations::ProcessFile).
+    result_ = Operate(options);
 }
 
 TEncryptThread::TEncryptThread(QObject* window, std::function<void()> repaint,
@@ -52,9 +43,9 @@ TEncryptThread::TEncryptThread(QObject* window, std::function<void()> repaint,
 {
 }
 
-Result TEncryptThread::Operate(const OperationOptions& options)
+WorkResult TEncryptThread::Operate(const OperationOptions& options)
 {
-    return EncryptSelectedFile(keys_, selectedFile_, password_, options);
+    return operations::ProcessFile(operations::Direction::Encrypt, keys_, selectedFile_, password_, options);
 }
 
 TDecryptThread::TDecryptThread(QObject* window, std::function<void()> repaint,
@@ -63,9 +54,28 @@ TDecryptThread::TDecryptThread(QObject* window, std::function<void()> repaint,
 {
 }
 
-Result TDecryptThread::Operate(const OperationOptions& options)
+WorkResult TDecryptThread::Operate(const OperationOptions& options)
 {
-    return DecryptSelectedFile(selectedFile_, password_, options);
+    static const KeyContainer noKeys; // decryption needs none
+    return operations::ProcessFile(operations::Direction::Decrypt, noKeys, selectedFile_, password_, options);
+}
+
+TBatchThread::TBatchThread(QObject* window, std::function<void()> repaint, operations::Direction direction,
+                           const KeyContainer& keys, std::vector<std::string> files, std::string password)
+    : WorkerThread(window, std::move(repaint), files.empty() ? std::string() : files.front(),
+                   std::move(password)),
+      direction_(direction), keys_(keys), files_(std::move(files))
+{
+}
+
+WorkResult TBatchThread::Operate(const OperationOptions& options)
+{
+    operations::BatchOptions batch;
+    batch.progress = options.progress;
+    batch.cancel = options.cancel;
+    outcomes_ = operations::RunBatch(direction_, keys_, files_, password_, batch);
+    const operations::BatchSummary summary = operations::Summarize(outcomes_);
+    return summary.firstFailure ? *summary.firstFailure : WorkResult{};
 }
 
 } // namespace kestrawin::workers

@@ -4,7 +4,7 @@
 // safely on disk by then). The window reads the password on its own thread and
 // hands it over; nothing here touches a widget.
 
-#include "crypto/Engine.h"
+#include "operations/Batch.h"
 
 #include <QThread>
 
@@ -12,16 +12,12 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace kestrawin::workers {
 
-// What a worker did.
-struct WorkResult {
-    Outcome outcome = Outcome::Success;
-    std::string detail;
-    bool inputRemoved = false; // on success: the input was deleted
-    std::string keptReason;    // on success: why the input could not be deleted
-};
+// What a worker did: for a batch, its first failure (or success).
+using WorkResult = operations::FileOutcome;
 
 class WorkerThread : public QThread {
     Q_OBJECT
@@ -43,7 +39,8 @@ signals:
 
 protected:
     void run() override; // Execute
-    virtual Result Operate(const OperationOptions& options) = 0;
+    // The work itself, on the worker's thread.
+    virtual WorkResult Operate(const OperationOptions& options) = 0;
 
     std::string selectedFile_;
     std::string password_;
@@ -61,7 +58,7 @@ public:
                    std::string selectedFile, std::string password);
 
 protected:
-    Result Operate(const OperationOptions& options) override;
+    WorkResult Operate(const OperationOptions& options) override;
 
 private:
     const KeyContainer& keys_;
@@ -74,7 +71,29 @@ public:
                    std::string password);
 
 protected:
-    Result Operate(const OperationOptions& options) override;
+    WorkResult Operate(const OperationOptions& options) override;
+};
+
+// Several files with one password, side by side (operations::RunBatch);
+// progress counts the bytes of all of them.
+class TBatchThread final : public WorkerThread {
+    Q_OBJECT
+public:
+    TBatchThread(QObject* window, std::function<void()> repaint, operations::Direction direction,
+                 const KeyContainer& keys, std::vector<std::string> files, std::string password);
+
+    // Every file's outcome, in the order given; after finished().
+    [[nodiscard]] const std::vector<operations::FileOutcome>& outcomes() const { return outcomes_; }
+    [[nodiscard]] operations::Direction direction() const { return direction_; }
+
+protected:
+    WorkResult Operate(const OperationOptions& options) override;
+
+private:
+    operations::Direction direction_;
+    const KeyContainer& keys_;
+    std::vector<std::string> files_;
+    std::vector<operations::FileOutcome> outcomes_;
 };
 
 } // namespace kestrawin::workers
