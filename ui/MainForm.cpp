@@ -99,6 +99,12 @@ QString Reason(const workers::WorkResult& result)
     return reason;
 }
 
+// A batch's reason for one file: a wrong password reads as for one file.
+QString BatchReason(const workers::WorkResult& result)
+{
+    return result.outcome == Outcome::WrongPassword ? Q(texts::InvalidPassword) : Reason(result);
+}
+
 QString Completed(const char* headline, const workers::WorkResult& result)
 {
     return result.inputRemoved ? Q(headline) : Q(headline) + QLatin1Char('\n') + Q(texts::OriginalKept);
@@ -116,6 +122,7 @@ FormEnvironment FormEnvironment::FromProcess(int argc, const char* const* argv)
     env.shellEnvironment = shell::Environment::FromProcess();
     env.programPath = shell::ProgramPathForRegistration();
     env.keyFolder = KeyContainer::DefaultFolder();
+    env.windowSlotFolder = app::WindowSlot::DefaultFolder();
     return env;
 }
 
@@ -306,6 +313,25 @@ QWidget* TMainForm::BuildErrorPage()
     ProgressBar1->setTextVisible(false);
     ProgressBar1->hide();
 
+    // Under the summary of a batch with failures, where the bar was.
+    DetailsButton = new QPushButton(Q(texts::Details), page);
+    DetailsButton->setObjectName(QStringLiteral("DetailsButton"));
+    DetailsButton->setFlat(true);
+    DetailsButton->setAutoDefault(false);
+    DetailsButton->setCursor(Qt::PointingHandCursor);
+    {
+        QFont font = DetailsButton->font();
+        font.setUnderline(true);
+        DetailsButton->setFont(font);
+        QPalette palette = DetailsButton->palette();
+        for (auto group : {QPalette::Active, QPalette::Inactive})
+            palette.setColor(group, QPalette::ButtonText, style::Blue);
+        DetailsButton->setPalette(palette);
+    }
+    DetailsButton->setGeometry(kClientWidth - 64, kTitleHeight + kMessageHeight - 19, 60, 17);
+    DetailsButton->hide();
+    connect(DetailsButton, &QPushButton::clicked, this, &TMainForm::DetailsClick);
+
     BuildBottomBar(page, SpeedButton9, texts::Update, SpeedButton10, texts::Close, false);
     connect(SpeedButton9, &QPushButton::clicked, this, &TMainForm::UpdateClick);
     connect(SpeedButton10, &QPushButton::clicked, this, &TMainForm::SpeedButton10Click);
@@ -342,11 +368,15 @@ void TMainForm::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (shown_) return;
     shown_ = true;
-    // Centred on the screen when it opens.
+    // Centred on the screen when it opens; a step aside for each window of
+    // ours already open, so that none hides another.
+    windowSlot_ = app::WindowSlot::Take(env_.windowSlotFolder);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
+        const QRect area = screen->availableGeometry();
+        const QRect frame = frameGeometry();
+        const app::Placement at = app::PlaceWindow(windowSlot_.index(), area.x(), area.y(), area.width(),
+                                                   area.height(), frame.width(), frame.height());
+        move(at.x, at.y);
     }
     FormShow();
 }
@@ -359,6 +389,7 @@ void TMainForm::FormShow()
         return;
     }
     selectedFile_ = choice.selectedFile;
+    selectedFiles_ = choice.selectedFiles;
     ShowPage(choice.page);
 }
 
@@ -413,6 +444,7 @@ void TMainForm::ShowBusy(const QString& text)
     SpeedButton10->setEnabled(false);
     ProgressBar1->setValue(0);
     ProgressBar1->show();
+    DetailsButton->hide();
     ShowPage(app::ErrorPage);
 }
 
@@ -422,6 +454,7 @@ void TMainForm::ShowResult(const QString& text)
     SpeedButton9->setEnabled(true);
     SpeedButton10->setEnabled(true);
     ProgressBar1->hide();
+    DetailsButton->hide();
     ShowPage(app::ErrorPage);
 }
 
@@ -449,6 +482,14 @@ void TMainForm::SpeedButton3Click()
     if (first.toUcs4().size() < 6 && !Messages().Ask(Q(texts::ShortPassword))) return;
 
     static const KeyContainer noKeys; // no store could be opened: the engine says so
+    if (selectedFiles_.size() > 1) {
+        ShowBusy(Q(texts::WaitEncryptingMany).arg(selectedFiles_.size()));
+        StartWorker(std::make_unique<workers::TBatchThread>(
+                        this, [this] { repaint(); }, operations::Direction::Encrypt,
+                        CryptProvider ? *CryptProvider : noKeys, selectedFiles_, first.toStdString()),
+                    true);
+        return;
+    }
     ShowBusy(Q(texts::WaitEncrypting));
     StartWorker(std::make_unique<workers::TEncryptThread>(
                     this, [this] { repaint(); }, CryptProvider ? *CryptProvider : noKeys,
@@ -461,6 +502,15 @@ void TMainForm::SpeedButton1Click()
     const QString password = Password->text();
     if (password.isEmpty()) {
         Messages().Inform(Q(texts::NoPassword));
+        return;
+    }
+    if (selectedFiles_.size() > 1) {
+        static const KeyContainer noKeys; // decryption needs none
+        ShowBusy(Q(texts::WaitDecryptingMany).arg(selectedFiles_.size()));
+        StartWorker(std::make_unique<workers::TBatchThread>(this, [this] { repaint(); },
+                                                            operations::Direction::Decrypt, noKeys,
+                                                            selectedFiles_, password.toStdString()),
+                    false);
         return;
     }
     ShowBusy(Q(texts::WaitDecrypting));
@@ -478,7 +528,8 @@ void TMainForm::StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool 
     connect(worker_, &QThread::finished, this, [this, encrypting] {
         workers::WorkerThread* done = worker_;
         worker_ = nullptr;
-        if (encrypting) EncryptDone(done->result());
+        if (const auto* batch = qobject_cast<const workers::TBatchThread*>(done)) BatchDone(*batch);
+        else if (encrypting) EncryptDone(done->result());
         else DecryptDone(done->result());
         done->deleteLater();
         emit workFinished();
@@ -514,6 +565,46 @@ void TMainForm::DecryptDone(const workers::WorkResult& result)
         ShowResult(Q(texts::DecryptionFailed) + QLatin1Char('\n') + Reason(result));
         break;
     }
+}
+
+void TMainForm::BatchDone(const workers::TBatchThread& batch)
+{
+    const bool encrypting = batch.direction() == operations::Direction::Encrypt;
+    const auto& outcomes = batch.outcomes();
+    const operations::BatchSummary summary = operations::Summarize(outcomes);
+    const int width = Panel13->contentsRect().width() - 2 * Panel13->margin() - 4;
+    auto elided = [&](const std::string& path) {
+        const QString name = QString::fromStdString(path).section(QLatin1Char('/'), -1);
+        return Panel13->fontMetrics().elidedText(name, Qt::ElideMiddle, width);
+    };
+
+    QStringList lines;
+    if (!summary.firstFailure) {
+        lines << Q(encrypting ? texts::EncryptionCompleted : texts::DecryptionCompleted)
+              << Q(encrypting ? texts::FilesEncrypted : texts::FilesDecrypted).arg(summary.total);
+    } else {
+        lines << Q(encrypting ? texts::SomeFilesEncrypted : texts::SomeFilesDecrypted)
+                     .arg(summary.succeeded)
+                     .arg(summary.total)
+              << elided(summary.firstFailure->path) << BatchReason(*summary.firstFailure);
+    }
+    if (summary.inputsKept > 0) lines << Q(texts::OriginalsKept).arg(summary.inputsKept);
+    ShowResult(lines.join(QLatin1Char('\n')));
+
+    // Every file that failed, or whose original stayed, with its reason.
+    QStringList details;
+    for (const workers::WorkResult& o : outcomes) {
+        const QString path = QString::fromStdString(o.path);
+        if (!o.ok()) details << path + QStringLiteral(": ") + BatchReason(o);
+        else if (!o.keptReason.empty()) details << path + QStringLiteral(": ") + Q(texts::OriginalKept);
+    }
+    details_ = details.join(QLatin1Char('\n'));
+    DetailsButton->setVisible(!details_.isEmpty());
+}
+
+void TMainForm::DetailsClick()
+{
+    Messages().Inform(details_);
 }
 
 void TMainForm::SpeedButton6Click()

@@ -4,6 +4,7 @@
 
 #include "MessageBoxes.h"
 
+#include "app/WindowSlot.h"
 #include "crypto/KeyStore.h"
 #include "shell/ShellRegistration.h"
 #include "workers/Workers.h"
@@ -40,6 +41,8 @@ struct FormEnvironment {
     std::function<void(const QUrl&)> openUrl; // null: the desktop's browser
     std::function<void(int ms)> sleep;        // null: the thread sleeps
     shell::ToolRunner runTool;                // null: the real database update tools
+    std::string windowSlotFolder;             // the open windows' registry; empty: none
+
 
     static FormEnvironment FromProcess(int argc, const char* const* argv);
 };
@@ -60,6 +63,8 @@ public:
     [[nodiscard]] int currentPage() const;
     [[nodiscard]] bool busy() const { return worker_ != nullptr; }
     [[nodiscard]] const std::string& SelectedFile() const { return selectedFile_; }
+    // Every file of the start: SelectedFile alone, or a batch.
+    [[nodiscard]] const std::vector<std::string>& SelectedFiles() const { return selectedFiles_; }
     [[nodiscard]] bool hasCryptProvider() const { return CryptProvider.has_value(); }
 
     // Controls, by their names on the form.
@@ -78,6 +83,7 @@ public:
     QLabel* Panel11 = nullptr;            // the vendor's address
     QLabel* Panel13 = nullptr;            // the Error page's message
     QProgressBar* ProgressBar1 = nullptr; // under the waiting message
+    QPushButton* DetailsButton = nullptr; // after a batch with failures: each file's reason
 
     // Button and link actions.
     void SpeedButton3Click();
@@ -86,6 +92,7 @@ public:
     void UpdateClick();
     void SpeedButton10Click();
     void Panel11Click();
+    void DetailsClick();
 
 signals:
     // A worker's result is on the Error page (tests wait for this).
@@ -113,6 +120,7 @@ private:
     void StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool encrypting);
     void EncryptDone(const workers::WorkResult& result);
     void DecryptDone(const workers::WorkResult& result);
+    void BatchDone(const workers::TBatchThread& batch);
     void OnProgress(qint64 done, qint64 total);
     MessageBoxes& Messages();
 
@@ -120,6 +128,9 @@ private:
     std::unique_ptr<MessageBoxes> ownMessages_;
     std::optional<KeyContainer> CryptProvider;
     std::string selectedFile_;
+    std::vector<std::string> selectedFiles_;
+    QString details_; // what the Details button shows
+    app::WindowSlot windowSlot_;
     workers::WorkerThread* worker_ = nullptr;
     bool shown_ = false;
     bool closeWhenDone_ = false;
