@@ -44,6 +44,7 @@ constexpr const char* kPassword = "benchmark password";
 
 struct Measure {
     double seconds = 0;
+    double cpuSeconds = 0; // user and system time of all threads
     long peakKiB = 0;
     bool ok = false;
 };
@@ -60,6 +61,8 @@ Measure InChild(const std::function<bool()>& fn)
     Measure m;
     m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     m.peakKiB = usage.ru_maxrss;
+    m.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return m;
 }
@@ -83,6 +86,15 @@ bool AllOk(const std::vector<FileOutcome>& outcomes)
             return false;
         }
     return true;
+}
+
+// The machine's load: figures taken while other work runs are not comparable.
+std::string LoadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string line;
+    std::getline(in, line);
+    return line;
 }
 
 } // namespace
@@ -140,6 +152,7 @@ int main(int argc, char** argv)
     std::printf("%d files of %d MiB, %d processors: batch runs %u at once, %zu KiB chunks, %u decrypt threads each\n",
                 files, mib, processors, plan.parallel, plan.chunkSize >> 10, plan.decryptThreads);
 
+    std::printf("load average at the start: %s\n", LoadAverage().c_str());
     for (const Direction direction : {Direction::Encrypt, Direction::Decrypt}) {
         const std::vector<std::string>& inputs = direction == Direction::Encrypt ? plain : containers;
         std::vector<Measure> serial, batch;
@@ -158,13 +171,14 @@ int main(int argc, char** argv)
         const Measure s = Median(serial), b = Median(batch);
         const double total = static_cast<double>(files) * mib;
         std::printf("%s\n", direction == Direction::Encrypt ? "encrypt" : "decrypt");
-        std::printf("  one after another  %7.2f s  %7.1f MiB/s  peak %6.1f MiB%s\n", s.seconds, total / s.seconds,
-                    s.peakKiB / 1024.0, s.ok ? "" : "  FAILED");
-        std::printf("  batch              %7.2f s  %7.1f MiB/s  peak %6.1f MiB%s\n", b.seconds, total / b.seconds,
-                    b.peakKiB / 1024.0, b.ok ? "" : "  FAILED");
+        std::printf("  one after another  %7.2f s  %7.1f MiB/s  cpu %6.2f s  peak %6.1f MiB%s\n", s.seconds,
+                    total / s.seconds, s.cpuSeconds, s.peakKiB / 1024.0, s.ok ? "" : "  FAILED");
+        std::printf("  batch              %7.2f s  %7.1f MiB/s  cpu %6.2f s  peak %6.1f MiB%s\n", b.seconds,
+                    total / b.seconds, b.cpuSeconds, b.peakKiB / 1024.0, b.ok ? "" : "  FAILED");
         std::printf("  batch / one after another: %.2f (1 / processors = %.2f)\n", b.seconds / s.seconds,
                     1.0 / processors);
     }
+    std::printf("load average at the end: %s\n", LoadAverage().c_str());
     std::filesystem::remove_all(folder);
     return 0;
 }
