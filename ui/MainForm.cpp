@@ -439,6 +439,7 @@ void TMainForm::ShowPage(int index)
 
 void TMainForm::ShowBusy(const QString& text)
 {
+    Panel13->setAlignment(Qt::AlignCenter);
     Panel13->setText(text);
     SpeedButton9->setEnabled(false);
     SpeedButton10->setEnabled(false);
@@ -450,6 +451,7 @@ void TMainForm::ShowBusy(const QString& text)
 
 void TMainForm::ShowResult(const QString& text)
 {
+    Panel13->setAlignment(Qt::AlignCenter);
     Panel13->setText(text);
     SpeedButton9->setEnabled(true);
     SpeedButton10->setEnabled(true);
@@ -600,6 +602,8 @@ void TMainForm::BatchDone(const workers::TBatchThread& batch)
     }
     details_ = details.join(QLatin1Char('\n'));
     DetailsButton->setVisible(!details_.isEmpty());
+    // Four lines and the button: the text moves up to leave the button room.
+    if (!details_.isEmpty() && lines.size() > 3) Panel13->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 }
 
 void TMainForm::DetailsClick()

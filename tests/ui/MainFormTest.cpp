@@ -419,12 +419,16 @@ private slots:
         form.reset();
 
         // All of them: completed, with the count, and nothing more to see.
+        // Closing meanwhile waits for the work, as for one file.
         form = h.Open({S(h.path(QStringLiteral("a.txt"))), S(h.path(QStringLiteral("c.txt")))});
         QCOMPARE(form->currentPage(), 1);
         form->Password1->setText(QStringLiteral("one password"));
         form->Password2->setText(QStringLiteral("one password"));
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        QVERIFY(form->busy());
+        QVERIFY(!form->close());
         QVERIFY(WaitForWork(*form));
+        QTRY_VERIFY(!form->isVisible());
         QCOMPARE(form->Panel13->text(), Q(texts::EncryptionCompleted) + QStringLiteral("\n2 files encrypted"));
         QVERIFY(!form->DetailsButton->isVisible());
     }
