@@ -1,15 +1,18 @@
 // kestrawin-cli: the engine for scripts.
 //
-//   kestrawin-cli encrypt [--keep] [--password-file FILE] PATH
-//   kestrawin-cli decrypt [--keep] [--password-file FILE] PATH
+//   kestrawin-cli encrypt [--keep] [--password-file FILE] PATH...
+//   kestrawin-cli decrypt [--keep] [--password-file FILE] PATH...
 //   kestrawin-cli --help | --version
 //
-// Exit status: 0 success, 1 wrong password, 2 damaged or not a container,
-// 3 input unreadable, not a regular file or output unwritable, 4 done but the
-// input was kept, 64 usage, 70 crypto library failure, 130 interrupted.
+// Several paths run side by side with one password; each failure is printed.
+// Exit status, of the first path in argument order that failed: 0 success,
+// 1 wrong password, 2 damaged or not a container, 3 input unreadable, not a
+// regular file, already encrypted or output unwritable, 4 done but the input
+// was kept, 64 usage, 70 crypto library failure, 130 interrupted.
 
 #include "Password.h"
 
+#include "ops/Batch.h"
 #include "crypto/PasswordKeys.h"
 #include "ops/Engine.h"
 #include "session/Session.h"
@@ -21,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -35,24 +39,29 @@ constexpr int kExitInterrupted = 130;
 std::atomic<bool> g_cancel{false};
 
 const char kUsage[] =
-    "Usage: kestrawin-cli encrypt [--keep] [--password-file FILE] PATH\n"
-    "       kestrawin-cli decrypt [--keep] [--password-file FILE] PATH\n"
+    "Usage: kestrawin-cli encrypt [--keep] [--password-file FILE] PATH...\n"
+    "       kestrawin-cli decrypt [--keep] [--password-file FILE] PATH...\n"
     "       kestrawin-cli --help | --version\n"
     "\n"
     "encrypt writes PATH.ksw; decrypt writes PATH less the last four characters\n"
-    "of its file name. The input is deleted once its output is safely on disk,\n"
-    "unless --keep is given, and only if it is still the very file that was read:\n"
-    "an input changed, replaced, moved or deleted meanwhile is left alone.\n"
+    "of its file name. Each input is deleted once its own output is safely on\n"
+    "disk, unless --keep is given, and only if it is still the very file that was\n"
+    "read: an input changed, replaced, moved or deleted meanwhile is left alone.\n"
     "An existing file of the output's name is replaced.\n"
+    "Several PATHs share one password and run side by side, one per processor;\n"
+    "each is done on its own: a failure is printed with its path and reason and\n"
+    "does not stop the others. In an encryption, files ending in .ksw are skipped.\n"
     "\n"
     "  --password-file FILE  the password is FILE's first line ('-': standard input);\n"
     "                        without it the password is asked on the terminal\n"
     "  --keep                keep the input file\n"
     "\n"
-    "Exit status: 0 success, 1 wrong password, 2 damaged or not an encrypted file,\n"
-    "3 input unreadable, not a regular file or output unwritable, 4 done, but the\n"
-    "input was kept (it changed or moved during the work, or could not be deleted),\n"
-    "64 usage error, 70 encryption library failure, 130 interrupted.\n";
+    "Exit status: 0 when every PATH succeeded, else that of the first failing PATH\n"
+    "in argument order: 1 wrong password, 2 damaged or not an encrypted file,\n"
+    "3 input unreadable, not a regular file, already encrypted or output\n"
+    "unwritable, 64 usage error, 70 encryption library failure, 130 interrupted,\n"
+    "4 done, but the\n"
+    "input was kept (it changed or moved during the work, or could not be deleted).\n";
 
 int Usage(const char* problem)
 {
@@ -71,6 +80,7 @@ int ExitStatusOf(Outcome outcome)
     case Outcome::InputUnreadable:
     case Outcome::NotRegularFile:
     case Outcome::NoOutputName:
+    case Outcome::AlreadyEncrypted:
     case Outcome::OutputUnwritable: return 3;
     case Outcome::Cancelled: return kExitInterrupted;
     case Outcome::CryptoFailure: return kExitSoftware;
@@ -103,7 +113,7 @@ struct Arguments {
     bool keep = false;
     bool havePasswordFile = false;
     std::string passwordFile;
-    std::string path;
+    std::vector<std::string> paths;
 };
 
 // What the command line asks for: an operation to run, or the end of the
@@ -134,7 +144,6 @@ Parsed Parse(int argc, char** argv, Arguments* args)
     args->encrypt = command == "encrypt";
 
     bool optionsEnded = false;
-    bool havePath = false;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         if (!optionsEnded && arg == "--") {
@@ -151,14 +160,13 @@ Parsed Parse(int argc, char** argv, Arguments* args)
             args->havePasswordFile = true;
         } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
             return Parsed::Exit(Usage(("unknown option '" + arg + "'").c_str()));
-        } else if (havePath) {
-            return Parsed::Exit(Usage("only one PATH may be given"));
+        } else if (arg.empty()) {
+            return Parsed::Exit(Usage("an empty PATH"));
         } else {
-            args->path = arg;
-            havePath = true;
+            args->paths.push_back(arg);
         }
     }
-    if (!havePath || args->path.empty()) return Parsed::Exit(Usage("missing PATH"));
+    if (args->paths.empty()) return Parsed::Exit(Usage("missing PATH"));
     return Parsed::Run();
 }
 
@@ -223,8 +231,9 @@ int main(int argc, char** argv)
     static const KeyContainer noKeys;
     const KeyContainer& keys = keyStore.keys ? *keyStore.keys : noKeys;
 
-    OperationOptions options;
+    ops::BatchOptions options;
     options.cancel = &g_cancel;
+    options.keepInputs = args.keep;
     const bool showProgress = isatty(STDERR_FILENO) == 1;
     int lastPercent = -1;
     if (showProgress) {
@@ -236,27 +245,26 @@ int main(int argc, char** argv)
         };
     }
 
-    io::InputFile input;
-    const Result result = args.encrypt ? EncryptSelectedFile(keys, args.path, password, options, &input)
-                                       : DecryptSelectedFile(args.path, password, options, &input);
+    const auto direction = args.encrypt ? ops::Direction::Encrypt : ops::Direction::Decrypt;
+    const std::vector<ops::FileOutcome> outcomes =
+        ops::RunBatch(direction, keys, args.paths, password, options);
     password.Clear();
     if (showProgress && lastPercent >= 0) std::fputs("\r\033[K", stderr);
-    if (!result.ok()) {
-        std::fprintf(stderr, "kestrawin-cli: cannot %s '%s': %s\n",
-                     args.encrypt ? "encrypt" : "decrypt", args.path.c_str(),
-                     DescribeResult(result).c_str());
-        return ExitStatusOf(result.outcome);
-    }
-    if (!args.keep) {
-        std::uint64_t otherNames = 0;
-        if (Result removed = RemoveInputFile(input, &otherNames); !removed.ok()) {
-            std::fprintf(stderr, "kestrawin-cli: '%s': %s\n", args.path.c_str(),
-                         DescribeResult(removed).c_str());
-            return ExitStatusOf(removed.outcome);
+
+    int status = 0;
+    for (const ops::FileOutcome& o : outcomes) {
+        if (!o.ok()) {
+            std::fprintf(stderr, "kestrawin-cli: cannot %s '%s': %s\n", args.encrypt ? "encrypt" : "decrypt",
+                         o.path.c_str(), DescribeResult({o.outcome, o.detail}).c_str());
+            if (status == 0) status = ExitStatusOf(o.outcome);
+        } else if (InputWasKept(o.keptOutcome)) {
+            std::fprintf(stderr, "kestrawin-cli: '%s': %s\n", o.path.c_str(),
+                         DescribeResult({o.keptOutcome, o.keptReason}).c_str());
+            if (status == 0) status = ExitStatusOf(o.keptOutcome);
+        } else if (o.otherNames > 0) {
+            std::fprintf(stderr, "kestrawin-cli: warning: '%s': %s\n", o.path.c_str(),
+                         OtherNamesNotice(o.otherNames).c_str());
         }
-        if (otherNames > 0)
-            std::fprintf(stderr, "kestrawin-cli: warning: '%s': %s\n", args.path.c_str(),
-                         OtherNamesNotice(otherNames).c_str());
     }
-    return 0;
+    return status;
 }

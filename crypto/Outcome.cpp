@@ -18,6 +18,7 @@ std::string_view OutcomeReason(Outcome outcome)
     case Outcome::InputChanged: return "the original file changed during the work and was kept";
     case Outcome::InputMoved: return "the original file was moved or deleted during the work";
     case Outcome::InputKept: return "the original file could not be deleted and was kept";
+    case Outcome::AlreadyEncrypted: return "this file is encrypted";
     }
     return "unknown error";
 }

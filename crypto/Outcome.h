@@ -22,6 +22,7 @@ enum class Outcome {
     InputChanged,      // the input, or what its name leads to, changed during the work
     InputMoved,        // the input was moved or deleted during the work
     InputKept,         // the deletion failed for another reason
+    AlreadyEncrypted,  // asked to encrypt a file that is already a container (.ksw)
 };
 
 // True for the outcomes that mean "done, but the input was kept".

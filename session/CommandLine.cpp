@@ -16,7 +16,18 @@ bool EqualsIgnoringAsciiCase(const std::string& a, const char* b)
     return i == a.size() && b[i] == '\0';
 }
 
+std::string Absolute(const std::string& path, const std::string& cwd)
+{
+    if (path[0] == '/') return path;
+    return (cwd.empty() || cwd.back() == '/' ? cwd : cwd + "/") + path;
+}
+
 } // namespace
+
+bool IsSwitch(const std::string& arg)
+{
+    return EqualsIgnoringAsciiCase(arg, "/crypt") || EqualsIgnoringAsciiCase(arg, "/encrypt");
+}
 
 std::vector<std::string> ArgumentsOf(int argc, const char* const* argv)
 {
@@ -40,14 +51,27 @@ PageChoice ChoosePage(const std::vector<std::string>& args, const std::string& c
     const bool decryptSwitch = args.size() >= 2 && EqualsIgnoringAsciiCase(arg(2), "/encrypt");
     PageChoice choice;
     if (args.empty()) return choice;
+    if (args.size() >= 2 && !IsSwitch(arg(2))) {
+        // A batch: the files are every argument but the switches; the last
+        // argument says what to do with them.
+        for (const std::string& a : args) {
+            if (IsSwitch(a)) continue;
+            const std::string path = Absolute(a, cwd);
+            bool seen = false;
+            for (const std::string& s : choice.selectedFiles) seen = seen || s == path;
+            if (!seen) choice.selectedFiles.push_back(path);
+        }
+        choice.selectedFile = choice.selectedFiles.front();
+        choice.page = args.back() == "/encrypt" ? DecryptPage : EncryptPage;
+        return choice;
+    }
     if (ExtensionOf(arg(1)) == ".ksw" && !decryptSwitch) {
         choice.page = ErrorPage;
         choice.fileIsEncrypted = true;
         return choice;
     }
-    std::string path = arg(1);
-    if (path[0] != '/') path = (cwd.empty() || cwd.back() == '/' ? cwd : cwd + "/") + path;
-    choice.selectedFile = path;
+    choice.selectedFile = Absolute(arg(1), cwd);
+    choice.selectedFiles = {choice.selectedFile};
     choice.page = arg(2) == "/encrypt" ? DecryptPage : EncryptPage;
     return choice;
 }

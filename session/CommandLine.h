@@ -16,15 +16,28 @@ enum Page { MainPage = 0, EncryptPage = 1, DecryptPage = 2, ErrorPage = 3 };
 struct PageChoice {
     Page page = MainPage;
     std::string selectedFile;    // absolute; set for the Encrypt and Decrypt pages
+    // Every file of the start, absolute, in order, each once: selectedFile
+    // alone, or the files of a batch.
+    std::vector<std::string> selectedFiles;
     bool fileIsEncrypted = false; // the Error page with "This file is encrypted"
+
+    [[nodiscard]] bool batch() const { return selectedFiles.size() > 1; }
 };
 
-// The dispatch of a start:
+// "/crypt" or "/encrypt", in any letter case.
+[[nodiscard]] bool IsSwitch(const std::string& arg);
+
+// The dispatch of a start. When the second argument is absent or a switch,
+// one file, whatever follows:
 //   no arguments                                  -> Main page
 //   PATH ending exactly ".ksw", no "/encrypt" in
 //     any letter case after it                    -> "This file is encrypted"
 //   any PATH, then exactly "/encrypt"             -> Decrypt page
 //   anything else with a PATH                     -> Encrypt page
+// When the second argument is a path, a batch: every argument up to the last
+// one that is not a switch is a file;
+//   ... then exactly "/encrypt" last              -> Decrypt page for all
+//   anything else last                            -> Encrypt page for all
 // A relative PATH is made absolute against `cwd`.
 [[nodiscard]] PageChoice ChoosePage(const std::vector<std::string>& args, const std::string& cwd);
 

@@ -40,7 +40,7 @@ QByteArray DecryptDesktopEntry(const QString& program) {
         QStringLiteral("[Desktop Entry]"),
         QStringLiteral("Type=Application"),
         QStringLiteral("Name=Kestrawin"),
-        QStringLiteral("Exec=") + DesktopExecValue(program, QStringLiteral("%f ") + kDecryptSwitch),
+        QStringLiteral("Exec=") + DesktopExecValue(program, QStringLiteral("%F ") + kDecryptSwitch),
         QStringLiteral("Icon=kestrawin"),
         QStringLiteral("NoDisplay=true"),
         QStringLiteral("MimeType=application/x-pellmora;"),
@@ -61,7 +61,7 @@ QByteArray KdeServiceMenu(const QString& program, const QString& mimeTypes, cons
         QStringLiteral("[Desktop Action encrypt]"),
         QStringLiteral("Name=") + caption,
         QStringLiteral("Icon=kestrawin"),
-        QStringLiteral("Exec=") + DesktopExecValue(program, QStringLiteral("%f ") + switchArg),
+        QStringLiteral("Exec=") + DesktopExecValue(program, QStringLiteral("%F ") + switchArg),
     });
 }
 
@@ -73,7 +73,7 @@ QByteArray NemoAction(const QString& program, const QString& caption, const QStr
         QStringLiteral("Name=") + caption,
         QStringLiteral("Exec=") + ActionExecValue(program, QStringLiteral("%F ") + switchArg),
         QStringLiteral("Icon-Name=kestrawin"),
-        QStringLiteral("Selection=s"),
+        QStringLiteral("Selection=notnone"),
         QStringLiteral("Extensions=") + extensions,
     });
 }
@@ -88,19 +88,31 @@ QByteArray FileManagerAction(const QString& program, const QString& caption, con
                      QStringLiteral("Profiles=main;"),
                      QStringLiteral("TargetContext=true"),
                      QStringLiteral("[X-Action-Profile main]"),
-                     QStringLiteral("Exec=") + ActionExecValue(program, QStringLiteral("%f ") + switchArg),
+                     QStringLiteral("Exec=") + ActionExecValue(program, QStringLiteral("%F ") + switchArg),
                  } +
                  matchLines);
 }
 
-// Nautilus and Caja pass names relative to the folder shown; the script makes
-// them absolute before handing each to the program.
+// Nautilus and Caja pass the selected names relative to the folder shown, and
+// also list them, absolute, one a line, in a variable. Neither is whole: a
+// name holding "%f" arrives mangled in the arguments, a name holding a line
+// break cannot be told apart in the variable. So each argument that names a
+// file is taken (made absolute), then each line of the variable that names a
+// file not taken yet; every file goes to the program in one call.
 QByteArray EncryptScript(const QString& program) {
     return Lines({
         QStringLiteral("#!/bin/sh"),
         QStringLiteral("prog=") + ShellQuote(program),
-        QStringLiteral("for f in \"$@\"; do case \"$f\" in /*) ;; *) f=\"$PWD/$f\";; esac; "
-                       "\"$prog\" \"$f\" ") + kEncryptSwitch + QStringLiteral("; done"),
+        QStringLiteral("listed=${NAUTILUS_SCRIPT_SELECTED_FILE_PATHS-${CAJA_SCRIPT_SELECTED_FILE_PATHS-}}"),
+        QStringLiteral("n=$#; for f in \"$@\"; do case \"$f\" in /*) ;; *) f=\"$PWD/$f\";; esac; "
+                       "if [ -z \"$listed\" ] || [ -e \"$f\" ] || [ -L \"$f\" ]; then set -- \"$@\" \"$f\"; fi; "
+                       "done; shift $n"),
+        QStringLiteral("nl='"),
+        QStringLiteral("'; IFS=$nl; set -f"),
+        QStringLiteral("for f in $listed; do [ -e \"$f\" ] || [ -L \"$f\" ] || continue; taken=; "
+                       "for g in \"$@\"; do [ \"$g\" = \"$f\" ] && taken=1; done; "
+                       "[ -n \"$taken\" ] || set -- \"$@\" \"$f\"; done"),
+        QStringLiteral("exec \"$prog\" \"$@\" ") + kEncryptSwitch,
     });
 }
 
@@ -135,10 +147,10 @@ QString ProgramLinkPath(const Environment& env) {
 QList<ThunarAction> OurThunarActions(const QString& program) {
     return {
         {QStringLiteral("kestrawin-encrypt"), kEncryptCaption,
-         ThunarCommand(program, QStringLiteral("%f ") + kEncryptSwitch), QStringLiteral("*")},
+         ThunarCommand(program, QStringLiteral("%F ") + kEncryptSwitch), QStringLiteral("*")},
         // Thunar matches patterns case-sensitively.
         {QStringLiteral("kestrawin-decrypt"), kDecryptCaption,
-         ThunarCommand(program, QStringLiteral("%f ") + kDecryptSwitch), QStringLiteral("*.ksw;*.KSW")},
+         ThunarCommand(program, QStringLiteral("%F ") + kDecryptSwitch), QStringLiteral("*.ksw;*.KSW")},
     };
 }
 

@@ -102,6 +102,12 @@ QString Reason(const workers::WorkResult& result)
     return Sentence(OutcomeReason(result.outcome));
 }
 
+// A batch's reason for one file: a wrong password reads as for one file.
+QString BatchReason(const workers::WorkResult& result)
+{
+    return result.outcome == Outcome::WrongPassword ? Q(texts::InvalidPassword) : Reason(result);
+}
+
 // The headline, and on a second line what became of the input when it was
 // kept, or that other names still lead to its contents.
 QString Completed(const char* headline, const workers::WorkResult& result)
@@ -128,6 +134,7 @@ FormEnvironment FormEnvironment::FromProcess(int argc, const char* const* argv)
 {
     FormEnvironment env;
     static_cast<session::Environment&>(env) = session::Environment::FromProcess(argc, argv);
+    env.windowSlotFolder = session::WindowSlot::DefaultFolder();
     return env;
 }
 
@@ -315,6 +322,25 @@ QWidget* TMainForm::BuildErrorPage()
     ProgressBar1->setTextVisible(false);
     ProgressBar1->hide();
 
+    // Under the summary of a batch with failures, where the bar was.
+    DetailsButton = new QPushButton(Q(texts::Details), page);
+    DetailsButton->setObjectName(QStringLiteral("DetailsButton"));
+    DetailsButton->setFlat(true);
+    DetailsButton->setAutoDefault(false);
+    DetailsButton->setCursor(Qt::PointingHandCursor);
+    {
+        QFont font = DetailsButton->font();
+        font.setUnderline(true);
+        DetailsButton->setFont(font);
+        QPalette palette = DetailsButton->palette();
+        for (auto group : {QPalette::Active, QPalette::Inactive})
+            palette.setColor(group, QPalette::ButtonText, style::Blue);
+        DetailsButton->setPalette(palette);
+    }
+    DetailsButton->setGeometry(kClientWidth - 64, kTitleHeight + kMessageHeight - 19, 60, 17);
+    DetailsButton->hide();
+    connect(DetailsButton, &QPushButton::clicked, this, &TMainForm::DetailsClick);
+
     BuildBottomBar(page, SpeedButton9, texts::Update, SpeedButton10, texts::Close, false);
     connect(SpeedButton9, &QPushButton::clicked, this, &TMainForm::UpdateClick);
     connect(SpeedButton10, &QPushButton::clicked, this, &TMainForm::SpeedButton10Click);
@@ -343,11 +369,15 @@ void TMainForm::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (shown_) return;
     shown_ = true;
-    // Centred on the screen when it opens.
+    // Centred on the screen when it opens; a step aside for each window of
+    // ours already open, so that none hides another.
+    windowSlot_ = session::WindowSlot::Take(env_.windowSlotFolder);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
+        const QRect area = screen->availableGeometry();
+        const QRect frame = frameGeometry();
+        const session::Placement at = session::PlaceWindow(windowSlot_.index(), area.x(), area.y(), area.width(),
+                                                   area.height(), frame.width(), frame.height());
+        move(at.x, at.y);
     }
     FormShow();
 }
@@ -360,6 +390,7 @@ void TMainForm::FormShow()
         return;
     }
     selectedFile_ = choice.selectedFile;
+    selectedFiles_ = choice.selectedFiles;
     ShowPage(choice.page);
 }
 
@@ -409,20 +440,24 @@ void TMainForm::ShowPage(int index)
 
 void TMainForm::ShowBusy(const QString& text)
 {
+    Panel13->setAlignment(Qt::AlignCenter);
     Panel13->setText(text);
     SpeedButton9->setEnabled(false);
     SpeedButton10->setEnabled(false);
     ProgressBar1->setValue(0);
     ProgressBar1->show();
+    DetailsButton->hide();
     ShowPage(session::ErrorPage);
 }
 
 void TMainForm::ShowResult(const QString& text)
 {
+    Panel13->setAlignment(Qt::AlignCenter);
     Panel13->setText(text);
     SpeedButton9->setEnabled(true);
     SpeedButton10->setEnabled(true);
     ProgressBar1->hide();
+    DetailsButton->hide();
     ShowPage(session::ErrorPage);
 }
 
@@ -449,6 +484,13 @@ void TMainForm::SpeedButton3Click()
     }
     if (first.toUcs4().size() < 6 && !Messages().Ask(Q(texts::ShortPassword))) return;
 
+    if (selectedFiles_.size() > 1) {
+        ShowBusy(Q(texts::WaitEncryptingMany).arg(selectedFiles_.size()));
+        StartWorker(std::make_unique<workers::TBatchThread>(ops::Direction::Encrypt, CryptProvider,
+                                                            selectedFiles_, PasswordOf(first)),
+                    true);
+        return;
+    }
     ShowBusy(Q(texts::WaitEncrypting));
     // No store could be opened: the worker gets no keys and the engine says so.
     StartWorker(std::make_unique<workers::TEncryptThread>(CryptProvider, selectedFile_,
@@ -461,6 +503,13 @@ void TMainForm::SpeedButton1Click()
     const QString password = Password->text();
     if (password.isEmpty()) {
         Messages().Inform(Q(texts::NoPassword));
+        return;
+    }
+    if (selectedFiles_.size() > 1) {
+        ShowBusy(Q(texts::WaitDecryptingMany).arg(selectedFiles_.size()));
+        StartWorker(std::make_unique<workers::TBatchThread>(ops::Direction::Decrypt, nullptr,
+                                                            selectedFiles_, PasswordOf(password)),
+                    false);
         return;
     }
     ShowBusy(Q(texts::WaitDecrypting));
@@ -478,7 +527,8 @@ void TMainForm::StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool 
     connect(worker_.get(), &QThread::finished, this, [this, encrypting] {
         const std::unique_ptr<workers::WorkerThread> done = std::move(worker_);
         done->wait(); // the thread is past run(): this returns at once
-        if (encrypting) EncryptDone(done->result());
+        if (const auto* batch = qobject_cast<const workers::TBatchThread*>(done.get())) BatchDone(*batch);
+        else if (encrypting) EncryptDone(done->result());
         else DecryptDone(done->result());
         emit workFinished();
         if (closeWhenDone_) close();
@@ -516,6 +566,49 @@ void TMainForm::DecryptDone(const workers::WorkResult& result)
         ShowResult(Q(texts::DecryptionFailed) + QLatin1Char('\n') + Reason(result));
         break;
     }
+}
+
+void TMainForm::BatchDone(const workers::TBatchThread& batch)
+{
+    const bool encrypting = batch.direction() == ops::Direction::Encrypt;
+    const auto& outcomes = batch.outcomes();
+    const ops::BatchSummary summary = ops::Summarize(outcomes);
+    const int width = Panel13->contentsRect().width() - 2 * Panel13->margin() - 4;
+    auto elided = [&](const std::string& path) {
+        const QString name = QString::fromStdString(path).section(QLatin1Char('/'), -1);
+        return Panel13->fontMetrics().elidedText(name, Qt::ElideMiddle, width);
+    };
+
+    QStringList lines;
+    if (!summary.firstFailure) {
+        lines << Q(encrypting ? texts::EncryptionCompleted : texts::DecryptionCompleted)
+              << Q(encrypting ? texts::FilesEncrypted : texts::FilesDecrypted).arg(summary.total);
+    } else {
+        lines << Q(encrypting ? texts::SomeFilesEncrypted : texts::SomeFilesDecrypted)
+                     .arg(summary.succeeded)
+                     .arg(summary.total)
+              << elided(summary.firstFailure->path) << BatchReason(*summary.firstFailure);
+    }
+    if (summary.inputsKept > 0) lines << Q(texts::OriginalsKept).arg(summary.inputsKept);
+    ShowResult(lines.join(QLatin1Char('\n')));
+
+    // Every file that failed, or whose original stayed, with its reason.
+    QStringList details;
+    for (const workers::WorkResult& o : outcomes) {
+        const QString path = QString::fromStdString(o.path);
+        if (!o.ok()) details << path + QStringLiteral(": ") + BatchReason(o);
+        else if (InputWasKept(o.keptOutcome))
+            details << path + QStringLiteral(": ") + Sentence(OutcomeReason(o.keptOutcome));
+    }
+    details_ = details.join(QLatin1Char('\n'));
+    DetailsButton->setVisible(!details_.isEmpty());
+    // Four lines and the button: the text moves up to leave the button room.
+    if (!details_.isEmpty() && lines.size() > 3) Panel13->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+}
+
+void TMainForm::DetailsClick()
+{
+    Messages().Inform(details_);
 }
 
 void TMainForm::SpeedButton6Click()

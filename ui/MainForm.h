@@ -5,6 +5,7 @@
 #include "MessageBoxes.h"
 
 #include "session/Session.h"
+#include "session/WindowSlot.h"
 #include "workers/Workers.h"
 
 #include <QPointer>
@@ -35,6 +36,8 @@ struct FormEnvironment : session::Environment {
     std::function<void(const QUrl&)> openUrl; // null: the desktop's browser
     std::function<void(int ms)> sleep;        // null: the thread sleeps
     io::DiskHook diskHook;                    // tests: disk steps that fail
+    std::string windowSlotFolder;             // the open windows' registry; empty: none
+
 
     static FormEnvironment FromProcess(int argc, const char* const* argv);
 };
@@ -55,6 +58,8 @@ public:
     [[nodiscard]] int currentPage() const;
     [[nodiscard]] bool busy() const { return worker_ != nullptr; }
     [[nodiscard]] const std::string& SelectedFile() const { return selectedFile_; }
+    // Every file of the start: SelectedFile alone, or a batch.
+    [[nodiscard]] const std::vector<std::string>& SelectedFiles() const { return selectedFiles_; }
     [[nodiscard]] bool hasCryptProvider() const { return CryptProvider != nullptr; }
 
     // Controls, by their names on the form.
@@ -73,6 +78,7 @@ public:
     QLabel* Panel11 = nullptr;            // the vendor's address
     QLabel* Panel13 = nullptr;            // the Error page's message
     QProgressBar* ProgressBar1 = nullptr; // under the waiting message
+    QPushButton* DetailsButton = nullptr; // after a batch with failures: each file's reason
 
     // Button and link actions.
     void SpeedButton3Click();
@@ -81,6 +87,7 @@ public:
     void UpdateClick();
     void SpeedButton10Click();
     void Panel11Click();
+    void DetailsClick();
 
 signals:
     // A worker's result is on the Error page (tests wait for this).
@@ -108,6 +115,7 @@ private:
     void StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool encrypting);
     void EncryptDone(const workers::WorkResult& result);
     void DecryptDone(const workers::WorkResult& result);
+    void BatchDone(const workers::TBatchThread& batch);
     void OnProgress(qint64 done, qint64 total);
     MessageBoxes& Messages();
 
@@ -115,6 +123,9 @@ private:
     std::unique_ptr<MessageBoxes> ownMessages_;
     std::shared_ptr<const ops::KeyContainer> CryptProvider;
     std::string selectedFile_;
+    std::vector<std::string> selectedFiles_;
+    QString details_; // what the Details button shows
+    session::WindowSlot windowSlot_;
     std::unique_ptr<workers::WorkerThread> worker_;
     bool shown_ = false;
     bool closeWhenDone_ = false;

@@ -46,5 +46,14 @@ inline constexpr const char* DecryptionCompleted = "Decryption completed";
 inline constexpr const char* InvalidPassword = "Invalid password!";
 inline constexpr const char* EncryptionFailed = "Encryption failed";
 inline constexpr const char* DecryptionFailed = "Decryption failed";
+// Several files. %1 is a count, %2 the number of files.
+inline constexpr const char* WaitEncryptingMany = "Please wait while %1 files are encrypted";
+inline constexpr const char* WaitDecryptingMany = "Please wait while %1 files are decrypted";
+inline constexpr const char* FilesEncrypted = "%1 files encrypted";
+inline constexpr const char* FilesDecrypted = "%1 files decrypted";
+inline constexpr const char* SomeFilesEncrypted = "%1 of %2 files encrypted";
+inline constexpr const char* SomeFilesDecrypted = "%1 of %2 files decrypted";
+inline constexpr const char* OriginalsKept = "%1 original files could not be deleted";
+inline constexpr const char* Details = "Details";
 
 } // namespace kestrawin::ui::texts

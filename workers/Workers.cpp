@@ -4,9 +4,6 @@
 
 namespace kestrawin::workers {
 
-using ops::DecryptSelectedFile;
-using ops::EncryptSelectedFile;
-using ops::RemoveInputFile;
 
 WorkerThread::WorkerThread(std::string selectedFile, Secret password)
     : selectedFile_(std::move(selectedFile)), password_(std::move(password))
@@ -30,21 +27,9 @@ void WorkerThread::run()
         last = now;
         emit progress(static_cast<qint64>(done), static_cast<qint64>(total));
     };
-    io::InputFile input;
-    const Result r = Operate(options, &input);
+    // 2. Each input goes only after its own success (ops::ProcessFile).
+    result_ = Operate(options);
     password_.Clear();
-    result_.outcome = r.outcome;
-    result_.detail = r.detail;
-
-    // 2. Only after success, and only once the output is safely on disk (the
-    //    engine returns success no earlier), the input goes: the very file
-    //    that was read, if it is still unchanged under its name.
-    if (r.ok()) {
-        const Result removed = RemoveInputFile(input, &result_.otherNames, diskHook_);
-        result_.inputRemoved = removed.ok();
-        result_.keptOutcome = removed.outcome;
-        result_.keptReason = removed.detail;
-    }
 }
 
 TEncryptThread::TEncryptThread(std::shared_ptr<const KeyContainer> keys, std::string selectedFile,
@@ -53,10 +38,11 @@ TEncryptThread::TEncryptThread(std::shared_ptr<const KeyContainer> keys, std::st
 {
 }
 
-Result TEncryptThread::Operate(const OperationOptions& options, io::InputFile* input)
+WorkResult TEncryptThread::Operate(const OperationOptions& options)
 {
     static const KeyContainer noKeys; // the engine says there is no key pair
-    return EncryptSelectedFile(keys_ ? *keys_ : noKeys, selectedFile_, password_, options, input);
+    return ops::ProcessFile(ops::Direction::Encrypt, keys_ ? *keys_ : noKeys, selectedFile_,
+                            password_, options);
 }
 
 TDecryptThread::TDecryptThread(std::string selectedFile, Secret password)
@@ -64,9 +50,28 @@ TDecryptThread::TDecryptThread(std::string selectedFile, Secret password)
 {
 }
 
-Result TDecryptThread::Operate(const OperationOptions& options, io::InputFile* input)
+WorkResult TDecryptThread::Operate(const OperationOptions& options)
 {
-    return DecryptSelectedFile(selectedFile_, password_, options, input);
+    static const KeyContainer noKeys; // decryption needs none
+    return ops::ProcessFile(ops::Direction::Decrypt, noKeys, selectedFile_, password_, options);
+}
+
+TBatchThread::TBatchThread(ops::Direction direction, std::shared_ptr<const KeyContainer> keys,
+                           std::vector<std::string> files, Secret password)
+    : WorkerThread(files.empty() ? std::string() : files.front(), std::move(password)),
+      direction_(direction), keys_(std::move(keys)), files_(std::move(files))
+{
+}
+
+WorkResult TBatchThread::Operate(const OperationOptions& options)
+{
+    static const KeyContainer noKeys; // the engine says there is no key pair
+    ops::BatchOptions batch;
+    batch.progress = options.progress;
+    batch.cancel = options.cancel;
+    outcomes_ = ops::RunBatch(direction_, keys_ ? *keys_ : noKeys, files_, password_, batch);
+    const ops::BatchSummary summary = ops::Summarize(outcomes_);
+    return summary.firstFailure ? *summary.firstFailure : WorkResult{};
 }
 
 } // namespace kestrawin::workers

@@ -4,7 +4,7 @@
 // safely on disk by then). The window reads the password on its own thread and
 // hands it over; nothing here touches a widget or waits for the window.
 
-#include "ops/Engine.h"
+#include "ops/Batch.h"
 
 #include <QThread>
 
@@ -12,23 +12,15 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kestrawin::workers {
 
 using ops::KeyContainer;
 using ops::OperationOptions;
 
-// What a worker did.
-struct WorkResult {
-    Outcome outcome = Outcome::Success;
-    std::string detail;
-    bool inputRemoved = false; // on success: the input was deleted
-    // On success with the input kept: InputChanged, InputMoved or InputKept,
-    // and the detail.
-    Outcome keptOutcome = Outcome::Success;
-    std::string keptReason;
-    std::uint64_t otherNames = 0; // other hard links to the deleted input
-};
+// What a worker did: for a batch, its first failure (or success).
+using WorkResult = ops::FileOutcome;
 
 class WorkerThread : public QThread {
     Q_OBJECT
@@ -49,8 +41,8 @@ signals:
 
 protected:
     void run() override; // Execute
-    // Runs the operation; on success *input is the input as it was read.
-    virtual Result Operate(const OperationOptions& options, io::InputFile* input) = 0;
+    // The work itself, on the worker's thread.
+    virtual WorkResult Operate(const OperationOptions& options) = 0;
 
     std::string selectedFile_;
     Secret password_;
@@ -69,7 +61,7 @@ public:
                    Secret password);
 
 protected:
-    Result Operate(const OperationOptions& options, io::InputFile* input) override;
+    WorkResult Operate(const OperationOptions& options) override;
 
 private:
     std::shared_ptr<const KeyContainer> keys_;
@@ -81,7 +73,30 @@ public:
     TDecryptThread(std::string selectedFile, Secret password);
 
 protected:
-    Result Operate(const OperationOptions& options, io::InputFile* input) override;
+    WorkResult Operate(const OperationOptions& options) override;
+};
+
+// Several files with one password, side by side (ops::RunBatch);
+// progress counts the bytes of all of them.
+class TBatchThread final : public WorkerThread {
+    Q_OBJECT
+public:
+    // Encryption shares the keys, as TEncryptThread does.
+    TBatchThread(ops::Direction direction, std::shared_ptr<const KeyContainer> keys,
+                 std::vector<std::string> files, Secret password);
+
+    // Every file's outcome, in the order given; after finished().
+    [[nodiscard]] const std::vector<ops::FileOutcome>& outcomes() const { return outcomes_; }
+    [[nodiscard]] ops::Direction direction() const { return direction_; }
+
+protected:
+    WorkResult Operate(const OperationOptions& options) override;
+
+private:
+    ops::Direction direction_;
+    std::shared_ptr<const KeyContainer> keys_;
+    std::vector<std::string> files_;
+    std::vector<ops::FileOutcome> outcomes_;
 };
 
 } // namespace kestrawin::workers

@@ -203,3 +203,37 @@ TEST_F(Cli, OtherNamesOfTheInputAreMentioned)
     EXPECT_NE(err.find("2 other names"), std::string::npos) << err;
     EXPECT_FALSE(fs::exists(dir / "a"));
 }
+
+TEST_F(Cli, SeveralPathsOnePasswordEachFailureNamedFirstFailureSetsTheStatus)
+{
+    WriteFile(dir / "a.txt", "alpha");
+    WriteFile(dir / "b.txt", "bravo");
+    WriteFile(dir / "old.ksw", "some container");
+    fs::create_directory(dir / "folder");
+    // Statuses by argument order: missing (3) comes before a wrong password.
+    EXPECT_EQ(Run("encrypt --password-file - a.txt missing.txt folder old.ksw b.txt", "one password\n"), 3);
+    EXPECT_EQ(Lines(err), 3) << err;
+    EXPECT_NE(err.find("'missing.txt': the file cannot be read"), std::string::npos) << err;
+    EXPECT_NE(err.find("'folder': this is not a regular file"), std::string::npos) << err;
+    EXPECT_NE(err.find("'old.ksw': this file is encrypted"), std::string::npos) << err;
+    EXPECT_EQ(Files(), (std::vector<std::string>{"a.txt.ksw", "b.txt.ksw", "folder", "old.ksw"}));
+
+    // Decrypting with one password: the container made with another fails
+    // alone, and its status is the first failure's.
+    WriteFile(dir / "c.txt", "charlie");
+    EXPECT_EQ(Run("encrypt --password-file - c.txt", "other password\n"), 0) << err;
+    EXPECT_EQ(Run("decrypt --password-file - a.txt.ksw c.txt.ksw b.txt.ksw", "one password\n"), 1);
+    EXPECT_EQ(Lines(err), 1) << err;
+    EXPECT_NE(err.find("'c.txt.ksw': the password is wrong"), std::string::npos) << err;
+    EXPECT_EQ(ReadFile(dir / "a.txt"), "alpha");
+    EXPECT_EQ(ReadFile(dir / "b.txt"), "bravo");
+    EXPECT_EQ(Files(), (std::vector<std::string>{"a.txt", "b.txt", "c.txt.ksw", "folder", "old.ksw"}));
+
+    // All succeed: 0 and silence. --keep keeps every input.
+    EXPECT_EQ(Run("encrypt --keep --password-file - a.txt b.txt", "one password\n"), 0) << err;
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(Files(), (std::vector<std::string>{"a.txt", "a.txt.ksw", "b.txt", "b.txt.ksw", "c.txt.ksw",
+                                                 "folder", "old.ksw"}));
+    EXPECT_EQ(Run("decrypt --password-file - folder a.txt.ksw", "one password\n"), 3);
+    EXPECT_EQ(Run("decrypt --password-file - c.txt.ksw folder", "one password\n"), 1);
+}

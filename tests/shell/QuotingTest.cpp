@@ -58,7 +58,7 @@ QStringList SplitDesktopExec(const QString& exec) {
     if (inArg)
         args.append(current);
     for (QString& arg : args)
-        if (arg != u"%f")
+        if (arg != u"%F")
             arg.replace(QStringLiteral("%%"), QStringLiteral("%"));
     return args;
 }
@@ -67,15 +67,17 @@ QString TestShellQuote(const QString& s) {
     return QLatin1Char('\'') + QString(s).replace(QLatin1Char('\''), QStringLiteral("'\"'\"'")) + QLatin1Char('\'');
 }
 
-// What the file manager does with a command: the field code becomes the quoted
-// file, %% a single %, and /bin/sh runs the result. Returns the recorded argv.
-QStringList RunLikeFileManager(const QString& command, const QString& fieldCode, const QString& file,
-                               const QString& record) {
+// What the file manager does with a command: %F becomes every selected file,
+// each quoted, %% a single %, and /bin/sh runs the result. Any other field
+// code stays as it is. Returns the recorded argv.
+QStringList RunLikeFileManager(const QString& command, const QStringList& files, const QString& record) {
+    QStringList quoted;
+    for (const QString& file : files) quoted.append(TestShellQuote(file));
     QString expanded;
     for (qsizetype i = 0; i < command.size(); ++i) {
         if (command[i] == u'%' && i + 1 < command.size()) {
             const QString code = command.mid(i++, 2);
-            expanded += code == fieldCode ? TestShellQuote(file) : code == u"%%" ? QStringLiteral("%") : code;
+            expanded += code == u"%F" ? quoted.join(QLatin1Char(' ')) : code == u"%%" ? QStringLiteral("%") : code;
         } else {
             expanded += command[i];
         }
@@ -93,6 +95,9 @@ TEST(Quoting, HostileProgramPathsReachTheProgramIntactInEveryFormat) {
         WriteAll(program, kStandIn);
         ::chmod(QFile::encodeName(program).constData(), 0755);
         const QString file = d.dir.path() + QStringLiteral("/My secret é 'x'.ksw");
+        const QString second = d.dir.path() + QStringLiteral("/two  spaces $x.ksw");
+        WriteAll(file, "1");
+        WriteAll(second, "2");
         const QString record = d.dir.path() + QStringLiteral("/argv");
 
         ASSERT_TRUE(d.Register(program).error.isEmpty());
@@ -100,22 +105,35 @@ TEST(Quoting, HostileProgramPathsReachTheProgramIntactInEveryFormat) {
         const QString registered = linked ? ProgramLinkPath(d.env) : program;
 
         const auto entry = ParseKeyFile(ReadAll(d.Data("applications/kestrawin-decrypt.desktop")));
-        EXPECT_EQ(SplitDesktopExec(entry["Desktop Entry/Exec"]), (QStringList{registered, "%f", "/encrypt"}));
+        EXPECT_EQ(SplitDesktopExec(entry["Desktop Entry/Exec"]), (QStringList{registered, "%F", "/encrypt"}));
         const auto kde = ParseKeyFile(ReadAll(d.Data("kio/servicemenus/kestrawin-encrypt.desktop")));
-        EXPECT_EQ(SplitDesktopExec(kde["Desktop Action encrypt/Exec"]), (QStringList{registered, "%f", "/crypt"}));
+        EXPECT_EQ(SplitDesktopExec(kde["Desktop Action encrypt/Exec"]), (QStringList{registered, "%F", "/crypt"}));
+        const auto kdeDecrypt = ParseKeyFile(ReadAll(d.Data("kio/servicemenus/kestrawin-decrypt.desktop")));
+        EXPECT_EQ(SplitDesktopExec(kdeDecrypt["Desktop Action encrypt/Exec"]),
+                  (QStringList{registered, "%F", "/encrypt"}));
 
-        const QStringList encrypt{registered, file, "/crypt"};
-        const QStringList decrypt{registered, file, "/encrypt"};
-        const auto nemo = ParseKeyFile(ReadAll(d.Data("nemo/actions/kestrawin-encrypt.nemo_action")));
-        EXPECT_EQ(RunLikeFileManager(nemo["Nemo Action/Exec"], "%F", file, record), encrypt);
-        const auto fm = ParseKeyFile(ReadAll(d.Data("file-manager/actions/kestrawin-decrypt.desktop")));
-        EXPECT_EQ(RunLikeFileManager(fm["X-Action-Profile main/Exec"], "%f", file, record), decrypt);
+        // Every selected file reaches one process, the switch after them.
+        const QStringList both{file, second};
+        const QStringList encrypt{registered, file, second, "/crypt"};
+        const QStringList decrypt{registered, file, second, "/encrypt"};
+        for (const char* name : {"nemo/actions/kestrawin-encrypt.nemo_action", "nemo/actions/kestrawin-decrypt.nemo_action"}) {
+            const auto nemo = ParseKeyFile(ReadAll(d.Data(name)));
+            EXPECT_EQ(nemo["Nemo Action/Selection"], "notnone");
+            EXPECT_EQ(RunLikeFileManager(nemo["Nemo Action/Exec"], both, record),
+                      QString::fromUtf8(name).contains(u"encrypt.") ? encrypt : decrypt);
+        }
+        for (const char* name : {"file-manager/actions/kestrawin-encrypt.desktop", "file-manager/actions/kestrawin-decrypt.desktop"}) {
+            const auto fm = ParseKeyFile(ReadAll(d.Data(name)));
+            EXPECT_EQ(RunLikeFileManager(fm["X-Action-Profile main/Exec"], both, record),
+                      QString::fromUtf8(name).contains(u"encrypt.") ? encrypt : decrypt);
+        }
         const QByteArray uca = ReadAll(d.Config("Thunar/uca.xml"));
-        EXPECT_EQ(RunLikeFileManager(ThunarCommands(uca).value("kestrawin-decrypt"), "%f", file, record), decrypt);
+        EXPECT_EQ(RunLikeFileManager(ThunarCommands(uca).value("kestrawin-encrypt"), both, record), encrypt);
+        EXPECT_EQ(RunLikeFileManager(ThunarCommands(uca).value("kestrawin-decrypt"), both, record), decrypt);
 
-        // Scripts get names relative to the folder shown.
-        EXPECT_EQ(RunRecorded(d.Data("nautilus/scripts/Encrypt with \"Kestrawin\""), {QFileInfo(file).fileName()},
-                              record, d.dir.path()),
+        // Scripts get names relative to the folder shown, all in one call.
+        EXPECT_EQ(RunRecorded(d.Data("nautilus/scripts/Encrypt with \"Kestrawin\""),
+                              {QFileInfo(file).fileName(), second}, record, d.dir.path()),
                   encrypt);
         EXPECT_EQ(ReadAll(d.Config("caja/scripts/Encrypt with \"Kestrawin\"")),
                   ReadAll(d.Data("nautilus/scripts/Encrypt with \"Kestrawin\"")));
@@ -123,12 +141,45 @@ TEST(Quoting, HostileProgramPathsReachTheProgramIntactInEveryFormat) {
         // Without the link the quoting alone still carries such a path.
         if (linked) {
             auto exec = [](const QString& value) { return ParseKeyFile("[g]\nExec=" + value.toUtf8())["g/Exec"]; };
-            EXPECT_EQ(SplitDesktopExec(exec(DesktopExecValue(program, "%f /crypt"))),
-                      (QStringList{program, "%f", "/crypt"}));
-            EXPECT_EQ(RunLikeFileManager(exec(ActionExecValue(program, "%f /crypt")), "%f", file, record),
+            EXPECT_EQ(SplitDesktopExec(exec(DesktopExecValue(program, "%F /crypt"))),
+                      (QStringList{program, "%F", "/crypt"}));
+            EXPECT_EQ(RunLikeFileManager(exec(ActionExecValue(program, "%F /crypt")), {file}, record),
                       (QStringList{program, file, "/crypt"}));
         }
     }
+}
+
+// The script takes each file from whichever of its two sources carries it
+// whole: the arguments (relative) or the variable (absolute, one a line).
+TEST(Quoting, ScriptsPassEveryFileWhicheverWayItsNameCame) {
+    TempDesktop d;
+    const QString program = d.dir.path() + QStringLiteral("/prog");
+    WriteAll(program, kStandIn);
+    ::chmod(QFile::encodeName(program).constData(), 0755);
+    ASSERT_TRUE(d.Register(program).error.isEmpty());
+    const QString folder = d.dir.path() + QStringLiteral("/shown");
+    QDir().mkpath(folder);
+    const QString plain = folder + QStringLiteral("/plain.txt");
+    const QString percent = folder + QStringLiteral("/100%f done.txt");
+    const QString broken = folder + QStringLiteral("/line\nbreak.txt");
+    for (const QString& f : {plain, percent, broken}) WriteAll(f, "x");
+    const QString record = d.dir.path() + QStringLiteral("/argv");
+    const QStringList all{program, plain, broken, percent, "/crypt"};
+    const QString listed = plain + u'\n' + percent + u'\n' + broken + u'\n';
+
+    for (const char* variable : {"NAUTILUS_SCRIPT_SELECTED_FILE_PATHS", "CAJA_SCRIPT_SELECTED_FILE_PATHS"}) {
+        SCOPED_TRACE(variable);
+        // "%f" mangled in the arguments; the line break whole there.
+        EXPECT_EQ(RunRecorded(d.Data("nautilus/scripts/Encrypt with \"Kestrawin\""),
+                              {QStringLiteral("plain.txt"), QStringLiteral("line\nbreak.txt"),
+                               QStringLiteral("100/tmp/x done.txt")},
+                              record, folder, {{QString::fromLatin1(variable), listed}}),
+                  all);
+    }
+    // Started by hand, without the variable: the arguments as they are.
+    EXPECT_EQ(RunRecorded(d.Config("caja/scripts/Encrypt with \"Kestrawin\""),
+                          {QStringLiteral("plain.txt"), QStringLiteral("gone.txt")}, record, folder),
+              (QStringList{program, plain, folder + QStringLiteral("/gone.txt"), "/crypt"}));
 }
 
 TEST(Quoting, DesktopEntryPassesValidator) {

@@ -66,15 +66,15 @@ TEST(Registration, WritesExactFileSetWithModesAndRunsUpdateTools) {
               "    <icon name=\"kestrawin\"/>\n    <generic-icon name=\"kestrawin\"/>\n"
               "    <glob pattern=\"*.ksw\"/>\n  </mime-type>\n</mime-info>\n");
     EXPECT_EQ(ReadAll(d.Data("applications/kestrawin-decrypt.desktop")),
-              "[Desktop Entry]\nType=Application\nName=Kestrawin\nExec=/opt/kestrawin/kestrawin %f /encrypt\n"
+              "[Desktop Entry]\nType=Application\nName=Kestrawin\nExec=/opt/kestrawin/kestrawin %F /encrypt\n"
               "Icon=kestrawin\nNoDisplay=true\nMimeType=application/x-pellmora;\nTerminal=false\n");
     EXPECT_EQ(ReadAll(d.Data("icons/hicolor/48x48/apps/kestrawin.png")), ReadAll(IconResourcePath(48)));
     EXPECT_TRUE(ReadAll(d.Data("icons/hicolor/256x256/apps/kestrawin.png")).startsWith("\x89PNG"));
     EXPECT_TRUE(ReadAll(d.Data("icons/hicolor/scalable/apps/kestrawin.svg")).contains("<svg"));
 
     const auto commands = ThunarCommands(ReadAll(d.Config("Thunar/uca.xml")));
-    EXPECT_EQ(commands.values("kestrawin-encrypt"), QStringList{"'/opt/kestrawin/kestrawin' %f /crypt"});
-    EXPECT_EQ(commands.values("kestrawin-decrypt"), QStringList{"'/opt/kestrawin/kestrawin' %f /encrypt"});
+    EXPECT_EQ(commands.values("kestrawin-encrypt"), QStringList{"'/opt/kestrawin/kestrawin' %F /crypt"});
+    EXPECT_EQ(commands.values("kestrawin-decrypt"), QStringList{"'/opt/kestrawin/kestrawin' %F /encrypt"});
 }
 
 TEST(Registration, SecondStartChangesNothing) {
@@ -130,7 +130,7 @@ TEST(Registration, PathThatLaunchersCannotCarryGoesThroughLink) {
     const QString link = ProgramLinkPath(d.env);
     EXPECT_EQ(QFileInfo(link).symLinkTarget(), odd);
     const auto exec = ParseKeyFile(ReadAll(d.Data("applications/kestrawin-decrypt.desktop")));
-    EXPECT_EQ(exec["Desktop Entry/Exec"], link + QStringLiteral(" %f /encrypt"));
+    EXPECT_EQ(exec["Desktop Entry/Exec"], link + QStringLiteral(" %F /encrypt"));
 
     d.Register(kProgram);  // a plain path needs no link any more
     EXPECT_FALSE(QFileInfo(link).isSymLink());

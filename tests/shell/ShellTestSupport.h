@@ -113,10 +113,14 @@ inline QMultiMap<QString, QString> ThunarCommands(const QByteArray& uca) {
 
 // Runs a program that records its argv into $RECORD (NUL-separated) and returns it.
 inline QStringList RunRecorded(const QString& program, const QStringList& args, const QString& record,
-                               const QString& folder = QString()) {
+                               const QString& folder = QString(),
+                               const QList<std::pair<QString, QString>>& extraEnv = {}) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("RECORD"), record);
+    env.remove(QStringLiteral("NAUTILUS_SCRIPT_SELECTED_FILE_PATHS"));
+    env.remove(QStringLiteral("CAJA_SCRIPT_SELECTED_FILE_PATHS"));
+    for (const auto& [name, value] : extraEnv) env.insert(name, value);
     if (!folder.isEmpty()) {
         env.insert(QStringLiteral("PWD"), folder);
         p.setWorkingDirectory(folder);

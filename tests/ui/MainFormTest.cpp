@@ -21,6 +21,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <deque>
@@ -122,6 +124,30 @@ bool WaitForWork(TMainForm& form)
     QSignalSpy spy(&form, &TMainForm::workFinished);
     return !form.busy() || spy.wait(30000);
 }
+
+// While it lives, file permissions count even for root: the capabilities that
+// override them leave this thread's effective set (threads started meanwhile
+// inherit that).
+class PermissionsCount {
+public:
+    PermissionsCount()
+    {
+        header_.version = _LINUX_CAPABILITY_VERSION_3;
+        if (syscall(SYS_capget, &header_, saved_) != 0) return;
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        active_ = syscall(SYS_capset, &header_, reduced) == 0;
+    }
+    ~PermissionsCount()
+    {
+        if (active_) (void)syscall(SYS_capset, &header_, saved_);
+    }
+
+private:
+    __user_cap_header_struct header_{};
+    __user_cap_data_struct saved_[2]{};
+    bool active_ = false;
+};
 
 } // namespace
 
@@ -389,6 +415,123 @@ private slots:
         QVERIFY(!form->hasCryptProvider());
         QVERIFY(!QFile::exists(h.path(QStringLiteral("big"))));
         QCOMPARE(QFileInfo(h.path(QStringLiteral("big.ksw"))).size(), qint64(16 + 148 + 128 + (24 << 20) + 8));
+    }
+
+    void severalFilesOnePasswordEachOnItsOwn()
+    {
+        Harness h;
+        h.Write(QStringLiteral("a.txt"), "alpha");
+        h.Write(QStringLiteral("b secret.txt"), "bravo");
+        h.Write(QStringLiteral("c.txt"), "charlie");
+        const QString unreadable = h.path(QStringLiteral("b secret.txt"));
+        QVERIFY(QFile::setPermissions(unreadable, QFileDevice::WriteOwner));
+        PermissionsCount permissions;
+        {
+            QFile probe(unreadable);
+            QVERIFY2(!probe.open(QIODevice::ReadOnly), "the test needs a file it cannot read");
+        }
+
+        auto form = h.Open({S(h.path(QStringLiteral("a.txt"))), S(unreadable), S(h.path(QStringLiteral("c.txt"))),
+                            "/crypt"});
+        QCOMPARE(form->currentPage(), 1);
+        QCOMPARE(form->SelectedFiles().size(), std::size_t{3});
+        form->Password1->setText(QStringLiteral("one password"));
+        form->Password2->setText(QStringLiteral("one password"));
+        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        QVERIFY(form->busy());
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Please wait while 3 files are encrypted"));
+        QVERIFY(form->ProgressBar1->isVisible());
+        QVERIFY(WaitForWork(*form));
+
+        // The other two are done; the summary names the failure and why.
+        QCOMPARE(form->Panel13->text(), QStringLiteral("2 of 3 files encrypted\nb secret.txt\nThe file cannot be read"));
+        QVERIFY(!QFile::exists(h.path(QStringLiteral("a.txt"))) && QFile::exists(h.path(QStringLiteral("a.txt.ksw"))));
+        QVERIFY(!QFile::exists(h.path(QStringLiteral("c.txt"))) && QFile::exists(h.path(QStringLiteral("c.txt.ksw"))));
+        QVERIFY(!QFile::exists(unreadable + QStringLiteral(".ksw")));
+        QCOMPARE(QFileInfo(unreadable).permissions() & ~QFileDevice::Permissions(0x0f00), QFileDevice::WriteOwner);
+        QVERIFY(form->SpeedButton9->isEnabled() && form->SpeedButton10->isEnabled());
+        QVERIFY(form->DetailsButton->isVisible());
+        QTest::mouseClick(form->DetailsButton, Qt::LeftButton);
+        QCOMPARE(h.messages.shown, QStringList{QStringLiteral("inform: ") + unreadable + QStringLiteral(": The file cannot be read")});
+        QFile::setPermissions(unreadable, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        form.reset();
+
+        // Decrypting several: the one with another password fails alone.
+        h.Write(QStringLiteral("d.txt"), "delta");
+        KeyContainer keys;
+        QVERIFY(KeyContainer::Acquire(S(h.path(QStringLiteral("keys"))), &keys).ok());
+        QVERIFY(keys.RegenerateKeyPairs().ok());
+        QVERIFY(EncryptSelectedFile(keys, S(h.path(QStringLiteral("d.txt"))), "another password").ok());
+        form = h.Open({S(h.path(QStringLiteral("a.txt.ksw"))), S(h.path(QStringLiteral("d.txt.ksw"))),
+                       S(h.path(QStringLiteral("c.txt.ksw"))), "/encrypt"});
+        QCOMPARE(form->currentPage(), 2);
+        Type(form->Password, QStringLiteral("one password"));
+        QTest::keyClick(form->Password, Qt::Key_Return);
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Please wait while 3 files are decrypted"));
+        QVERIFY(WaitForWork(*form));
+        QCOMPARE(form->Panel13->text(), QStringLiteral("2 of 3 files decrypted\nd.txt.ksw\n") + Q(texts::InvalidPassword));
+        QCOMPARE(h.Read(QStringLiteral("a.txt")), QByteArray("alpha"));
+        QCOMPARE(h.Read(QStringLiteral("c.txt")), QByteArray("charlie"));
+        QVERIFY(QFile::exists(h.path(QStringLiteral("d.txt.ksw"))));
+        form.reset();
+
+        // All of them: completed, with the count, and nothing more to see.
+        // Closing meanwhile waits for the work, as for one file.
+        form = h.Open({S(h.path(QStringLiteral("a.txt"))), S(h.path(QStringLiteral("c.txt")))});
+        QCOMPARE(form->currentPage(), 1);
+        form->Password1->setText(QStringLiteral("one password"));
+        form->Password2->setText(QStringLiteral("one password"));
+        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        QVERIFY(form->busy());
+        QVERIFY(!form->close());
+        QVERIFY(WaitForWork(*form));
+        QTRY_VERIFY(!form->isVisible());
+        QCOMPARE(form->Panel13->text(), Q(texts::EncryptionCompleted) + QStringLiteral("\n2 files encrypted"));
+        QVERIFY(!form->DetailsButton->isVisible());
+    }
+
+    void batchSummaryFitsTheWindow()
+    {
+        Harness h;
+        const QString longName = QStringLiteral("a very long name that no window of this size could ever show "
+                                                "in one line, not even close, report-final-v2.txt");
+        h.Write(QStringLiteral("x.ksw"), "already encrypted, so skipped");
+        auto form = h.Open({S(h.path(longName)), S(h.path(QStringLiteral("x.ksw"))), "/crypt"});
+        form->Password1->setText(QStringLiteral("one password"));
+        form->Password2->setText(QStringLiteral("one password"));
+        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        QVERIFY(WaitForWork(*form));
+        const QStringList lines = form->Panel13->text().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0], QStringLiteral("0 of 2 files encrypted"));
+        QVERIFY(lines[1].startsWith(QStringLiteral("a very")) && lines[1].endsWith(QStringLiteral("v2.txt")));
+        QVERIFY(lines[1].contains(QChar(0x2026)));
+        const QFontMetrics metrics = form->Panel13->fontMetrics();
+        for (const QString& line : lines)
+            QVERIFY2(metrics.horizontalAdvance(line) <= form->Panel13->contentsRect().width() - 2 * form->Panel13->margin(),
+                     qPrintable(line));
+        // Every line and the Details button inside the message area.
+        const int textHeight = metrics.lineSpacing() * lines.size();
+        QVERIFY(textHeight + form->DetailsButton->height() <= form->Panel13->height());
+        QVERIFY(form->Panel13->geometry().contains(form->DetailsButton->geometry()));
+        QTest::mouseClick(form->DetailsButton, Qt::LeftButton);
+        QCOMPARE(h.messages.shown.size(), 1);
+        QVERIFY(h.messages.shown[0].contains(h.path(longName) + QStringLiteral(": The file cannot be read")));
+        QVERIFY(h.messages.shown[0].contains(h.path(QStringLiteral("x.ksw")) + QStringLiteral(": This file is encrypted")));
+        QCOMPARE(h.Read(QStringLiteral("x.ksw")), QByteArray("already encrypted, so skipped"));
+    }
+
+    void secondWindowStandsAside()
+    {
+        Harness h;
+        FormEnvironment env = h.Environment({});
+        env.windowSlotFolder = S(h.path(QStringLiteral("kestrawin-windows")));
+        TMainForm first(env);
+        first.show();
+        TMainForm second(std::move(env));
+        second.show();
+        QVERIFY(first.pos() != second.pos());
+        QCOMPARE(second.pos() - first.pos(), QPoint(28, 28));
     }
 
     void uninstallAsksFirst()

@@ -1,0 +1,185 @@
+// Several files at once against the same files one after another, through
+// the same engine in the same run, with each run's peak memory.
+//
+//   kestrawin_batch_bench [--dir FOLDER] [--files N] [--mib SIZE] [--repeat N]
+//
+// Defaults: 8 files of 64 MiB in $TMPDIR or /var/tmp, 3 runs each, the two
+// ways interleaved so that a slow spell of the machine hits both alike; the
+// median is shown. Each run is a child process, so that its peak resident set
+// is its own. Inputs are kept (--keep), so every run starts from the same
+// files; outputs are flushed to disk as always.
+//
+//   one after another   ProcessFile on each file in turn (the single-file way)
+//   batch               RunBatch over all files: up to one per processor
+//
+// Encryption runs the cipher on one thread per file, so the batch is where
+// it uses every processor: expect a ratio near 1 / processors. Decryption
+// already spreads one file over the processors, so expect less gain there.
+
+#include "ops/Batch.h"
+
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace kestrawin;
+using namespace kestrawin::ops;
+
+using Clock = std::chrono::steady_clock;
+constexpr const char* kPassword = "benchmark password";
+
+struct Measure {
+    double seconds = 0;
+    double cpuSeconds = 0; // user and system time of all threads
+    long peakKiB = 0;
+    bool ok = false;
+};
+
+Measure InChild(const std::function<bool()>& fn)
+{
+    std::fflush(nullptr);
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) _exit(fn() ? 0 : 1);
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    Measure m;
+    m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    m.peakKiB = usage.ru_maxrss;
+    m.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return m;
+}
+
+Measure Median(std::vector<Measure> runs)
+{
+    std::sort(runs.begin(), runs.end(), [](const Measure& a, const Measure& b) { return a.seconds < b.seconds; });
+    Measure m = runs[runs.size() / 2];
+    for (const Measure& r : runs) {
+        m.peakKiB = std::max(m.peakKiB, r.peakKiB);
+        m.ok = m.ok && r.ok;
+    }
+    return m;
+}
+
+bool AllOk(const std::vector<FileOutcome>& outcomes)
+{
+    for (const FileOutcome& o : outcomes)
+        if (!o.ok()) {
+            std::fprintf(stderr, "%s: %s\n", o.path.c_str(), DescribeResult({o.outcome, o.detail}).c_str());
+            return false;
+        }
+    return true;
+}
+
+// The machine's load: figures taken while other work runs are not comparable.
+std::string LoadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string dir;
+    int files = 8, mib = 64, repeat = 3;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--dir" && i + 1 < argc) dir = argv[++i];
+        else if (a == "--files" && i + 1 < argc) files = std::atoi(argv[++i]);
+        else if (a == "--mib" && i + 1 < argc) mib = std::atoi(argv[++i]);
+        else if (a == "--repeat" && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
+        else {
+            std::fprintf(stderr, "usage: %s [--dir FOLDER] [--files N] [--mib SIZE] [--repeat N]\n", argv[0]);
+            return 64;
+        }
+    }
+    if (dir.empty()) {
+        const char* tmp = std::getenv("TMPDIR");
+        dir = tmp && *tmp ? tmp : "/var/tmp";
+    }
+    char pattern[4096];
+    std::snprintf(pattern, sizeof pattern, "%s/kestrawin-batch-bench-XXXXXX", dir.c_str());
+    if (!mkdtemp(pattern)) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::filesystem::path folder = pattern;
+
+    KeyContainer keys;
+    if (!KeyContainer::Acquire((folder / "keys").string(), &keys).ok() || !keys.RegenerateKeyPairs().ok()) {
+        std::fprintf(stderr, "no key pairs\n");
+        return 1;
+    }
+
+    std::vector<std::string> plain, containers;
+    std::mt19937_64 random(42);
+    std::vector<std::uint64_t> block((std::size_t{1} << 20) / 8);
+    for (int f = 0; f < files; ++f) {
+        const std::string path = (folder / ("file" + std::to_string(f))).string();
+        std::ofstream out(path, std::ios::binary);
+        for (int m = 0; m < mib; ++m) {
+            for (auto& word : block) word = random();
+            out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size() * 8));
+        }
+        plain.push_back(path);
+        containers.push_back(path + ".ksw");
+    }
+
+    cpu_set_t set;
+    const int processors = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+    const BatchPlan plan = PlanBatch(files, static_cast<unsigned>(processors), BatchOptions{});
+    std::printf("%d files of %d MiB, %d processors: batch runs %u at once, %zu KiB chunks, %u decrypt threads each\n",
+                files, mib, processors, plan.parallel, plan.chunkSize >> 10, plan.decryptThreads);
+
+    std::printf("load average at the start: %s\n", LoadAverage().c_str());
+    for (const Direction direction : {Direction::Encrypt, Direction::Decrypt}) {
+        const std::vector<std::string>& inputs = direction == Direction::Encrypt ? plain : containers;
+        std::vector<Measure> serial, batch;
+        for (int r = 0; r < repeat; ++r) {
+            serial.push_back(InChild([&] {
+                for (const std::string& path : inputs)
+                    if (!ProcessFile(direction, keys, path, kPassword, {}, true).ok()) return false;
+                return true;
+            }));
+            batch.push_back(InChild([&] {
+                BatchOptions options;
+                options.keepInputs = true;
+                return AllOk(RunBatch(direction, keys, inputs, kPassword, options));
+            }));
+        }
+        const Measure s = Median(serial), b = Median(batch);
+        const double total = static_cast<double>(files) * mib;
+        std::printf("%s\n", direction == Direction::Encrypt ? "encrypt" : "decrypt");
+        std::printf("  one after another  %7.2f s  %7.1f MiB/s  cpu %6.2f s  peak %6.1f MiB%s\n", s.seconds,
+                    total / s.seconds, s.cpuSeconds, s.peakKiB / 1024.0, s.ok ? "" : "  FAILED");
+        std::printf("  batch              %7.2f s  %7.1f MiB/s  cpu %6.2f s  peak %6.1f MiB%s\n", b.seconds,
+                    total / b.seconds, b.cpuSeconds, b.peakKiB / 1024.0, b.ok ? "" : "  FAILED");
+        std::printf("  batch / one after another: %.2f (1 / processors = %.2f)\n", b.seconds / s.seconds,
+                    1.0 / processors);
+    }
+    std::printf("load average at the end: %s\n", LoadAverage().c_str());
+    std::filesystem::remove_all(folder);
+    return 0;
+}

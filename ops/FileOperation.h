@@ -1,0 +1,37 @@
+#pragma once
+// One file, start to end: the engine's operation and, once its output is
+// safely on disk, the deletion of the input. The window's workers, the batch
+// runner and kestrawin-cli all go through here, so every safety rule of the
+// engine applies to every file whichever way it was started.
+
+#include "Engine.h"
+
+#include <cstdint>
+#include <string>
+
+namespace kestrawin::ops {
+
+enum class Direction { Encrypt, Decrypt };
+
+// What became of one file.
+struct FileOutcome {
+    std::string path;
+    Outcome outcome = Outcome::Success;
+    std::string detail;
+    bool inputRemoved = false; // on success: the input was deleted
+    // On success with the input kept: InputChanged, InputMoved or InputKept,
+    // and the detail.
+    Outcome keptOutcome = Outcome::Success;
+    std::string keptReason;
+    std::uint64_t otherNames = 0; // other hard links to the deleted input
+
+    [[nodiscard]] bool ok() const { return outcome == Outcome::Success; }
+};
+
+// Encrypts or decrypts `path`; on success deletes it unless `keepInput`.
+// `keys` is only used when encrypting.
+[[nodiscard]] FileOutcome ProcessFile(Direction direction, const KeyContainer& keys,
+                                      const std::string& path, const Secret& password,
+                                      const OperationOptions& options = {}, bool keepInput = false);
+
+} // namespace kestrawin::ops

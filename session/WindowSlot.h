@@ -1,0 +1,47 @@
+#pragma once
+// Which of the user's open windows this one is. Each window holds a lock on
+// one numbered file in a per-user folder for as long as it lives (the lock
+// dies with the process, however it ends); a new window takes the lowest free
+// number and is placed that many steps away from the centre, so two windows
+// never sit exactly on top of each other.
+
+#include <string>
+
+namespace kestrawin::session {
+
+class WindowSlot {
+public:
+    WindowSlot() = default;
+    ~WindowSlot();
+    WindowSlot(WindowSlot&& other) noexcept;
+    WindowSlot& operator=(WindowSlot&& other) noexcept;
+    WindowSlot(const WindowSlot&) = delete;
+    WindowSlot& operator=(const WindowSlot&) = delete;
+
+    // Takes the lowest free number in `folder` (created, private to the
+    // user). Number 0 without a lock when the folder cannot be used.
+    [[nodiscard]] static WindowSlot Take(const std::string& folder);
+    [[nodiscard]] int index() const { return index_; }
+
+    // $XDG_RUNTIME_DIR/kestrawin, else a private folder under /tmp.
+    [[nodiscard]] static std::string DefaultFolder();
+
+    static constexpr int kMaxSlots = 64;
+
+private:
+    int fd_ = -1;
+    int index_ = 0;
+};
+
+struct Placement {
+    int x = 0;
+    int y = 0;
+};
+
+// Where a window of width by height goes: centred in the area for number 0,
+// then one step down and right per number, starting over at the centre before
+// the window would leave the area.
+[[nodiscard]] Placement PlaceWindow(int slot, int areaX, int areaY, int areaWidth, int areaHeight, int width,
+                                    int height);
+
+} // namespace kestrawin::session

@@ -1,0 +1,243 @@
+// Several files with one password: each file on its own, side by side, in
+// bounded memory; and a batch ended abruptly leaves each file whole.
+
+#include "Child.h"
+
+#include "ops/Batch.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <random>
+#include <thread>
+
+using namespace kestrawin;
+using namespace kestrawin::ops;
+
+using namespace kwtest;
+
+namespace {
+
+constexpr const char* kPassword = "one for all";
+
+std::vector<std::string> Strings(const std::vector<fs::path>& paths)
+{
+    return {paths.begin(), paths.end()};
+}
+
+} // namespace
+
+class Batch : public ScratchTest {};
+
+TEST_F(Batch, EachFileEndsOnItsOwnAndOneFailureStopsNoOther)
+{
+    const std::string a = RandomBytes(300000, 1), c = RandomBytes(5, 2);
+    WriteFile(dir / "a.txt", a);
+    WriteFile(dir / "c.txt", c);
+    WriteFile(dir / "old.ksw", "already a container, or so it says");
+    fs::create_directory(dir / "folder");
+    fs::create_symlink(dir / "c.txt", dir / "link");
+    const std::vector<fs::path> paths = {dir / "a.txt",  dir / "folder", dir / "missing.txt", dir / "old.ksw",
+                                         dir / "link",   dir / "c.txt",  dir / "a.txt"};
+
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> seen;
+    BatchOptions options;
+    options.progress = [&](std::uint64_t done, std::uint64_t total) { seen.emplace_back(done, total); };
+    const auto outcomes = RunBatch(Direction::Encrypt, SharedKeys(), Strings(paths), kPassword, options);
+
+    ASSERT_EQ(outcomes.size(), paths.size());
+    const Outcome expected[] = {Outcome::Success,        Outcome::NotRegularFile, Outcome::InputUnreadable,
+                                Outcome::AlreadyEncrypted, Outcome::NotRegularFile, Outcome::Success,
+                                Outcome::Success};
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        EXPECT_EQ(outcomes[i].outcome, expected[i]) << paths[i] << ": " << outcomes[i].detail;
+        EXPECT_EQ(outcomes[i].path, paths[i].string());
+    }
+    EXPECT_EQ(OutcomeReason(Outcome::AlreadyEncrypted), "this file is encrypted");
+    // The failures left everything of theirs as it was; the others are done.
+    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"a.txt.ksw", "c.txt.ksw", "folder", "link", "old.ksw"}));
+    EXPECT_EQ(ReadFile(dir / "old.ksw"), "already a container, or so it says");
+    EXPECT_TRUE(outcomes[0].inputRemoved && outcomes[5].inputRemoved);
+    ASSERT_TRUE(DecryptSelectedFile(dir / "a.txt.ksw", kPassword).ok());
+    EXPECT_EQ(ReadFile(dir / "a.txt"), a);
+
+    // One bar over all bytes: from 0 to the sum of the files worked on.
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), std::make_pair(std::uint64_t{0}, std::uint64_t{300005}));
+    EXPECT_EQ(seen.back(), std::make_pair(std::uint64_t{300005}, std::uint64_t{300005}));
+    for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_LE(seen[i - 1].first, seen[i].first);
+
+    const BatchSummary summary = Summarize(outcomes);
+    EXPECT_EQ(summary.total, 7u);
+    EXPECT_EQ(summary.succeeded, 3u);
+    ASSERT_NE(summary.firstFailure, nullptr);
+    EXPECT_EQ(summary.firstFailure->path, (dir / "folder").string());
+}
+
+TEST_F(Batch, OneContainerWithAnotherPasswordFailsAlone)
+{
+    std::map<std::string, std::string> plain;
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        plain[name] = RandomBytes(100000 + i, 10 + i);
+        WriteFile(dir / name, plain[name]);
+        ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / name, i == 2 ? "another one" : kPassword).ok());
+        fs::remove(dir / name);
+    }
+    const std::vector<fs::path> paths = {dir / "f0.ksw", dir / "f1.ksw", dir / "f2.ksw", dir / "f3.ksw"};
+    const auto outcomes = RunBatch(Direction::Decrypt, SharedKeys(), Strings(paths), kPassword);
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        if (i == 2) {
+            EXPECT_EQ(outcomes[i].outcome, Outcome::WrongPassword);
+            EXPECT_TRUE(fs::exists(dir / "f2.ksw"));
+            EXPECT_FALSE(fs::exists(dir / "f2"));
+        } else {
+            EXPECT_TRUE(outcomes[i].ok()) << DescribeResult({outcomes[i].outcome, outcomes[i].detail});
+            EXPECT_EQ(ReadFile(dir / name), plain[name]);
+            EXPECT_FALSE(fs::exists(dir / (name + ".ksw")));
+        }
+    }
+}
+
+// When one file's output is another's input, running them at once could read
+// a file while it is replaced, or delete the wrong one: they run in the order
+// given, as they would one after the other.
+TEST_F(Batch, FilesThatFeedEachOtherRunInTheOrderGiven)
+{
+    const std::string big = RandomBytes(3000000, 5), small = RandomBytes(1000, 6);
+    for (int round = 0; round < 3; ++round) {
+        // q.ksw: a large container. q.ksw.ksw: a small one that holds another
+        // container, which decrypting it puts under the name q.ksw.
+        WriteFile(dir / "q", big);
+        ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "q", kPassword).ok());
+        WriteFile(dir / "inner", small);
+        ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "inner", kPassword).ok());
+        const std::string inner = ReadFile(dir / "inner.ksw");
+        ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "inner.ksw", kPassword).ok());
+        fs::rename(dir / "inner.ksw.ksw", dir / "q.ksw.ksw");
+        fs::remove(dir / "inner");
+        fs::remove(dir / "inner.ksw");
+        fs::remove(dir / "q");
+
+        const auto outcomes =
+            RunBatch(Direction::Decrypt, SharedKeys(), {dir / "q.ksw", dir / "q.ksw.ksw"}, kPassword);
+        EXPECT_TRUE(outcomes[0].ok() && outcomes[1].ok());
+        // First q.ksw became q; then q.ksw.ksw became a new q.ksw.
+        EXPECT_TRUE(ReadFile(dir / "q") == big);
+        EXPECT_TRUE(ReadFile(dir / "q.ksw") == inner) << "the second output was lost";
+        EXPECT_EQ(Listing(dir), (std::vector<std::string>{"q", "q.ksw"}));
+        fs::remove(dir / "q");
+        fs::remove(dir / "q.ksw");
+    }
+}
+
+TEST_F(Batch, StoppedBeforeItStartsChangesNothing)
+{
+    WriteFile(dir / "a", "aaa");
+    WriteFile(dir / "b", "bbb");
+    std::atomic<bool> cancel{true};
+    BatchOptions options;
+    options.cancel = &cancel;
+    const auto outcomes = RunBatch(Direction::Encrypt, SharedKeys(), {dir / "a", dir / "b"}, kPassword, options);
+    for (const FileOutcome& o : outcomes) EXPECT_EQ(o.outcome, Outcome::Cancelled);
+    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(BatchPlan, UsesEveryProcessorWithinTheMemoryBudget)
+{
+    const BatchOptions options;
+    for (unsigned processors : {1u, 2u, 3u, 4u, 8u, 16u, 64u, 256u, 1024u})
+        for (std::size_t files : {1u, 2u, 3u, 8u, 100u, 100000u}) {
+            const BatchPlan plan = PlanBatch(files, processors, options);
+            SCOPED_TRACE(std::to_string(processors) + " processors, " + std::to_string(files) + " files");
+            // Eight chunk buffers per stream, plus a block each.
+            EXPECT_LE(plan.parallel * 8 * (plan.chunkSize + 8), options.memoryBudget + 8 * 1024 * plan.parallel);
+            EXPECT_LE(plan.parallel * 8 * plan.chunkSize, options.memoryBudget);
+            EXPECT_EQ(plan.chunkSize % 8, 0u);
+            EXPECT_GE(plan.chunkSize, 64u * 1024);
+            EXPECT_LE(plan.parallel, std::min<std::size_t>(processors, files));
+            EXPECT_GE(plan.parallel, std::min<std::size_t>({processors, files, 80}));
+            EXPECT_GE(plan.decryptThreads, 1u);
+            EXPECT_LE(plan.decryptThreads * plan.parallel, std::max(processors, plan.parallel));
+        }
+    EXPECT_EQ(PlanBatch(1, 2, options).chunkSize, std::size_t{1} << 20); // one file: as before
+}
+
+// A batch killed at any moment: every file is either untouched (its output, if
+// any, complete) or done (input gone, output complete). Never a partial
+// container under a real name, never a file lost.
+TEST_F(Batch, KilledAtARandomMomentLeavesEveryFileWhole)
+{
+    constexpr int kFiles = 6;
+    std::vector<std::string> plain(kFiles), container(kFiles);
+    const fs::path ref = dir / "reference";
+    fs::create_directory(ref);
+    for (int i = 0; i < kFiles; ++i) {
+        plain[i] = RandomBytes(600000 + 4096 * i, 40 + i);
+        WriteFile(ref / "f", plain[i]);
+        // The same bytes and keys give the same container: a complete output
+        // is known exactly.
+        ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), ref / "f", kPassword).ok());
+        container[i] = ReadFile(ref / "f.ksw");
+        fs::remove(ref / "f.ksw");
+    }
+    const fs::path work = dir / "work";
+    auto prepare = [&] {
+        fs::remove_all(work);
+        fs::create_directory(work);
+        std::vector<std::string> paths;
+        for (int i = 0; i < kFiles; ++i) {
+            WriteFile(work / ("f" + std::to_string(i)), plain[i]);
+            paths.push_back(work / ("f" + std::to_string(i)));
+        }
+        return paths;
+    };
+    BatchOptions options;
+    options.memoryBudget = 8 * 64 * 1024 * 2; // small chunks: many writes per file
+
+    // How long a whole batch takes here, to spread the kills over it.
+    auto paths = prepare();
+    const auto start = std::chrono::steady_clock::now();
+    (void)RunBatch(Direction::Encrypt, SharedKeys(), paths, kPassword, options);
+    const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+
+    std::mt19937 random(std::random_device{}());
+    int untouched = 0, done = 0;
+    for (int round = 0; round < 12; ++round) {
+        paths = prepare();
+        const auto delay = std::chrono::microseconds(
+            std::uniform_int_distribution<long>(0, std::max<long>(1, whole.count() * 5 / 4))(random));
+        const pid_t child = Fork([&] {
+            (void)RunBatch(Direction::Encrypt, SharedKeys(), paths, kPassword, options);
+            return 0;
+        });
+        ASSERT_GT(child, 0);
+        std::this_thread::sleep_for(delay);
+        kill(child, SIGKILL);
+        (void)Wait(child);
+
+        for (int i = 0; i < kFiles; ++i) {
+            const fs::path input = work / ("f" + std::to_string(i));
+            const fs::path output = work / ("f" + std::to_string(i) + ".ksw");
+            SCOPED_TRACE("round " + std::to_string(round) + ", file " + std::to_string(i));
+            if (fs::exists(output)) {
+                EXPECT_EQ(ReadFile(output), container[i]);
+            }
+            if (fs::exists(input)) {
+                EXPECT_EQ(ReadFile(input), plain[i]);
+                ++untouched;
+            } else {
+                ASSERT_TRUE(fs::exists(output)) << "file lost";
+                ++done;
+            }
+        }
+        for (const std::string& name : Listing(work))
+            if (name.find(".kwtmp-") == std::string::npos) {
+                EXPECT_TRUE(name[0] == 'f' && name.size() <= 6) << name;
+            }
+    }
+    std::printf("killed batches: %d files untouched, %d done\n", untouched, done);
+}
