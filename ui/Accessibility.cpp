@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QLineEdit>
+#include <QPointer>
 
 namespace kestrawin::ui {
 namespace {
@@ -17,6 +18,7 @@ QString Masked(const QString& text)
 // to the platform's bridge.
 QAccessible::UpdateHandler g_next = nullptr;
 bool g_installed = false;
+QPointer<QObject> g_reportedFocus; // the last object whose focus was handed on
 
 void HandOn(QAccessibleEvent* event)
 {
@@ -124,8 +126,18 @@ void FilterAccessibilityEvent(QAccessibleEvent* event)
 {
     QObject* object = event->object();
     QAccessibleInterface* iface = object ? nullptr : event->accessibleInterface();
-    const bool secret = IsSecretField(object ? object : iface ? iface->object() : nullptr)
-        || (iface && iface->state().passwordEdit);
+    QObject* source = object ? object : iface ? iface->object() : nullptr;
+
+    // A field taking the focus moves its caret before the toolkit reports the
+    // focus. A screen reader hearing the caret first takes the field as
+    // focused already and then stays silent about it: caret and selection
+    // news only count for the field whose focus has been reported.
+    if (event->type() == QAccessible::Focus) g_reportedFocus = source;
+    if ((event->type() == QAccessible::TextCaretMoved || event->type() == QAccessible::TextSelectionChanged)
+        && source && source != g_reportedFocus)
+        return;
+
+    const bool secret = IsSecretField(source) || (iface && iface->state().passwordEdit);
     if (!secret) {
         HandOn(event);
         return;

@@ -266,6 +266,14 @@ private slots:
         const QList<Heard> focus = From(form->Password2, QAccessible::Focus);
         QCOMPARE(focus.size(), 1);
         QCOMPARE(focus.first().name, QStringLiteral("Verify the password"));
+        // Nothing about the field comes before its focus: a screen reader that
+        // hears its caret move first takes it as already focused and stays silent.
+        QVERIFY(!Log().isEmpty());
+        for (const Heard& heard : Log()) {
+            if (heard.object != form->Password2) continue;
+            QCOMPARE(heard.type, QAccessible::Focus);
+            break;
+        }
         // And on to the buttons, each announced by its caption.
         QTest::keyClick(form->Password2, Qt::Key_Tab);
         QCOMPARE(From(form->SpeedButton3, QAccessible::Focus).size(), 1);
