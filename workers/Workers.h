@@ -32,6 +32,9 @@ public:
 
     [[nodiscard]] const WorkResult& result() const { return result_; } // after finished()
     [[nodiscard]] const std::string& selectedFile() const { return selectedFile_; }
+    // Asks the work to stop at its next chunk, from any thread. It then ends
+    // as Cancelled with nothing changed, unless it had already finished.
+    void RequestCancel() { cancel_.store(true); }
     // Progress signals come at most this often (and once at the end).
     static constexpr std::chrono::milliseconds kProgressInterval{50};
 
@@ -49,6 +52,7 @@ protected:
 
 private:
     io::DiskHook diskHook_;
+    std::atomic<bool> cancel_{false};
     WorkResult result_;
 };
 
