@@ -12,6 +12,8 @@
 
 #include "Password.h"
 
+#include "kestrawin/Version.h"
+
 #include "ops/Batch.h"
 #include "crypto/PasswordKeys.h"
 #include "ops/Engine.h"

@@ -15,6 +15,8 @@
 #include "format/Container.h"
 #include "format/Reader.h"
 
+#include "Vectors.h"
+
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/provider.h>
@@ -23,16 +25,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
 using namespace kestrawin;
-using namespace kestrawin::ops;
 
-// The passwords of the containers in tests/data: the first is the one the
-// damaged containers were derived from. Tried in turn while the signature
-// says "wrong password", so that every corpus file can reach its ciphertext.
-const char* const kPasswords[] = {"éèàç€ÿ", "q", "Secret", "pässw", "é", "abcde"};
+// The passwords of the containers in tests/data, from their sidecars. Tried in
+// turn while the signature says "wrong password", so that every corpus file
+// (the damaged ones are derived from those containers) can reach its
+// ciphertext.
+std::vector<std::string> g_passwords;
 
 [[noreturn]] void Broken(const char* what, const Result& r)
 {
@@ -139,12 +143,24 @@ void CompareRc2(const std::uint8_t* data, std::size_t size)
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    std::string error;
+    for (const kwtest::WindowsVector& v : kwtest::LoadWindowsVectors(KESTRAWIN_VECTORS_DIR, &error))
+        g_passwords.push_back(v.password);
+    if (g_passwords.empty()) {
+        std::fprintf(stderr, "no passwords from the vectors' sidecars: %s\n", error.c_str());
+        std::abort();
+    }
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     CompareRc2(data, size);
     const crypto::ByteView container(data, size);
     crypto::Bytes plain;
-    for (const char* password : kPasswords) {
+    for (const std::string& password : g_passwords) {
         const Result r = format::DecryptBytes(container, password, &plain);
         switch (r.outcome) {
         case Outcome::WrongPassword:

@@ -2,12 +2,14 @@
 // Every text the window shows, in one place. "\n\r" marks a line break in the
 // two messages written that way; the message boxes show it as one break.
 
+#include "kestrawin/Version.h"
+
 namespace kestrawin::ui::texts {
 
 // Window and title band.
 inline constexpr const char* ApplicationTitle = "Kestrawin";
 inline constexpr const char* WindowCaption = "Pellmora";
-inline constexpr const char* MessageCaption = "Kestrawin 1.8";
+inline constexpr const char* MessageCaption = "Kestrawin " KESTRAWIN_VERSION_SHORT;
 inline constexpr const char* TitleBand = "Kestrawin";
 
 // Main page.

@@ -1,6 +1,7 @@
 // The provider layer against known answers and against OpenSSL's own RSA.
 
 #include "Fixtures.h"
+#include "Vectors.h"
 
 #include "format/Container.h"
 #include "crypto/PasswordKeys.h"
@@ -336,4 +337,23 @@ TEST(Secret, GrowsComparesAndClearsLikeAString)
     EXPECT_EQ(moved.view(), "abc");
     moved.Clear();
     EXPECT_TRUE(moved.empty());
+}
+
+TEST(PasswordEncoding, EveryVectorsPasswordIsHashedAsItsSidecarSays)
+{
+    std::string error;
+    const auto vectors = LoadWindowsVectors(KESTRAWIN_VECTORS_DIR, &error);
+    ASSERT_EQ(error, "");
+    ASSERT_GE(vectors.size(), 6u);
+    for (const WindowsVector& v : vectors) {
+        if (v.passwordCp1252Hex.empty()) continue;
+        std::string hex;
+        const kestrawin::Secret bytes = PasswordBytesForEncryption(v.password);
+        for (char c : bytes.view()) {
+            static const char digits[] = "0123456789abcdef";
+            hex += digits[static_cast<unsigned char>(c) >> 4];
+            hex += digits[static_cast<unsigned char>(c) & 15];
+        }
+        EXPECT_EQ(hex, v.passwordCp1252Hex) << v.name;
+    }
 }

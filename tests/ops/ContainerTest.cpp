@@ -1,6 +1,7 @@
 // Encryption and decryption end to end on real files.
 
 #include "Fixtures.h"
+#include "Vectors.h"
 
 #include "format/Container.h"
 #include "crypto/PasswordKeys.h"
@@ -14,33 +15,27 @@ using namespace kwtest;
 
 namespace {
 
-struct Vector {
-    const char* container;
-    const char* password;
-    const char* plain;
-};
-
-const Vector kVectors[] = {
-    {"v01_empty.ksw", "q", "empty.plain"},
-    {"v02_one.ksw", "Secret", "one.plain"},
-    {"v03_seven.ksw", "pässw", "seven.plain"},
-    {"v04_eight.ksw", "é", "eight.plain"},
-    {"v05_text.ksw", "éèàç€ÿ", "text.plain"},
-    {"v07_base_text.ksw", "abcde", "text.plain"},
-};
-
 fs::path Vectors()
 {
     return KESTRAWIN_VECTORS_DIR;
 }
 
+std::vector<WindowsVector> AllVectors()
+{
+    std::string error;
+    auto vectors = LoadWindowsVectors(Vectors(), &error);
+    EXPECT_EQ(error, "");
+    EXPECT_GE(vectors.size(), 6u) << "the vectors' sidecars are missing";
+    return vectors;
+}
+
 } // namespace
 
-class WindowsContainers : public ScratchTest, public ::testing::WithParamInterface<Vector> {};
+class WindowsContainers : public ScratchTest, public ::testing::WithParamInterface<WindowsVector> {};
 
 TEST_P(WindowsContainers, DecryptToTheirPlaintext)
 {
-    const Vector v = GetParam();
+    const WindowsVector v = GetParam();
     const fs::path container = dir / "file.txt.ksw";
     fs::copy_file(Vectors() / v.container, container);
 
@@ -56,15 +51,13 @@ TEST_P(WindowsContainers, DecryptToTheirPlaintext)
 
     const Result r = DecryptSelectedFile(container, v.password);
     ASSERT_TRUE(r.ok()) << DescribeResult(r);
-    EXPECT_EQ(ReadFile(dir / "file.txt"), ReadFile(Vectors() / v.plain));
+    EXPECT_EQ(ReadFile(dir / "file.txt"), ReadFile(Vectors() / v.plaintext));
+    EXPECT_EQ(fs::file_size(dir / "file.txt"), v.plaintextSize);
     EXPECT_TRUE(fs::exists(container)); // deleting the input is the caller's business
 }
 
-INSTANTIATE_TEST_SUITE_P(Vectors, WindowsContainers, ::testing::ValuesIn(kVectors),
-                         [](const auto& test) {
-                             std::string n = test.param.container;
-                             return n.substr(0, n.find('.'));
-                         });
+INSTANTIATE_TEST_SUITE_P(Vectors, WindowsContainers, ::testing::ValuesIn(AllVectors()),
+                         [](const auto& test) { return test.param.name; });
 
 class RoundTrip : public ScratchTest, public ::testing::WithParamInterface<std::size_t> {};
 

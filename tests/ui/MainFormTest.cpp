@@ -35,11 +35,6 @@ using namespace kestrawin::ui;
 
 namespace {
 
-QString Q(const char* text)
-{
-    return QString::fromUtf8(text);
-}
-
 class RecordingMessages final : public MessageBoxes {
 public:
     void Inform(const QString& text) override { shown << QStringLiteral("inform: ") + text; }
@@ -210,20 +205,20 @@ private slots:
         auto press = [&] { QTest::mouseClick(form->SpeedButton3, Qt::LeftButton); };
 
         press(); // both empty
-        QCOMPARE(h.messages.shown.takeFirst(), QStringLiteral("inform: ") + Q(texts::NoPassword));
+        QCOMPARE(h.messages.shown.takeFirst(), QStringLiteral("inform: ") + QStringLiteral("You have not entered a password!"));
         Type(form->Password2, QStringLiteral("abcdefg")); // one empty, one not: different
         press();
-        QCOMPARE(h.messages.shown.takeFirst(), QStringLiteral("inform: ") + Q(texts::DifferentPasswords));
+        QCOMPARE(h.messages.shown.takeFirst(), QStringLiteral("inform: ") + QStringLiteral("You have entered two different passwords.\n\rPlease make sure the password match."));
         Type(form->Password1, QStringLiteral("ABCDEFG")); // case counts
         press();
-        QCOMPARE(h.messages.shown.takeFirst(), QStringLiteral("inform: ") + Q(texts::DifferentPasswords));
+        QCOMPARE(h.messages.shown.takeFirst(), QStringLiteral("inform: ") + QStringLiteral("You have entered two different passwords.\n\rPlease make sure the password match."));
 
         // Five characters: asked; No leaves the page as it was, fields included.
         form->Password1->setText(QStringLiteral("abcde"));
         form->Password2->setText(QStringLiteral("abcde"));
         h.messages.answers = {false};
         press();
-        QCOMPARE(h.messages.shown.takeFirst(), QStringLiteral("ask: ") + Q(texts::ShortPassword));
+        QCOMPARE(h.messages.shown.takeFirst(), QStringLiteral("ask: ") + QStringLiteral("You have entered a password which has less than 6 characters.\n\rAre you sure you want to continue?"));
         QCOMPARE(form->currentPage(), 1);
         QCOMPARE(form->Password1->text(), QStringLiteral("abcde"));
         QVERIFY(QFile::exists(h.path(QStringLiteral("f.txt"))));
@@ -231,13 +226,13 @@ private slots:
         // Yes goes on: busy at once, then done.
         h.messages.answers = {true};
         press();
-        QCOMPARE(h.messages.shown.takeFirst(), QStringLiteral("ask: ") + Q(texts::ShortPassword));
+        QCOMPARE(h.messages.shown.takeFirst(), QStringLiteral("ask: ") + QStringLiteral("You have entered a password which has less than 6 characters.\n\rAre you sure you want to continue?"));
         QCOMPARE(form->currentPage(), 3);
-        QCOMPARE(form->Panel13->text(), Q(texts::WaitEncrypting));
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Please wait while the file is encrypted"));
         QVERIFY(!form->SpeedButton9->isEnabled() && !form->SpeedButton10->isEnabled());
         QVERIFY(form->ProgressBar1->isVisible());
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), Q(texts::EncryptionCompleted));
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed"));
         QVERIFY(form->SpeedButton9->isEnabled() && form->SpeedButton10->isEnabled());
         QVERIFY(!form->ProgressBar1->isVisible());
         QVERIFY(h.messages.shown.isEmpty());
@@ -253,7 +248,7 @@ private slots:
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
         QVERIFY(WaitForWork(*form));
         QVERIFY(h.messages.shown.isEmpty());
-        QCOMPARE(form->Panel13->text(), Q(texts::EncryptionCompleted));
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed"));
     }
 
     // The whole road a user takes: keyboard only, encrypt then decrypt.
@@ -269,7 +264,7 @@ private slots:
         Type(QApplication::focusWidget(), QStringLiteral("correct horse"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), Q(texts::EncryptionCompleted));
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed"));
         QVERIFY(!QFile::exists(h.path(name)));
         QVERIFY(QFile::exists(h.path(name + QStringLiteral(".ksw"))));
         form.reset();
@@ -278,7 +273,7 @@ private slots:
         Type(QApplication::focusWidget(), QStringLiteral("correct horse"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), Q(texts::DecryptionCompleted));
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Decryption completed"));
         QCOMPARE(h.Read(name), QByteArray("the quarterly figures"));
         QVERIFY(!QFile::exists(h.path(name + QStringLiteral(".ksw"))));
     }
@@ -287,11 +282,11 @@ private slots:
     {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("wrong password") << "wrong" << Q(texts::InvalidPassword);
-        QTest::newRow("not a container") << "text" << Q(texts::InvalidPassword);
-        QTest::newRow("damaged container") << "damaged" << Q(texts::DecryptionFailed) + "\nThe encrypted file is damaged";
-        QTest::newRow("output unwritable") << "folder" << Q(texts::DecryptionFailed) + "\nThe result cannot be written";
-        QTest::newRow("input missing") << "missing" << Q(texts::DecryptionFailed) + "\nThe file no longer exists";
+        QTest::newRow("wrong password") << "wrong" << QStringLiteral("Invalid password!");
+        QTest::newRow("not a container") << "text" << QStringLiteral("Invalid password!");
+        QTest::newRow("damaged container") << "damaged" << QStringLiteral("Decryption failed") + "\nThe encrypted file is damaged";
+        QTest::newRow("output unwritable") << "folder" << QStringLiteral("Decryption failed") + "\nThe result cannot be written";
+        QTest::newRow("input missing") << "missing" << QStringLiteral("Decryption failed") + "\nThe file no longer exists";
     }
 
     void failuresSayWhatHappenedAndKeepTheFiles()
@@ -329,7 +324,7 @@ private slots:
         QTest::addColumn<QString>("world");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<bool>("originalThere");
-        const QString done = Q(texts::EncryptionCompleted) + QLatin1Char('\n');
+        const QString done = QStringLiteral("Encryption completed") + QLatin1Char('\n');
         QTest::newRow("saved over meanwhile")
             << "save" << done + "The original file changed during the work and was kept" << true;
         QTest::newRow("moved meanwhile")
@@ -386,7 +381,7 @@ private slots:
         form->Password2->setText(QStringLiteral("password1"));
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), Q(texts::EncryptionFailed) + "\nThe file no longer exists");
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption failed") + "\nThe file no longer exists");
         QVERIFY(!QFile::exists(h.path(QStringLiteral("gone.txt.ksw"))));
     }
 
@@ -395,7 +390,7 @@ private slots:
         Harness h;
         auto form = h.Open({"/x/a.ksw", "/encrypt"});
         QTest::keyClick(form->Password, Qt::Key_Return);
-        QCOMPARE(h.messages.shown, QStringList{QStringLiteral("inform: ") + Q(texts::NoPassword)});
+        QCOMPARE(h.messages.shown, QStringList{QStringLiteral("inform: ") + QStringLiteral("You have not entered a password!")});
         QCOMPARE(form->currentPage(), 2);
     }
 
@@ -414,7 +409,7 @@ private slots:
         QVERIFY(form->isVisible());
         QVERIFY(WaitForWork(*form));
         QVERIFY(form->isVisible()); // ...the outcome shows...
-        QCOMPARE(form->Panel13->text(), Q(texts::EncryptionCompleted));
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed"));
         QVERIFY(form->close()); // ...and then it closes
         QVERIFY(!form->hasCryptProvider());
         QVERIFY(!QFile::exists(h.path(QStringLiteral("big"))));
@@ -473,7 +468,7 @@ private slots:
         QTest::keyClick(form->Password, Qt::Key_Return);
         QCOMPARE(form->Panel13->text(), QStringLiteral("Please wait while 3 files are decrypted"));
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), QStringLiteral("2 of 3 files decrypted\nd.txt.ksw\n") + Q(texts::InvalidPassword));
+        QCOMPARE(form->Panel13->text(), QStringLiteral("2 of 3 files decrypted\nd.txt.ksw\n") + QStringLiteral("Invalid password!"));
         QCOMPARE(h.Read(QStringLiteral("a.txt")), QByteArray("alpha"));
         QCOMPARE(h.Read(QStringLiteral("c.txt")), QByteArray("charlie"));
         QVERIFY(QFile::exists(h.path(QStringLiteral("d.txt.ksw"))));
@@ -491,7 +486,7 @@ private slots:
         h.messages.answers = {false};
         QVERIFY(!form->close());
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), Q(texts::EncryptionCompleted) + QStringLiteral("\n2 files encrypted"));
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed") + QStringLiteral("\n2 files encrypted"));
         QVERIFY(!form->DetailsButton->isVisible());
     }
 
@@ -516,7 +511,7 @@ private slots:
             QVERIFY2(metrics.horizontalAdvance(line) <= form->Panel13->contentsRect().width() - 2 * form->Panel13->margin(),
                      qPrintable(line));
         // Every line and the Details button inside the message area.
-        const int textHeight = metrics.lineSpacing() * lines.size();
+        const int textHeight = metrics.lineSpacing() * static_cast<int>(lines.size());
         QVERIFY(textHeight + form->DetailsButton->height() <= form->Panel13->height());
         QVERIFY(form->Panel13->geometry().contains(form->DetailsButton->geometry()));
         QTest::mouseClick(form->DetailsButton, Qt::LeftButton);
@@ -539,6 +534,15 @@ private slots:
         QCOMPARE(second.pos() - first.pos(), QPoint(28, 28));
     }
 
+    void captionsAreTheRequiredTexts()
+    {
+        // The version comes from the build; the caption must still read so.
+        QCOMPARE(QString::fromUtf8(texts::MessageCaption), QStringLiteral("Kestrawin 1.8"));
+        Harness h;
+        auto form = h.Open({});
+        QCOMPARE(form->windowTitle(), QStringLiteral("Pellmora"));
+    }
+
     void uninstallAsksFirst()
     {
         Harness h;
@@ -546,13 +550,13 @@ private slots:
         const QString entry = h.path(QStringLiteral(".local/share/applications/kestrawin-decrypt.desktop"));
         h.messages.answers = {false};
         QTest::mouseClick(form->SpeedButton6, Qt::LeftButton);
-        QCOMPARE(h.messages.shown, QStringList{QStringLiteral("ask: ") + Q(texts::RemoveQuestion)});
+        QCOMPARE(h.messages.shown, QStringList{QStringLiteral("ask: ") + QStringLiteral("Remove the program from the shell?")});
         QVERIFY(QFile::exists(entry));
         h.messages.shown.clear();
         h.messages.answers = {true};
         QTest::mouseClick(form->SpeedButton6, Qt::LeftButton);
-        QCOMPARE(h.messages.shown, (QStringList{QStringLiteral("ask: ") + Q(texts::RemoveQuestion),
-                                                QStringLiteral("inform: ") + Q(texts::Removed)}));
+        QCOMPARE(h.messages.shown, (QStringList{QStringLiteral("ask: ") + QStringLiteral("Remove the program from the shell?"),
+                                                QStringLiteral("inform: ") + QStringLiteral("The program has been removed from the shell.")}));
         QVERIFY(!QFile::exists(entry));
     }
 
@@ -618,14 +622,14 @@ private slots:
         form.Password2->setText(QStringLiteral("password1"));
         QTest::mouseClick(form.SpeedButton3, Qt::LeftButton);
         QVERIFY(WaitForWork(form));
-        QCOMPARE(form.Panel13->text(), Q(texts::EncryptionCompleted));
+        QCOMPARE(form.Panel13->text(), QStringLiteral("Encryption completed"));
     }
 
     void messageTextsShowTwoCleanLines()
     {
-        QCOMPARE(DisplayText(Q(texts::DifferentPasswords)),
+        QCOMPARE(DisplayText(QStringLiteral("You have entered two different passwords.\n\rPlease make sure the password match.")),
                  QStringLiteral("You have entered two different passwords.\nPlease make sure the password match."));
-        QVERIFY(!DisplayText(Q(texts::ShortPassword)).contains(QLatin1Char('\r')));
+        QVERIFY(!DisplayText(QStringLiteral("You have entered a password which has less than 6 characters.\n\rAre you sure you want to continue?")).contains(QLatin1Char('\r')));
     }
 };
 

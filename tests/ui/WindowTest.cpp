@@ -189,7 +189,7 @@ private slots:
 
         h.messages.answers = {true};
         QVERIFY(!form->close()); // asked; Yes stops the work...
-        QCOMPARE(h.messages.shown, QStringList{QStringLiteral("ask: ") + Q(texts::StopEncrypting)});
+        QCOMPARE(h.messages.shown, QStringList{QStringLiteral("ask: ") + QStringLiteral("The file is still being encrypted.\n\rDo you want to stop? The file will stay as it was.")});
         QVERIFY(form->isVisible());
         QVERIFY(WaitForWork(*form));
         // ...which says so, and leaves everything as it was.

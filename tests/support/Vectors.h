@@ -1,0 +1,31 @@
+#pragma once
+// The containers made by the Windows provider, read from their JSON sidecars
+// (tests/data/vectors/*.json): the one place their passwords and plaintexts
+// are written down. The tests and the fuzzer both load them from here.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kwtest {
+
+struct WindowsVector {
+    std::string name;          // the sidecar's name without ".json", e.g. "v05_text"
+    std::string container;     // file name of the container, beside the sidecar
+    std::string password;      // UTF-8
+    std::string plaintext;     // file name of the plaintext, beside the sidecar
+    std::uint64_t plaintextSize = 0;
+    std::string passwordCp1252Hex; // the bytes that were hashed, as Windows-1252
+};
+
+// The string or whole-number value of `key` in a flat JSON object; nothing
+// when the key is missing or its value is of another kind.
+[[nodiscard]] std::optional<std::string> JsonValue(const std::string& json, const std::string& key);
+
+// Every sidecar in `folder`, by name. A sidecar that lacks a field fails
+// loudly (the returned list is then empty and *error says which).
+[[nodiscard]] std::vector<WindowsVector> LoadWindowsVectors(const std::string& folder,
+                                                            std::string* error = nullptr);
+
+} // namespace kwtest
