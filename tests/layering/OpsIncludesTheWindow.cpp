@@ -1,0 +1,2 @@
+// Must not build: the operations layer cannot reach the window's headers.
+#include "ui/MainForm.h"
