@@ -129,7 +129,9 @@ TEST(ParallelCbc, FailsWhereTheSerialPassFails)
 
 // Through files: chunks split into parts, for ciphertexts that end just
 // before, on and just after a chunk boundary.
-TEST_F(ScratchTest, ParallelDecryptionOfFilesAroundChunkBoundaries)
+class ParallelDecryption : public ScratchTest {};
+
+TEST_F(ParallelDecryption, ParallelDecryptionOfFilesAroundChunkBoundaries)
 {
     constexpr std::size_t kChunk = 512 * 1024;
     OperationOptions options;

@@ -238,7 +238,9 @@ std::string FastRandomBytes(std::size_t n, unsigned stream)
 } // namespace
 
 // Real signals at random moments of a 48 MiB run of kestrawin-cli, each way.
-TEST_F(ScratchTest, SigkillAtRandomMomentsOfALargeRun)
+class CrashSafety : public ScratchTest {};
+
+TEST_F(CrashSafety, SigkillAtRandomMomentsOfALargeRun)
 {
     const std::string plain = FastRandomBytes(48u << 20, 7);
     const fs::path work = dir / "work";

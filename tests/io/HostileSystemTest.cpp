@@ -56,7 +56,9 @@ int Sh(const std::string& command)
 
 } // namespace
 
-TEST_F(ScratchTest, ThreadsThatCannotStartMeanFewerThreads)
+class HostileSystem : public ScratchTest {};
+
+TEST_F(HostileSystem, ThreadsThatCannotStartMeanFewerThreads)
 {
     if (kSanitized) GTEST_SKIP() << "address space limits do not apply to sanitizer builds";
     const std::string plain = RandomBytes(5 << 20, 9);
@@ -77,7 +79,7 @@ TEST_F(ScratchTest, ThreadsThatCannotStartMeanFewerThreads)
     EXPECT_FALSE(fs::exists(dir / "big.ksw"));
 }
 
-TEST_F(ScratchTest, ModesAFilesystemCannotSetAreNoObstacle)
+TEST_F(HostileSystem, ModesAFilesystemCannotSetAreNoObstacle)
 {
     (void)SharedKeys();
     // No modes at all (as FAT through FUSE says): the file is kept as it is.
@@ -107,7 +109,7 @@ TEST_F(ScratchTest, ModesAFilesystemCannotSetAreNoObstacle)
     }
 }
 
-TEST_F(ScratchTest, ARealExfatStickWorks)
+TEST_F(HostileSystem, ARealExfatStickWorks)
 {
     if (geteuid() != 0 || Sh("command -v mkfs.exfat mount.exfat-fuse losetup >/dev/null") != 0)
         GTEST_SKIP() << "needs root, exfatprogs, exfat-fuse and a loop device";
@@ -145,7 +147,7 @@ TEST_F(ScratchTest, ARealExfatStickWorks)
     Sh("losetup -d '" + loop + "'");
 }
 
-TEST_F(ScratchTest, RootLeavesOutputsToTheInputsOwner)
+TEST_F(HostileSystem, RootLeavesOutputsToTheInputsOwner)
 {
     uid_t uid = 0;
     gid_t gid = 0;
@@ -164,7 +166,7 @@ TEST_F(ScratchTest, RootLeavesOutputsToTheInputsOwner)
     EXPECT_EQ(st.st_gid, gid);
 }
 
-TEST_F(ScratchTest, AnInputThatCannotBeDeletedIsKeptWithStatusFour)
+TEST_F(HostileSystem, AnInputThatCannotBeDeletedIsKeptWithStatusFour)
 {
     uid_t uid = 0;
     gid_t gid = 0;
@@ -191,7 +193,7 @@ TEST_F(ScratchTest, AnInputThatCannotBeDeletedIsKeptWithStatusFour)
     EXPECT_TRUE(fs::exists(shared / "notice.ksw"));
 }
 
-TEST_F(ScratchTest, NoCoreFilesWhileAPasswordIsInMemory)
+TEST_F(HostileSystem, NoCoreFilesWhileAPasswordIsInMemory)
 {
     // The tool waits on a password file that is a pipe: by then it has
     // turned core files off.

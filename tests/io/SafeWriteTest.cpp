@@ -133,7 +133,9 @@ TEST_P(WriteFault, LeavesInputAndOldOutputAsTheyWere)
 INSTANTIATE_TEST_SUITE_P(Steps, WriteFault, ::testing::ValuesIn(kFaults),
                          [](const auto& test) { return std::string(test.param.label); });
 
-TEST_F(ScratchTest, OnlyOurOwnUnheldLeftoversAreSwept)
+class SafeWrite : public ScratchTest {};
+
+TEST_F(SafeWrite, OnlyOurOwnUnheldLeftoversAreSwept)
 {
     const std::string leftover = io::TemporaryNameFor("doc");
     const std::string alive = io::TemporaryNameFor("other");
@@ -164,7 +166,7 @@ TEST_F(ScratchTest, OnlyOurOwnUnheldLeftoversAreSwept)
     close(held);
 }
 
-TEST_F(ScratchTest, RemovingTheInputIsReportedWhenItFails)
+TEST_F(SafeWrite, RemovingTheInputIsReportedWhenItFails)
 {
     WriteFile(dir / "a", "x");
     io::InputFile read;

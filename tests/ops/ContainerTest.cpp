@@ -91,7 +91,9 @@ TEST_P(RoundTrip, GivesBackTheFileWithTheWindowsLayout)
 INSTANTIATE_TEST_SUITE_P(Sizes, RoundTrip,
                          ::testing::Values(0, 1, 7, 8, 9, 3 * 1024 * 1024 + 5));
 
-TEST_F(ScratchTest, ChunkedEncryptionEqualsOneWholeFileCall)
+class Operations : public ScratchTest {};
+
+TEST_F(Operations, ChunkedEncryptionEqualsOneWholeFileCall)
 {
     const std::string data = RandomBytes(100000, 3);
     WriteFile(dir / "in", data);
@@ -118,7 +120,7 @@ TEST_F(ScratchTest, ChunkedEncryptionEqualsOneWholeFileCall)
     EXPECT_EQ(reference.substr(16 + 148 + 128), whole);
 }
 
-TEST_F(ScratchTest, PasswordsHashedInOtherEncodingsAreFound)
+TEST_F(Operations, PasswordsHashedInOtherEncodingsAreFound)
 {
     WriteFile(dir / "a", "alpha");
     // Non-Windows-1252 letters: written as UTF-8.
@@ -135,7 +137,7 @@ TEST_F(ScratchTest, PasswordsHashedInOtherEncodingsAreFound)
 }
 
 // Every file in tests/data/bad is named after the outcome it must give.
-TEST_F(ScratchTest, BadContainersGiveTheirLabelledOutcome)
+TEST_F(Operations, BadContainersGiveTheirLabelledOutcome)
 {
     const std::string text = ReadFile(Vectors() / "text.plain");
     int seen = 0;
@@ -163,7 +165,7 @@ TEST_F(ScratchTest, BadContainersGiveTheirLabelledOutcome)
     EXPECT_GE(seen, 20);
 }
 
-TEST_F(ScratchTest, BadInputIsRefusedAndNothingChanges)
+TEST_F(Operations, BadInputIsRefusedAndNothingChanges)
 {
     WriteFile(dir / "real", "secret");
     fs::create_symlink(dir / "real", dir / "link");
@@ -184,7 +186,7 @@ TEST_F(ScratchTest, BadInputIsRefusedAndNothingChanges)
     EXPECT_EQ(ReadFile(dir / "real"), "secret");
 }
 
-TEST_F(ScratchTest, ANameWithNoRoomForTheExtensionIsSaidToBeTooLong)
+TEST_F(Operations, ANameWithNoRoomForTheExtensionIsSaidToBeTooLong)
 {
     // The longest name the folder allows: ".ksw" makes it four too long.
     const std::string name(255, 'n');
@@ -210,7 +212,7 @@ TEST(PlainName, DropsTheLastFourCharactersWhateverTheyAre)
     EXPECT_EQ(ContainerNameOf("/a/b.txt"), "/a/b.txt.ksw");
 }
 
-TEST_F(ScratchTest, ExistingOutputsAreReplacedOnlyByCompleteFiles)
+TEST_F(Operations, ExistingOutputsAreReplacedOnlyByCompleteFiles)
 {
     WriteFile(dir / "doc", "new contents");
     WriteFile(dir / "doc.ksw", "an older container");
@@ -228,7 +230,7 @@ TEST_F(ScratchTest, ExistingOutputsAreReplacedOnlyByCompleteFiles)
     EXPECT_TRUE(fs::is_empty(dir / "doc"));
 }
 
-TEST_F(ScratchTest, ProgressAndCancellation)
+TEST_F(Operations, ProgressAndCancellation)
 {
     const std::string data = RandomBytes(64 * 1024, 5);
     WriteFile(dir / "in", data);

@@ -12,7 +12,9 @@ using namespace kestrawin;
 using namespace kestrawin::ops;
 using namespace kwtest;
 
-TEST_F(ScratchTest, KeyStoreIsPrivateAndRegeneratedAtEveryStart)
+class KeyStore : public ScratchTest {};
+
+TEST_F(KeyStore, KeyStoreIsPrivateAndRegeneratedAtEveryStart)
 {
     const fs::path folder = dir / "data" / "kestrawin";
     KeyContainer first;
@@ -41,7 +43,7 @@ TEST_F(ScratchTest, KeyStoreIsPrivateAndRegeneratedAtEveryStart)
     EXPECT_TRUE(DecryptSelectedFile(dir / "note.ksw", "password").ok());
 }
 
-TEST_F(ScratchTest, DamagedOrUnsavableStoreStillGivesWorkingKeys)
+TEST_F(KeyStore, DamagedOrUnsavableStoreStillGivesWorkingKeys)
 {
     const fs::path folder = dir / "kestrawin";
     fs::create_directories(folder);
@@ -68,7 +70,7 @@ TEST_F(ScratchTest, DamagedOrUnsavableStoreStillGivesWorkingKeys)
     EXPECT_EQ(Listing(folder), std::vector<std::string>{"Kestrawin Container"}); // no temporaries left
 }
 
-TEST_F(ScratchTest, ConcurrentStartsNeverLeaveADamagedStore)
+TEST_F(KeyStore, ConcurrentStartsNeverLeaveADamagedStore)
 {
     const fs::path folder = dir / "kestrawin";
     std::vector<pid_t> children;
@@ -96,7 +98,7 @@ TEST_F(ScratchTest, ConcurrentStartsNeverLeaveADamagedStore)
     EXPECT_EQ(Listing(folder), std::vector<std::string>{"Kestrawin Container"});
 }
 
-TEST_F(ScratchTest, AnExistingOpenKeyFolderIsMadePrivate)
+TEST_F(KeyStore, AnExistingOpenKeyFolderIsMadePrivate)
 {
     const fs::path folder = dir / "kestrawin";
     fs::create_directories(folder);
@@ -108,7 +110,7 @@ TEST_F(ScratchTest, AnExistingOpenKeyFolderIsMadePrivate)
     EXPECT_EQ(Mode(folder / "Kestrawin Container"), 0600u);
 }
 
-TEST_F(ScratchTest, TheKeyStoreIsNeverInASharedFolder)
+TEST_F(KeyStore, TheKeyStoreIsNeverInASharedFolder)
 {
     // No HOME, no XDG_DATA_HOME (services, "env -i" scripts): the home folder
     // of the password database, never a shared one.
@@ -138,7 +140,7 @@ TEST_F(ScratchTest, TheKeyStoreIsNeverInASharedFolder)
     EXPECT_TRUE(EncryptSelectedFile(keys, dir / "f", "password").ok());
 }
 
-TEST_F(ScratchTest, AKeyFolderPlantedByAnotherUserIsNotUsed)
+TEST_F(KeyStore, AKeyFolderPlantedByAnotherUserIsNotUsed)
 {
     uid_t other = 0;
     gid_t otherGroup = 0;

@@ -289,7 +289,7 @@ TEST(PlainName, NeverCutsIntoTheFolder)
     EXPECT_EQ(PlainNameOf("dir.ksw/abcde"), "dir.ksw/a");
 }
 
-TEST_F(ScratchTest, AShortContainerNameTouchesNothing)
+TEST_F(MovingWorld, AShortContainerNameTouchesNothing)
 {
     fs::create_directories(dir / "docs");
     WriteFile(dir / "do", "an unrelated file");
