@@ -173,9 +173,9 @@ int main(int argc, char** argv)
         const double total = static_cast<double>(files) * mib;
         std::printf("%s\n", direction == Direction::Encrypt ? "encrypt" : "decrypt");
         std::printf("  one after another  %7.2f s  %7.1f MiB/s  cpu %6.2f s  peak %6.1f MiB%s\n", s.seconds,
-                    total / s.seconds, s.cpuSeconds, s.peakKiB / 1024.0, s.ok ? "" : "  FAILED");
+                    total / s.seconds, s.cpuSeconds, static_cast<double>(s.peakKiB) / 1024.0, s.ok ? "" : "  FAILED");
         std::printf("  batch              %7.2f s  %7.1f MiB/s  cpu %6.2f s  peak %6.1f MiB%s\n", b.seconds,
-                    total / b.seconds, b.cpuSeconds, b.peakKiB / 1024.0, b.ok ? "" : "  FAILED");
+                    total / b.seconds, b.cpuSeconds, static_cast<double>(b.peakKiB) / 1024.0, b.ok ? "" : "  FAILED");
         std::printf("  batch / one after another: %.2f (1 / processors = %.2f)\n", b.seconds / s.seconds,
                     1.0 / processors);
     }

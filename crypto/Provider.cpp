@@ -162,60 +162,62 @@ int RsaKeyPair::bits() const
     return impl_ ? EVP_PKEY_get_bits(impl_->key.get()) : 0;
 }
 
-namespace {
-
-void PutLE32(Bytes& out, std::uint32_t v)
+std::optional<RsaPublicNumbers> RsaKeyPair::PublicNumbers(std::string* error) const
 {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-} // namespace
-
-Bytes RsaKeyPair::PublicKeyBlob(std::uint32_t algId) const
-{
-    if (!impl_) return {};
+    if (!impl_) {
+        if (error) *error = "no key pair";
+        return std::nullopt;
+    }
     BIGNUM* rawN = nullptr;
     BIGNUM* rawE = nullptr;
     if (!EVP_PKEY_get_bn_param(impl_->key.get(), OSSL_PKEY_PARAM_RSA_N, &rawN)
         || !EVP_PKEY_get_bn_param(impl_->key.get(), OSSL_PKEY_PARAM_RSA_E, &rawE)) {
         BN_free(rawN);
         BN_free(rawE);
-        ERR_clear_error();
-        return {};
+        const std::string reason = LastError("cannot read the public key");
+        if (error) *error = reason;
+        return std::nullopt;
     }
     Bignum n(rawN), e(rawE);
     const int bitLen = EVP_PKEY_get_bits(impl_->key.get());
     const int modBytes = (bitLen + 7) / 8;
-    if (BN_num_bits(e.get()) > 32 || modBytes <= 0) return {};
-
-    Bytes blob;
-    blob.reserve(20 + static_cast<std::size_t>(modBytes));
-    blob.insert(blob.end(), {0x06, 0x02, 0x00, 0x00}); // PUBLICKEYBLOB, version 2, reserved
-    PutLE32(blob, algId);
-    PutLE32(blob, 0x31415352); // "RSA1"
-    PutLE32(blob, static_cast<std::uint32_t>(bitLen));
-    PutLE32(blob, static_cast<std::uint32_t>(BN_get_word(e.get())));
-    blob.resize(20 + static_cast<std::size_t>(modBytes));
-    if (BN_bn2lebinpad(n.get(), blob.data() + 20, modBytes) != modBytes) return {};
-    return blob;
+    if (BN_num_bits(e.get()) > 32 || modBytes <= 0) {
+        if (error) *error = "an unusable public key";
+        return std::nullopt;
+    }
+    RsaPublicNumbers numbers;
+    numbers.bits = static_cast<std::uint32_t>(bitLen);
+    numbers.exponent = static_cast<std::uint32_t>(BN_get_word(e.get()));
+    numbers.modulusLE.resize(static_cast<std::size_t>(modBytes));
+    if (BN_bn2lebinpad(n.get(), numbers.modulusLE.data(), modBytes) != modBytes) {
+        const std::string reason = LastError("cannot read the modulus");
+        if (error) *error = reason;
+        return std::nullopt;
+    }
+    return numbers;
 }
 
-Bytes RsaKeyPair::SignSha1(const Sha1Digest& digest) const
+Bytes RsaKeyPair::SignSha1(const Sha1Digest& digest, std::string* error) const
 {
-    const Library* lib = GetLibrary(nullptr);
-    if (!impl_ || !lib) return {};
+    const Library* lib = GetLibrary(error);
+    if (!impl_ || !lib) {
+        if (!impl_ && error) *error = "no key pair";
+        return {};
+    }
     PKeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(lib->ctx, impl_->key.get(), nullptr));
     std::size_t len = 0;
     if (!ctx || EVP_PKEY_sign_init(ctx.get()) <= 0
         || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0
         || EVP_PKEY_CTX_set_signature_md(ctx.get(), lib->sha1) <= 0
         || EVP_PKEY_sign(ctx.get(), nullptr, &len, digest.data(), digest.size()) <= 0) {
-        ERR_clear_error();
+        const std::string reason = LastError("cannot set up the signature");
+        if (error) *error = reason;
         return {};
     }
     Bytes sig(len);
     if (EVP_PKEY_sign(ctx.get(), sig.data(), &len, digest.data(), digest.size()) <= 0) {
-        ERR_clear_error();
+        const std::string reason = LastError("cannot sign");
+        if (error) *error = reason;
         return {};
     }
     sig.resize(len);

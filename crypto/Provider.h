@@ -28,6 +28,14 @@ using Sha1Digest = std::array<std::uint8_t, 20>;
 inline constexpr std::uint32_t kAlgSignature = 0x00002400;  // CALG_RSA_SIGN
 inline constexpr std::uint32_t kAlgKeyExchange = 0x0000A400; // CALG_RSA_KEYX
 
+// The public half of an RSA key: its size in bits, public exponent and
+// modulus (least significant byte first, bits / 8 bytes rounded up).
+struct RsaPublicNumbers {
+    std::uint32_t bits = 0;
+    std::uint32_t exponent = 0;
+    Bytes modulusLE;
+};
+
 // An RSA key pair (private and public halves).
 class RsaKeyPair {
 public:
@@ -44,11 +52,13 @@ public:
 
     [[nodiscard]] bool valid() const { return impl_ != nullptr; }
     [[nodiscard]] int bits() const;
-    // The public half as a PUBLICKEYBLOB (see Container.h), empty on failure.
-    [[nodiscard]] Bytes PublicKeyBlob(std::uint32_t algId) const;
+    // The public half's numbers (format::BuildPublicKeyBlob lays them out);
+    // nothing on failure, with OpenSSL's reason in *error.
+    [[nodiscard]] std::optional<RsaPublicNumbers> PublicNumbers(std::string* error = nullptr) const;
     // PKCS#1 v1.5 signature of a SHA-1 value, least significant byte first, as
-    // the Windows provider stores it. Empty on failure.
-    [[nodiscard]] Bytes SignSha1(const Sha1Digest& digest) const;
+    // the Windows provider stores it. Empty on failure, with OpenSSL's reason
+    // in *error.
+    [[nodiscard]] Bytes SignSha1(const Sha1Digest& digest, std::string* error = nullptr) const;
     // True when both pairs hold the same public key.
     [[nodiscard]] bool SamePublicKey(const RsaKeyPair& other) const;
 

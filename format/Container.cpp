@@ -1,5 +1,6 @@
 #include "Container.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kestrawin::format {
@@ -58,6 +59,20 @@ std::optional<ContainerLayout> CheckLayout(const ContainerHeader& h, std::uint64
     if (l.ciphertextLength == 0) return fail("no encrypted data");
     if (l.ciphertextLength % Rc2Cbc::kBlock != 0) return fail("encrypted data cut short");
     return l;
+}
+
+Bytes BuildPublicKeyBlob(std::uint32_t algId, const RsaPublicNumbers& key)
+{
+    Bytes blob(kBlobHeaderSize + key.modulusLE.size(), 0);
+    std::uint8_t* p = blob.data();
+    p[0] = 0x06; // PUBLICKEYBLOB
+    p[1] = 0x02; // version 2; two reserved bytes stay zero
+    Put32(p + 4, algId);
+    Put32(p + 8, 0x31415352); // "RSA1"
+    Put32(p + 12, key.bits);
+    Put32(p + 16, key.exponent);
+    std::copy(key.modulusLE.begin(), key.modulusLE.end(), p + kBlobHeaderSize);
+    return blob;
 }
 
 std::optional<PublicKeyBlob> ParsePublicKeyBlob(ByteView blob, std::string* why)

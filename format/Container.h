@@ -63,6 +63,9 @@ struct PublicKeyBlob {
     Bytes modulusLE;
 };
 
+// The PUBLICKEYBLOB of a public key, as the container carries it.
+[[nodiscard]] Bytes BuildPublicKeyBlob(std::uint32_t algId, const crypto::RsaPublicNumbers& key);
+
 // Parses and checks a PUBLICKEYBLOB. On failure returns nothing and says why.
 [[nodiscard]] std::optional<PublicKeyBlob> ParsePublicKeyBlob(ByteView blob, std::string* why);
 

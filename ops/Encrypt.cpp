@@ -35,10 +35,12 @@ Result EncryptSelectedFile(const KeyContainer& keys, const std::string& path,
         hash = Sha1({bytes.bytes(), bytes.size()});
     }
     if (!hash) return Result::fail(Outcome::CryptoFailure, "cannot hash the password");
-    const Bytes blob = keys.signatureKey().PublicKeyBlob(kAlgSignature);
-    const Bytes signature = keys.signatureKey().SignSha1(*hash);
-    if (blob.empty() || signature.empty())
-        return Result::fail(Outcome::CryptoFailure, "cannot sign the password");
+    std::string why;
+    const auto publicKey = keys.signatureKey().PublicNumbers(&why);
+    if (!publicKey) return Result::fail(Outcome::CryptoFailure, why);
+    const Bytes blob = format::BuildPublicKeyBlob(kAlgSignature, *publicKey);
+    const Bytes signature = keys.signatureKey().SignSha1(*hash, &why);
+    if (signature.empty()) return Result::fail(Outcome::CryptoFailure, why);
     Rc2Cbc cipher;
     Rc2Key key = DeriveRc2Key(*hash, Rc2Recipe::Strong);
     const WipeOnExit wipeKey(key);

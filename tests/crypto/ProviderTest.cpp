@@ -195,7 +195,7 @@ TEST(Signature, InteroperatesWithOpenSslInTheWindowsByteOrder)
     ASSERT_TRUE(pair);
     const Sha1Digest digest = *Sha1(ByteView(reinterpret_cast<const std::uint8_t*>("Secret"), 6));
 
-    const Bytes blob = pair->PublicKeyBlob(kAlgSignature);
+    const Bytes blob = BuildPublicKeyBlob(kAlgSignature, *pair->PublicNumbers());
     ASSERT_EQ(blob.size(), 148u);
     auto parsed = ParsePublicKeyBlob(blob, nullptr);
     ASSERT_TRUE(parsed);
@@ -236,7 +236,7 @@ TEST(Signature, ABrokenFrameAroundTheRightDigestIsRefused)
     EVP_PKEY* key = MakeKey();
     auto pair = RsaKeyPair::FromPem(Pem(key));
     ASSERT_TRUE(pair);
-    auto parsed = ParsePublicKeyBlob(pair->PublicKeyBlob(kAlgSignature), nullptr);
+    auto parsed = ParsePublicKeyBlob(BuildPublicKeyBlob(kAlgSignature, *pair->PublicNumbers()), nullptr);
     ASSERT_TRUE(parsed);
     const RsaPublicKey pub(parsed->modulusLE, parsed->exponent);
     const Sha1Digest digest = *Sha1(ByteView(reinterpret_cast<const std::uint8_t*>("Secret"), 6));
@@ -356,4 +356,37 @@ TEST(PasswordEncoding, EveryVectorsPasswordIsHashedAsItsSidecarSays)
         }
         EXPECT_EQ(hex, v.passwordCp1252Hex) << v.name;
     }
+}
+
+TEST(ProviderErrors, OpenSslsOwnReasonReachesTheCaller)
+{
+    std::string error;
+    EXPECT_FALSE(RsaKeyPair::Generate(16, &error)); // far below what OpenSSL accepts
+    const std::string prefix = "RSA key generation failed: ";
+    ASSERT_EQ(error.rfind(prefix, 0), 0u) << error;
+    EXPECT_GT(error.size(), prefix.size()) << "the library's own words are missing";
+
+    RsaKeyPair none;
+    EXPECT_FALSE(none.PublicNumbers(&error));
+    EXPECT_EQ(error, "no key pair");
+    EXPECT_TRUE(none.SignSha1(Sha1Digest{}, &error).empty());
+    EXPECT_EQ(error, "no key pair");
+}
+
+TEST(ProviderErrors, TheBlobWriterAndParserAgreeOnEveryField)
+{
+    RsaPublicNumbers numbers;
+    numbers.bits = 1024;
+    numbers.exponent = 65537;
+    numbers.modulusLE.assign(128, 0xA5);
+    numbers.modulusLE.back() = 0xC3;
+    const Bytes blob = BuildPublicKeyBlob(kAlgKeyExchange, numbers);
+    ASSERT_EQ(blob.size(), kBlobHeaderSize + 128);
+    std::string why;
+    const auto parsed = ParsePublicKeyBlob(blob, &why);
+    ASSERT_TRUE(parsed) << why;
+    EXPECT_EQ(parsed->algId, kAlgKeyExchange);
+    EXPECT_EQ(parsed->bitLength, 1024u);
+    EXPECT_EQ(parsed->exponent, 65537u);
+    EXPECT_EQ(parsed->modulusLE, numbers.modulusLE);
 }
