@@ -26,37 +26,34 @@ constexpr mode_t kPrivateFolder = 0700;
 // Opens (creating it when missing) one folder within an open parent. A link
 // is followed only on the way (`last` false) and only when it belongs to the
 // user or to root; what is opened must belong to the user, or on the way to
-// root. -1 when refused.
-int OpenPart(int parent, const std::string& name, bool last)
+// root. Not valid when refused.
+io::FileDescriptor OpenPart(int parent, const std::string& name, bool last)
 {
     const int flags = O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | (last ? O_RDONLY : O_PATH);
-    int fd = openat(parent, name.c_str(), flags);
-    if (fd < 0 && errno == ENOENT) {
-        if (mkdirat(parent, name.c_str(), kPrivateFolder) != 0 && errno != EEXIST) return -1;
-        fd = openat(parent, name.c_str(), flags);
+    io::FileDescriptor fd(openat(parent, name.c_str(), flags));
+    if (!fd.valid() && errno == ENOENT) {
+        if (mkdirat(parent, name.c_str(), kPrivateFolder) != 0 && errno != EEXIST) return {};
+        fd.reset(openat(parent, name.c_str(), flags));
     }
-    if (fd < 0 && !last && (errno == ELOOP || errno == ENOTDIR)) {
+    if (!fd.valid() && !last && (errno == ELOOP || errno == ENOTDIR)) {
         struct stat link{};
         if (fstatat(parent, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode)
             || (link.st_uid != geteuid() && link.st_uid != 0))
-            return -1;
-        fd = openat(parent, name.c_str(), (flags & ~O_NOFOLLOW));
+            return {};
+        fd.reset(openat(parent, name.c_str(), (flags & ~O_NOFOLLOW)));
     }
-    if (fd < 0) return -1;
+    if (!fd.valid()) return {};
     struct stat st{};
-    const bool owned = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)
+    const bool owned = fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)
         && (st.st_uid == geteuid() || (!last && st.st_uid == 0));
-    if (!owned) {
-        close(fd);
-        return -1;
-    }
+    if (!owned) return {};
     return fd;
 }
 
 // The store's folder, opened part by part from the root (or the working
 // folder for a relative path) and made private; -1 when it cannot be had
 // safely.
-int OpenStoreFolder(const std::string& folder)
+io::FileDescriptor OpenStoreFolder(const std::string& folder)
 {
     std::vector<std::string> parts;
     for (std::size_t pos = 0; pos <= folder.size();) {
@@ -65,44 +62,36 @@ int OpenStoreFolder(const std::string& folder)
         if (!part.empty() && part != ".") parts.push_back(std::move(part));
         pos = slash + 1;
     }
-    if (parts.empty()) return -1;
-    int fd = open(folder[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    for (std::size_t i = 0; fd >= 0 && i < parts.size(); ++i) {
-        const int next = OpenPart(fd, parts[i], i + 1 == parts.size());
-        close(fd);
-        fd = next;
-    }
-    if (fd < 0) return -1;
+    if (parts.empty()) return {};
+    io::FileDescriptor fd(open(folder[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (std::size_t i = 0; fd.valid() && i < parts.size(); ++i)
+        fd = OpenPart(fd.get(), parts[i], i + 1 == parts.size());
+    if (!fd.valid()) return {};
     struct stat st{};
-    if (fstat(fd, &st) != 0 || ((st.st_mode & 07777) != kPrivateFolder && fchmod(fd, kPrivateFolder) != 0)) {
-        close(fd);
-        return -1;
-    }
+    if (fstat(fd.get(), &st) != 0
+        || ((st.st_mode & 07777) != kPrivateFolder && fchmod(fd.get(), kPrivateFolder) != 0))
+        return {};
     return fd;
 }
 
 bool ReadSmallFile(int folderFd, const char* name, Secret* out, bool* missing)
 {
     *missing = false;
-    const int fd = openat(folderFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    const io::FileDescriptor fd(openat(folderFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) {
         *missing = errno == ENOENT;
         return false;
     }
     struct stat st{};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 20)) {
-        close(fd);
-        return false;
-    }
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 20)) return false;
     out->Resize(static_cast<std::size_t>(st.st_size));
     std::size_t done = 0;
     while (done < out->size()) {
-        const ssize_t r = read(fd, out->data() + done, out->size() - done);
+        const ssize_t r = read(fd.get(), out->data() + done, out->size() - done);
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) break;
         done += static_cast<std::size_t>(r);
     }
-    close(fd);
     out->Resize(done);
     return true;
 }
@@ -134,21 +123,18 @@ Result KeyContainer::Acquire(const std::string& folder, KeyContainer* out)
     if (!crypto::ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
 
     KeyContainer store;
-    const int fd = folder.empty() ? -1 : OpenStoreFolder(folder);
-    if (fd < 0) {
+    io::FileDescriptor fd = folder.empty() ? io::FileDescriptor() : OpenStoreFolder(folder);
+    if (!fd.valid()) {
         // A folder we cannot have safely leaves the store in memory only.
         *out = std::move(store);
         return Result::success();
     }
-    store.folder_ = std::shared_ptr<const int>(new int(fd), [](const int* p) {
-        close(*p);
-        delete p;
-    });
+    store.folder_ = std::make_shared<const io::FileDescriptor>(std::move(fd));
     store.path_ = folder + "/" + kKeyContainerName;
 
     Secret text;
     bool missing = false;
-    if (!ReadSmallFile(fd, kKeyContainerName, &text, &missing)) {
+    if (!ReadSmallFile(store.folder_->get(), kKeyContainerName, &text, &missing)) {
         store.created_ = missing;
         store.damaged_ = !missing;
     } else {
@@ -189,7 +175,7 @@ Result KeyContainer::RegenerateKeyPairs()
     }
     // Each process writes a complete store of its own and renames it into
     // place, so processes starting together leave one of their stores whole.
-    Result saved = io::WriteFileAtomically(*folder_, kKeyContainerName, text.view(), 0600);
+    Result saved = io::WriteFileAtomically(folder_->get(), kKeyContainerName, text.view(), 0600);
     persisted_ = saved.ok();
     return saved;
 }

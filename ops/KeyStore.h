@@ -14,6 +14,7 @@
 
 #include "crypto/Outcome.h"
 #include "crypto/Provider.h"
+#include "io/FileDescriptor.h"
 
 #include <memory>
 #include <string>
@@ -53,7 +54,7 @@ public:
     [[nodiscard]] bool hasSignatureKey() const { return signature_.valid(); }
 
 private:
-    std::shared_ptr<const int> folder_; // the store's folder, held open
+    std::shared_ptr<const io::FileDescriptor> folder_; // the store's folder, held open
     std::string path_;
     crypto::RsaKeyPair exchange_;
     crypto::RsaKeyPair signature_;
