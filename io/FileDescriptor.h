@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 #include <utility>
 
@@ -30,10 +31,15 @@ public:
     // Gives the descriptor up without closing it.
     [[nodiscard]] int release() noexcept { return std::exchange(fd_, -1); }
     // Closes what is held (closing releases any lock taken through it) and
-    // takes `fd` instead.
+    // takes `fd` instead. errno is left as it was, so that
+    // reset(open(...)) still tells why the open failed.
     void reset(int fd = -1) noexcept
     {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0) {
+            const int saved = errno;
+            ::close(fd_);
+            errno = saved;
+        }
         fd_ = fd;
     }
 

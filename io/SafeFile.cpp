@@ -193,9 +193,8 @@ InputFile::~InputFile()
 
 void InputFile::Close()
 {
-    if (fd_ >= 0) close(fd_);
-    if (dirFd_ >= 0) close(dirFd_);
-    fd_ = dirFd_ = -1;
+    fd_.reset();
+    dirFd_.reset();
 }
 
 InputFile::InputFile(InputFile&& other) noexcept
@@ -207,8 +206,8 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept
 {
     if (this == &other) return *this;
     Close();
-    fd_ = std::exchange(other.fd_, -1);
-    dirFd_ = std::exchange(other.dirFd_, -1);
+    fd_ = std::move(other.fd_);
+    dirFd_ = std::move(other.dirFd_);
     dirSyncable_ = other.dirSyncable_;
     path_ = std::move(other.path_);
     name_ = std::move(other.name_);
@@ -233,31 +232,30 @@ Result InputFile::Open(const std::string& path)
     const SplitPath parts = Split(path);
     if (parts.name.empty() || parts.name == "." || parts.name == "..")
         return Result::fail(Outcome::NotRegularFile, "a folder");
-    dirFd_ = OpenFolder(parts.folder, &dirSyncable_);
-    if (dirFd_ < 0) return Unopenable(errno);
+    dirFd_.reset(OpenFolder(parts.folder, &dirSyncable_));
+    if (!dirFd_.valid()) return Unopenable(errno);
     path_ = path;
     name_ = parts.name;
-    if (fstatat(dirFd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Unopenable(errno);
+    if (fstatat(dirFd_.get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Unopenable(errno);
     if (S_ISLNK(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a symbolic link");
     if (S_ISDIR(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a folder");
     if (!S_ISREG(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a special file");
 
     // O_NONBLOCK and O_NOFOLLOW: if the name was swapped for a FIFO or a link
     // since the check above, opening neither blocks nor follows it.
-    fd_ = openat(dirFd_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd_ < 0) {
+    fd_.reset(openat(dirFd_.get(), name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd_.valid()) {
         const int err = errno;
         if (err == ELOOP) return Result::fail(Outcome::NotRegularFile, "a symbolic link");
         return Unopenable(err);
     }
-    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd_);
-        fd_ = -1;
+    if (fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        fd_.reset();
         return Result::fail(Outcome::NotRegularFile, "a special file");
     }
-    const int flags = fcntl(fd_, F_GETFL);
-    if (flags >= 0) fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
-    posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    const int flags = fcntl(fd_.get(), F_GETFL);
+    if (flags >= 0) fcntl(fd_.get(), F_SETFL, flags & ~O_NONBLOCK);
+    posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     size_ = static_cast<std::uint64_t>(st.st_size);
     mode_ = st.st_mode;
     uid_ = st.st_uid;
@@ -279,19 +277,19 @@ bool InputFile::SameContentsAs(const struct stat& st) const
 bool InputFile::ChangedSinceOpen() const
 {
     struct stat st{};
-    if (fd_ < 0 || fstat(fd_, &st) != 0) return true;
+    if (!fd_.valid() || fstat(fd_.get(), &st) != 0) return true;
     return !SameContentsAs(st) || !SameTime(st.st_ctim, ctimeSec_, ctimeNsec_);
 }
 
 Result InputFile::RemoveIfUnchanged(std::uint64_t* otherNames, const DiskHook& hook)
 {
     if (otherNames) *otherNames = 0;
-    if (fd_ < 0) return Result::fail(Outcome::InputKept, "the file was not read");
+    if (!fd_.valid()) return Result::fail(Outcome::InputKept, "the file was not read");
     const auto kept = [](Outcome o, std::string why = {}) { return Result::fail(o, std::move(why)); };
 
     // What the name leads to now, and the file we read as it is now.
     struct stat named{};
-    if (fstatat(dirFd_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(dirFd_.get(), name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) return kept(Outcome::InputMoved);
         return kept(Outcome::InputKept, ErrorText(errno));
     }
@@ -305,7 +303,7 @@ Result InputFile::RemoveIfUnchanged(std::uint64_t* otherNames, const DiskHook& h
     bool movedAside = false;
     for (int attempt = 0; attempt < 20 && !movedAside; ++attempt) {
         aside = MarkedNameFor(name_, kAsideMarker);
-        if (renameat2(dirFd_, name_.c_str(), dirFd_, aside.c_str(), RENAME_NOREPLACE) == 0) {
+        if (renameat2(dirFd_.get(), name_.c_str(), dirFd_.get(), aside.c_str(), RENAME_NOREPLACE) == 0) {
             movedAside = true;
             break;
         }
@@ -319,31 +317,31 @@ Result InputFile::RemoveIfUnchanged(std::uint64_t* otherNames, const DiskHook& h
     if (movedAside) {
         struct stat moved{};
         struct stat now{};
-        const bool ours = fstatat(dirFd_, aside.c_str(), &moved, AT_SYMLINK_NOFOLLOW) == 0
-            && moved.st_dev == dev_ && moved.st_ino == ino_ && fstat(fd_, &now) == 0
+        const bool ours = fstatat(dirFd_.get(), aside.c_str(), &moved, AT_SYMLINK_NOFOLLOW) == 0
+            && moved.st_dev == dev_ && moved.st_ino == ino_ && fstat(fd_.get(), &now) == 0
             && SameContentsAs(now);
-        const int err = ours && unlinkat(dirFd_, aside.c_str(), 0) != 0 ? errno : 0;
+        const int err = ours && unlinkat(dirFd_.get(), aside.c_str(), 0) != 0 ? errno : 0;
         if (!ours || err != 0) {
             // Not ours after all (or it would not go): back under its name.
-            if (renameat2(dirFd_, aside.c_str(), dirFd_, name_.c_str(), RENAME_NOREPLACE) != 0)
+            if (renameat2(dirFd_.get(), aside.c_str(), dirFd_.get(), name_.c_str(), RENAME_NOREPLACE) != 0)
                 return kept(Outcome::InputKept, "it is now named " + aside);
             return ours ? kept(Outcome::InputKept, ErrorText(err)) : kept(Outcome::InputChanged);
         }
     } else {
-        if (fstatat(dirFd_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
+        if (fstatat(dirFd_.get(), name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
             return kept(errno == ENOENT ? Outcome::InputMoved : Outcome::InputKept, ErrorText(errno));
         if (named.st_dev != dev_ || named.st_ino != ino_ || ChangedSinceOpen())
             return kept(Outcome::InputChanged);
-        if (unlinkat(dirFd_, name_.c_str(), 0) != 0) {
+        if (unlinkat(dirFd_.get(), name_.c_str(), 0) != 0) {
             if (errno == ENOENT) return kept(Outcome::InputMoved);
             return kept(Outcome::InputKept, ErrorText(errno));
         }
     }
     struct stat after{};
-    if (otherNames && fstat(fd_, &after) == 0) *otherNames = after.st_nlink;
+    if (otherNames && fstat(fd_.get(), &after) == 0) *otherNames = after.st_nlink;
     // The deletion is done; a folder that will not flush only means that a
     // crash now could bring the input back, which loses nothing.
-    (void)SyncFolder(dirFd_, dirSyncable_ && Syncable(dirFd_), hook);
+    (void)SyncFolder(dirFd_.get(), dirSyncable_ && Syncable(dirFd_.get()), hook);
     Close();
     return Result::success();
 }
@@ -352,7 +350,7 @@ Result InputFile::Read(std::uint8_t* buf, std::size_t n, std::size_t* got)
 {
     *got = 0;
     while (*got < n) {
-        const ssize_t r = read(fd_, buf + *got, n - *got);
+        const ssize_t r = read(fd_.get(), buf + *got, n - *got);
         if (r < 0) {
             if (errno == EINTR) continue;
             return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
@@ -367,7 +365,7 @@ Result InputFile::ReadAt(std::uint64_t offset, std::uint8_t* buf, std::size_t n)
 {
     std::size_t done = 0;
     while (done < n) {
-        const ssize_t r = pread(fd_, buf + done, n - done, static_cast<off_t>(offset + done));
+        const ssize_t r = pread(fd_.get(), buf + done, n - done, static_cast<off_t>(offset + done));
         if (r < 0) {
             if (errno == EINTR) continue;
             return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
@@ -380,7 +378,7 @@ Result InputFile::ReadAt(std::uint64_t offset, std::uint8_t* buf, std::size_t n)
 
 Result InputFile::Seek(std::uint64_t offset)
 {
-    if (lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
+    if (lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) < 0)
         return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
     return Result::success();
 }
@@ -413,7 +411,7 @@ void AtomicOutput::KeepOwner(uid_t uid, gid_t gid)
 AtomicOutput::~AtomicOutput()
 {
     Discard();
-    if (givenFolderFd_ >= 0) close(givenFolderFd_);
+    givenFolderFd_.reset();
 }
 
 Result AtomicOutput::Fail(const char* what, int err)
@@ -429,15 +427,13 @@ Result AtomicOutput::Fail(const char* what, int err)
 
 void AtomicOutput::Discard()
 {
-    if (fd_ >= 0) {
-        if (!tempName_.empty()) unlinkat(dirFd_, tempName_.c_str(), 0);
-        close(fd_); // an unnamed temporary vanishes here; the lock goes with it
-        fd_ = -1;
+    if (fd_.valid()) {
+        if (!tempName_.empty()) unlinkat(dirFd_.get(), tempName_.c_str(), 0);
+        fd_.reset(); // an unnamed temporary vanishes here; the lock goes with it
     }
     tempName_.clear();
-    if (dirFd_ >= 0) {
-        close(dirFd_);
-        dirFd_ = -1;
+    if (dirFd_.valid()) {
+        dirFd_.reset();
     }
 }
 
@@ -447,29 +443,29 @@ Result AtomicOutput::Open(mode_t permissions)
     permissions_ = permissions & 07777;
     if (parts_.name.empty() || parts_.name == "." || parts_.name == "..")
         return Fail("no file name", 0);
-    if (givenFolderFd_ >= 0) {
-        dirFd_ = fcntl(givenFolderFd_, F_DUPFD_CLOEXEC, 0);
-        dirSyncable_ = dirFd_ >= 0 && Syncable(dirFd_);
+    if (givenFolderFd_.valid()) {
+        dirFd_.reset(fcntl(givenFolderFd_.get(), F_DUPFD_CLOEXEC, 0));
+        dirSyncable_ = dirFd_.valid() && Syncable(dirFd_.get());
     } else {
-        dirFd_ = OpenFolder(parts_.folder, &dirSyncable_);
+        dirFd_.reset(OpenFolder(parts_.folder, &dirSyncable_));
     }
-    if (dirFd_ < 0) return Fail("cannot open the folder", errno);
+    if (!dirFd_.valid()) return Fail("cannot open the folder", errno);
     // A name the folder cannot hold fails now, not after all the work (an
     // unnamed temporary would only be refused its name at the end).
-    const long nameMax = fpathconf(dirFd_, _PC_NAME_MAX);
+    const long nameMax = fpathconf(dirFd_.get(), _PC_NAME_MAX);
     if (nameMax > 0 && parts_.name.size() > static_cast<std::size_t>(nameMax))
         return Fail("the name is longer than the folder allows", ENAMETOOLONG);
-    RemoveStaleTemporaries(dirFd_);
+    RemoveStaleTemporaries(dirFd_.get());
 
     if (ProcFdUsable()) {
         int err = Hook(DiskStep::CreateUnnamed, 0);
         if (err == 0) {
-            fd_ = openat(dirFd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-            err = fd_ >= 0 ? 0 : errno;
+            fd_.reset(openat(dirFd_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+            err = fd_.valid() ? 0 : errno;
         }
         if (err == 0) {
             unnamed_ = true;
-            flock(fd_, LOCK_EX);
+            flock(fd_.get(), LOCK_EX);
             return Result::success();
         }
         if (err != EOPNOTSUPP && err != EISDIR && err != EINVAL && err != ENOENT)
@@ -479,32 +475,31 @@ Result AtomicOutput::Open(mode_t permissions)
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = TemporaryNameFor(parts_.name);
         if (int err = Hook(DiskStep::Create, 0)) return Fail("cannot create a temporary file", err);
-        fd_ = openat(dirFd_, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC,
-                     0600);
-        if (fd_ < 0) {
+        fd_.reset(openat(dirFd_.get(), name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC,
+                     0600));
+        if (!fd_.valid()) {
             if (errno == EEXIST) continue;
             return Fail("cannot create a temporary file", errno);
         }
-        flock(fd_, LOCK_EX);
+        flock(fd_.get(), LOCK_EX);
         struct stat st{};
-        if (fstat(fd_, &st) == 0 && st.st_nlink > 0) {
+        if (fstat(fd_.get(), &st) == 0 && st.st_nlink > 0) {
             tempName_ = std::move(name);
             return Result::success();
         }
         // Another run took it for a leftover between our creation and our lock.
-        close(fd_);
-        fd_ = -1;
+        fd_.reset();
     }
     return Fail("cannot create a temporary file", EEXIST);
 }
 
 Result AtomicOutput::Write(const std::uint8_t* data, std::size_t n)
 {
-    if (fd_ < 0) return Result::fail(Outcome::OutputUnwritable, "not open");
+    if (!fd_.valid()) return Result::fail(Outcome::OutputUnwritable, "not open");
     if (int err = Hook(DiskStep::Write, written_)) return Fail("cannot write", err);
     std::size_t done = 0;
     while (done < n) {
-        const ssize_t w = write(fd_, data + done, n - done);
+        const ssize_t w = write(fd_.get(), data + done, n - done);
         if (w < 0) {
             if (errno == EINTR) continue;
             return Fail("cannot write", errno);
@@ -516,7 +511,7 @@ Result AtomicOutput::Write(const std::uint8_t* data, std::size_t n)
     // little left to do. Only a hint: Commit's fsync is what makes it durable.
     constexpr std::uint64_t kWritebackStep = std::uint64_t{8} << 20;
     if (written_ - writebackStarted_ >= kWritebackStep) {
-        sync_file_range(fd_, static_cast<off_t>(writebackStarted_),
+        sync_file_range(fd_.get(), static_cast<off_t>(writebackStarted_),
                         static_cast<off_t>(written_ - writebackStarted_), SYNC_FILE_RANGE_WRITE);
         writebackStarted_ = written_;
     }
@@ -526,8 +521,8 @@ Result AtomicOutput::Write(const std::uint8_t* data, std::size_t n)
 int AtomicOutput::LinkAs(const std::string& name)
 {
     if (int err = Hook(DiskStep::Link, written_)) return err;
-    const std::string procPath = "/proc/self/fd/" + std::to_string(fd_);
-    if (linkat(AT_FDCWD, procPath.c_str(), dirFd_, name.c_str(), AT_SYMLINK_FOLLOW) != 0)
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd_.get());
+    if (linkat(AT_FDCWD, procPath.c_str(), dirFd_.get(), name.c_str(), AT_SYMLINK_FOLLOW) != 0)
         return errno;
     return 0;
 }
@@ -537,7 +532,7 @@ Result AtomicOutput::PutInPlace()
     if (unnamed_) {
         // Straight to the real name when nothing stands there...
         struct stat st{};
-        if (fstatat(dirFd_, parts_.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+        if (fstatat(dirFd_.get(), parts_.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
             const int err = LinkAs(parts_.name);
             if (err == 0) {
                 unnamed_ = false;
@@ -552,7 +547,7 @@ Result AtomicOutput::PutInPlace()
         tempName_ = std::move(name);
     }
     if (int err = Hook(DiskStep::Rename, written_)) return Fail("cannot rename the file", err);
-    if (renameat(dirFd_, tempName_.c_str(), dirFd_, parts_.name.c_str()) != 0)
+    if (renameat(dirFd_.get(), tempName_.c_str(), dirFd_.get(), parts_.name.c_str()) != 0)
         return Fail("cannot rename the file", errno);
     tempName_.clear();
     return Result::success();
@@ -562,36 +557,34 @@ Result AtomicOutput::SetPermissions()
 {
     if (keepOwner_ && geteuid() == 0) {
         // Before the mode: changing the owner clears set-id bits.
-        if (fchown(fd_, uid_, gid_) != 0 && !NoUnixModes(errno))
+        if (fchown(fd_.get(), uid_, gid_) != 0 && !NoUnixModes(errno))
             return Fail("cannot give the file its owner", errno);
     }
     int err = Hook(DiskStep::Permissions, written_);
-    if (err == 0 && fchmod(fd_, permissions_) != 0) err = errno;
+    if (err == 0 && fchmod(fd_.get(), permissions_) != 0) err = errno;
     if (err == 0) return Result::success();
     // Filesystems without Unix modes (FAT, exFAT, some network and FUSE
     // filesystems) refuse: fine when the file grants no more than asked, or
     // when the filesystem says it has no modes at all.
     struct stat st{};
-    if (fstat(fd_, &st) == 0 && (st.st_mode & 07777 & ~permissions_) == 0) return Result::success();
+    if (fstat(fd_.get(), &st) == 0 && (st.st_mode & 07777 & ~permissions_) == 0) return Result::success();
     if (NoUnixModes(err)) return Result::success();
     return Fail("cannot set permissions", err);
 }
 
 Result AtomicOutput::Commit()
 {
-    if (fd_ < 0) return Result::fail(Outcome::OutputUnwritable, "not open");
+    if (!fd_.valid()) return Result::fail(Outcome::OutputUnwritable, "not open");
     if (Result r = SetPermissions(); !r.ok()) return r;
     if (int err = Hook(DiskStep::Flush, written_)) return Fail("cannot flush to disk", err);
-    if (fsync(fd_) != 0) return Fail("cannot flush to disk", errno);
+    if (fsync(fd_.get()) != 0) return Fail("cannot flush to disk", errno);
     if (Result placed = PutInPlace(); !placed.ok()) return placed;
-    if (int err = SyncFolder(dirFd_, dirSyncable_, hook_)) {
+    if (int err = SyncFolder(dirFd_.get(), dirSyncable_, hook_)) {
         // The file is complete under its name; only its durability is in doubt.
         return Fail("cannot flush the folder to disk", err);
     }
-    close(fd_);
-    fd_ = -1;
-    close(dirFd_);
-    dirFd_ = -1;
+    fd_.reset();
+    dirFd_.reset();
     return Result::success();
 }
 

@@ -82,12 +82,12 @@ public:
     InputFile& operator=(const InputFile&) = delete;
 
     [[nodiscard]] Result Open(const std::string& path);
-    [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
+    [[nodiscard]] bool isOpen() const { return fd_.valid(); }
     [[nodiscard]] std::uint64_t size() const { return size_; }
     [[nodiscard]] mode_t permissions() const { return mode_ & 0777; }
     [[nodiscard]] uid_t owner() const { return uid_; }
     [[nodiscard]] gid_t group() const { return gid_; }
-    [[nodiscard]] int folderFd() const { return dirFd_; }
+    [[nodiscard]] int folderFd() const { return dirFd_.get(); }
     [[nodiscard]] const std::string& name() const { return name_; } // within the folder
     [[nodiscard]] const std::string& path() const { return path_; }
     // Reads up to n bytes at the current position; *got is 0 at the end.
@@ -99,7 +99,7 @@ public:
     // when it was opened: what was read may then be a mix of old and new
     // contents.
     [[nodiscard]] bool ChangedSinceOpen() const;
-    [[nodiscard]] int fd() const { return fd_; }
+    [[nodiscard]] int fd() const { return fd_.get(); }
 
     // Deletes the input, durably, if its name still leads to this very file,
     // unchanged since it was opened; otherwise leaves everything as it is.
@@ -114,8 +114,8 @@ private:
     void Close();
     bool SameContentsAs(const struct stat& st) const;
 
-    int fd_ = -1;
-    int dirFd_ = -1;
+    FileDescriptor fd_;
+    FileDescriptor dirFd_;
     bool dirSyncable_ = true;
     std::string path_;
     std::string name_;
@@ -166,12 +166,12 @@ private:
     std::string target_;
     SplitPath parts_;
     DiskHook hook_;
-    int dirFd_ = -1;
+    FileDescriptor dirFd_;
     bool dirSyncable_ = true;
-    int fd_ = -1;
+    FileDescriptor fd_;
     bool unnamed_ = false;   // O_TMPFILE: no name until it is linked
     std::string tempName_;   // the named temporary, when there is one
-    int givenFolderFd_ = -1; // from the second constructor
+    FileDescriptor givenFolderFd_; // from the second constructor
     mode_t permissions_ = 0600;
     bool keepOwner_ = false;
     uid_t uid_ = 0;

@@ -6,6 +6,8 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
+
 #include <utility>
 
 using kestrawin::io::FileDescriptor;
@@ -46,4 +48,13 @@ TEST(OwnedHandles, ResetClosesWhatWasHeldAndReleaseGivesItUp)
     EXPECT_FALSE(fd.valid());
     EXPECT_TRUE(IsOpen(kept));
     close(kept);
+}
+
+TEST(OwnedHandles, ResetKeepsTheReasonTheNewDescriptorFailed)
+{
+    FileDescriptor fd(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(fd.valid());
+    fd.reset(open("/nonexistent-kestrawin/file", O_RDONLY | O_CLOEXEC));
+    EXPECT_EQ(errno, ENOENT); // not whatever closing the old one left
+    EXPECT_FALSE(fd.valid());
 }
