@@ -35,7 +35,8 @@ int main(int argc, char** argv)
     // Before any password can be typed: no core files, not dumpable.
     kestrawin::ProtectProcessMemory();
     // The environment is read before Qt takes its own options out of argv.
-    kestrawin::ui::FormEnvironment environment = kestrawin::ui::FormEnvironment::FromProcess(argc, argv);
+    kestrawin::ui::FormEnvironment environment =
+        kestrawin::ui::FormEnvironment::FromProcess(argc, argv);
 
     Application app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kestrawin::ui::texts::ApplicationTitle));

@@ -63,14 +63,15 @@ Measure InChild(const std::function<bool()>& fn)
     m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     m.peakKiB = usage.ru_maxrss;
     m.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+                   + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return m;
 }
 
 Measure Median(std::vector<Measure> runs)
 {
-    std::sort(runs.begin(), runs.end(), [](const Measure& a, const Measure& b) { return a.seconds < b.seconds; });
+    std::sort(runs.begin(), runs.end(),
+              [](const Measure& a, const Measure& b) { return a.seconds < b.seconds; });
     Measure m = runs[runs.size() / 2];
     for (const Measure& r : runs) {
         m.peakKiB = std::max(m.peakKiB, r.peakKiB);
@@ -83,7 +84,8 @@ bool AllOk(const std::vector<FileOutcome>& outcomes)
 {
     for (const FileOutcome& o : outcomes)
         if (!o.ok()) {
-            std::fprintf(stderr, "%s: %s\n", o.path.c_str(), DescribeResult({o.outcome, o.detail}).c_str());
+            std::fprintf(stderr, "%s: %s\n", o.path.c_str(),
+                         DescribeResult({o.outcome, o.detail}).c_str());
             return false;
         }
     return true;
@@ -106,12 +108,17 @@ int main(int argc, char** argv)
     int files = 8, mib = 64, repeat = 3;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--dir" && i + 1 < argc) dir = argv[++i];
-        else if (a == "--files" && i + 1 < argc) files = std::atoi(argv[++i]);
-        else if (a == "--mib" && i + 1 < argc) mib = std::atoi(argv[++i]);
-        else if (a == "--repeat" && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
+        if (a == "--dir" && i + 1 < argc)
+            dir = argv[++i];
+        else if (a == "--files" && i + 1 < argc)
+            files = std::atoi(argv[++i]);
+        else if (a == "--mib" && i + 1 < argc)
+            mib = std::atoi(argv[++i]);
+        else if (a == "--repeat" && i + 1 < argc)
+            repeat = std::max(1, std::atoi(argv[++i]));
         else {
-            std::fprintf(stderr, "usage: %s [--dir FOLDER] [--files N] [--mib SIZE] [--repeat N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--dir FOLDER] [--files N] [--mib SIZE] [--repeat N]\n",
+                         argv[0]);
             return 64;
         }
     }
@@ -128,7 +135,8 @@ int main(int argc, char** argv)
     const std::filesystem::path folder = pattern;
 
     KeyContainer keys;
-    if (!KeyContainer::Acquire((folder / "keys").string(), &keys).ok() || !keys.RegenerateKeyPairs().ok()) {
+    if (!KeyContainer::Acquire((folder / "keys").string(), &keys).ok()
+        || !keys.RegenerateKeyPairs().ok()) {
         std::fprintf(stderr, "no key pairs\n");
         return 1;
     }
@@ -141,7 +149,8 @@ int main(int argc, char** argv)
         std::ofstream out(path, std::ios::binary);
         for (int m = 0; m < mib; ++m) {
             for (auto& word : block) word = random();
-            out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size() * 8));
+            out.write(reinterpret_cast<const char*>(block.data()),
+                      static_cast<std::streamsize>(block.size() * 8));
         }
         plain.push_back(path);
         containers.push_back(path + ".ksw");
@@ -150,12 +159,14 @@ int main(int argc, char** argv)
     cpu_set_t set;
     const int processors = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
     const BatchPlan plan = PlanBatch(files, static_cast<unsigned>(processors), BatchOptions{});
-    std::printf("%d files of %d MiB, %d processors: batch runs %u at once, %zu KiB chunks, %u decrypt threads each\n",
+    std::printf("%d files of %d MiB, %d processors: batch runs %u at once, %zu KiB chunks, %u "
+                "decrypt threads each\n",
                 files, mib, processors, plan.parallel, plan.chunkSize >> 10, plan.decryptThreads);
 
     std::printf("load average at the start: %s\n", LoadAverage().c_str());
     for (const Direction direction : {Direction::Encrypt, Direction::Decrypt}) {
-        const std::vector<std::string>& inputs = direction == Direction::Encrypt ? plain : containers;
+        const std::vector<std::string>& inputs =
+            direction == Direction::Encrypt ? plain : containers;
         std::vector<Measure> serial, batch;
         for (int r = 0; r < repeat; ++r) {
             serial.push_back(InChild([&] {
@@ -172,12 +183,14 @@ int main(int argc, char** argv)
         const Measure s = Median(serial), b = Median(batch);
         const double total = static_cast<double>(files) * mib;
         std::printf("%s\n", direction == Direction::Encrypt ? "encrypt" : "decrypt");
-        std::printf("  one after another  %7.2f s  %7.1f MiB/s  cpu %6.2f s  peak %6.1f MiB%s\n", s.seconds,
-                    total / s.seconds, s.cpuSeconds, static_cast<double>(s.peakKiB) / 1024.0, s.ok ? "" : "  FAILED");
-        std::printf("  batch              %7.2f s  %7.1f MiB/s  cpu %6.2f s  peak %6.1f MiB%s\n", b.seconds,
-                    total / b.seconds, b.cpuSeconds, static_cast<double>(b.peakKiB) / 1024.0, b.ok ? "" : "  FAILED");
-        std::printf("  batch / one after another: %.2f (1 / processors = %.2f)\n", b.seconds / s.seconds,
-                    1.0 / processors);
+        std::printf("  one after another  %7.2f s  %7.1f MiB/s  cpu %6.2f s  peak %6.1f MiB%s\n",
+                    s.seconds, total / s.seconds, s.cpuSeconds,
+                    static_cast<double>(s.peakKiB) / 1024.0, s.ok ? "" : "  FAILED");
+        std::printf("  batch              %7.2f s  %7.1f MiB/s  cpu %6.2f s  peak %6.1f MiB%s\n",
+                    b.seconds, total / b.seconds, b.cpuSeconds,
+                    static_cast<double>(b.peakKiB) / 1024.0, b.ok ? "" : "  FAILED");
+        std::printf("  batch / one after another: %.2f (1 / processors = %.2f)\n",
+                    b.seconds / s.seconds, 1.0 / processors);
     }
     std::printf("load average at the end: %s\n", LoadAverage().c_str());
     std::filesystem::remove_all(folder);

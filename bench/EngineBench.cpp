@@ -29,10 +29,10 @@
 // that other work on the machine does not skew them; the other rows by
 // elapsed time, since waiting for the disk is part of their cost.
 
-#include "ops/Engine.h"
 #include "crypto/PasswordKeys.h"
 #include "crypto/Provider.h"
 #include "crypto/Rc2.h"
+#include "ops/Engine.h"
 
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
@@ -81,7 +81,7 @@ Measure InChild(const std::function<bool()>& fn)
     m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     m.peakKiB = usage.ru_maxrss;
     m.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+                   + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return m;
 }
@@ -130,13 +130,14 @@ bool OverFile(const std::string& path,
     const int fd = open(path.c_str(), O_RDONLY);
     if (fd < 0) return false;
     std::vector<std::uint8_t> in(1 << 20), out((1 << 20) + 8);
-    struct stat st{};
+    struct stat st {};
     const ssize_t got = read(fd, in.data(), in.size());
     const bool statOk = fstat(fd, &st) == 0;
     close(fd);
     if (got != static_cast<ssize_t>(in.size()) || !statOk) return false;
     for (off_t left = st.st_size; left > 0; left -= static_cast<off_t>(in.size())) {
-        const std::size_t n = static_cast<std::size_t>(std::min<off_t>(left, static_cast<off_t>(in.size())));
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<off_t>(left, static_cast<off_t>(in.size())));
         if (!fn(in.data(), out.data(), n & ~std::size_t{7})) return false;
     }
     return true;
@@ -145,7 +146,8 @@ bool OverFile(const std::string& path,
 bool RawOpenSsl(const std::string& path, bool encrypt)
 {
     OSSL_LIB_CTX* lib = OSSL_LIB_CTX_new();
-    if (!lib || !OSSL_PROVIDER_load(lib, "legacy") || !OSSL_PROVIDER_load(lib, "default")) return false;
+    if (!lib || !OSSL_PROVIDER_load(lib, "legacy") || !OSSL_PROVIDER_load(lib, "default"))
+        return false;
     EVP_CIPHER* rc2 = EVP_CIPHER_fetch(lib, "RC2-CBC", nullptr);
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
     std::size_t bits = 128;
@@ -185,7 +187,8 @@ double MBps(std::size_t mib, double seconds)
 
 struct Row {
     Row(std::string n, std::function<bool()> r, int raw = -1)
-        : name(std::move(n)), run(std::move(r)), rawIndex(raw), byCpu(name.rfind("raw", 0) == 0) {}
+        : name(std::move(n)), run(std::move(r)), rawIndex(raw), byCpu(name.rfind("raw", 0) == 0)
+    {}
     std::string name;
     std::function<bool()> run;
     int rawIndex; // the row this one is compared with, or -1
@@ -195,7 +198,8 @@ struct Row {
 
 Measure Median(std::vector<Measure> runs)
 {
-    std::sort(runs.begin(), runs.end(), [](const Measure& a, const Measure& b) { return a.seconds < b.seconds; });
+    std::sort(runs.begin(), runs.end(),
+              [](const Measure& a, const Measure& b) { return a.seconds < b.seconds; });
     Measure m = runs[runs.size() / 2];
     std::vector<double> cpu;
     for (const Measure& r : runs) cpu.push_back(r.cpuSeconds);
@@ -236,13 +240,20 @@ int main(int argc, char** argv)
             }
             return argv[++i];
         };
-        if (!std::strcmp(argv[i], "--dir")) folder = value();
-        else if (!std::strcmp(argv[i], "--chunk-kib")) options.chunkSize = std::strtoul(value(), nullptr, 10) * 1024;
-        else if (!std::strcmp(argv[i], "--threads")) options.decryptThreads = static_cast<unsigned>(std::strtoul(value(), nullptr, 10));
-        else if (!std::strcmp(argv[i], "--cli")) cli = value();
-        else if (!std::strcmp(argv[i], "--repeat")) repeat = std::max(1, std::atoi(value()));
-        else if (!std::strcmp(argv[i], "--raw-only")) rawOnly = true;
-        else sizes.push_back(std::strtoul(argv[i], nullptr, 10));
+        if (!std::strcmp(argv[i], "--dir"))
+            folder = value();
+        else if (!std::strcmp(argv[i], "--chunk-kib"))
+            options.chunkSize = std::strtoul(value(), nullptr, 10) * 1024;
+        else if (!std::strcmp(argv[i], "--threads"))
+            options.decryptThreads = static_cast<unsigned>(std::strtoul(value(), nullptr, 10));
+        else if (!std::strcmp(argv[i], "--cli"))
+            cli = value();
+        else if (!std::strcmp(argv[i], "--repeat"))
+            repeat = std::max(1, std::atoi(value()));
+        else if (!std::strcmp(argv[i], "--raw-only"))
+            rawOnly = true;
+        else
+            sizes.push_back(std::strtoul(argv[i], nullptr, 10));
     }
     if (sizes.empty()) sizes = {64, 512};
     if (!cli.empty() && access(cli.c_str(), X_OK) != 0) {
@@ -264,21 +275,32 @@ int main(int argc, char** argv)
         std::fclose(f);
     }
     std::printf("chunk %zu KiB, decryption on %u thread(s) (0: one per processor, %u here), "
-                "median of %d\n", options.chunkSize / 1024, options.decryptThreads,
+                "median of %d\n",
+                options.chunkSize / 1024, options.decryptThreads,
                 std::thread::hardware_concurrency(), repeat);
 
     for (std::size_t mib : sizes) {
         const std::string plain = work + "/data.bin";
         const std::string container = plain + ".ksw";
         const std::string opensslOut = work + "/openssl.bin";
-        if (!MakeFile(plain, mib) || !EncryptSelectedFile(keys, plain, password, options).ok()) return 1;
+        if (!MakeFile(plain, mib) || !EncryptSelectedFile(keys, plain, password, options).ok())
+            return 1;
         if (!Run({"openssl", "enc", "-rc2-cbc", "-provider", "legacy", "-provider", "default", "-K",
-                  "00112233445566778899aabbccddeeff", "-iv", "0000000000000000", "-in", plain, "-out",
-                  opensslOut}))
+                  "00112233445566778899aabbccddeeff", "-iv", "0000000000000000", "-in", plain,
+                  "-out", opensslOut}))
             std::fprintf(stderr, "openssl enc -rc2-cbc failed: its rows will say FAILED\n");
 
-        const std::vector<std::string> opensslEnc{"openssl", "enc", "-rc2-cbc", "-provider", "legacy",
-            "-provider", "default", "-K", "00112233445566778899aabbccddeeff", "-iv", "0000000000000000"};
+        const std::vector<std::string> opensslEnc{"openssl",
+                                                  "enc",
+                                                  "-rc2-cbc",
+                                                  "-provider",
+                                                  "legacy",
+                                                  "-provider",
+                                                  "default",
+                                                  "-K",
+                                                  "00112233445566778899aabbccddeeff",
+                                                  "-iv",
+                                                  "0000000000000000"};
         auto withArgs = [](std::vector<std::string> a, std::initializer_list<std::string> more) {
             a.insert(a.end(), more);
             return a;
@@ -294,56 +316,79 @@ int main(int argc, char** argv)
             return static_cast<int>(rows.size()) - 1;
         };
         const int evpEnc = add("raw encrypt, OpenSSL EVP", [&] { return RawOpenSsl(plain, true); });
-        const int oursEnc = add("raw encrypt, ours", [&] { return RawOurs(plain, true, rc2::Path::Scalar); }, evpEnc);
-        const int evpDec = add("raw decrypt, OpenSSL EVP", [&] { return RawOpenSsl(opensslOut, false); });
+        const int oursEnc = add(
+            "raw encrypt, ours", [&] { return RawOurs(plain, true, rc2::Path::Scalar); }, evpEnc);
+        const int evpDec =
+            add("raw decrypt, OpenSSL EVP", [&] { return RawOpenSsl(opensslOut, false); });
         std::vector<std::pair<rc2::Path, int>> pathRows;
         for (rc2::Path path : rc2::kAllPaths)
             if (rc2::PathAvailable(path))
-                pathRows.emplace_back(path, add(std::string("raw decrypt, ours, ") + rc2::PathName(path),
-                                                [&, path] { return RawOurs(opensslOut, false, path); }, evpDec));
+                pathRows.emplace_back(
+                    path, add(
+                              std::string("raw decrypt, ours, ") + rc2::PathName(path),
+                              [&, path] { return RawOurs(opensslOut, false, path); }, evpDec));
         int sslEnc = -1, cliEnc = -1, dd = -1, cliDec = -1;
         if (!rawOnly) {
             sslEnc = add("openssl enc -rc2-cbc", [&] {
                 return Run(withArgs(opensslEnc, {"-in", plain, "-out", work + "/o1.bin"}));
             });
-            add("engine encrypt", [&] { return EncryptSelectedFile(keys, plain, password, options).ok(); }, sslEnc);
+            add(
+                "engine encrypt",
+                [&] { return EncryptSelectedFile(keys, plain, password, options).ok(); }, sslEnc);
             if (!cli.empty())
-                cliEnc = add("kestrawin-cli encrypt", [&] {
-                    return Run({cli, "encrypt", "--keep", "--password-file", pwFile, plain}, xdg);
-                }, sslEnc);
+                cliEnc = add(
+                    "kestrawin-cli encrypt",
+                    [&] {
+                        return Run({cli, "encrypt", "--keep", "--password-file", pwFile, plain},
+                                   xdg);
+                    },
+                    sslEnc);
             dd = add("dd conv=fsync (same bytes)", [&] {
-                return Run({"dd", "if=" + plain, "of=" + work + "/dd.bin", "bs=1M", "conv=fsync", "status=none"});
+                return Run({"dd", "if=" + plain, "of=" + work + "/dd.bin", "bs=1M", "conv=fsync",
+                            "status=none"});
             });
-            add("openssl enc -d -rc2-cbc", [&] {
-                return Run(withArgs(opensslEnc, {"-d", "-in", opensslOut, "-out", work + "/o2.bin"}));
-            }, dd);
-            add("engine decrypt, 1 thread", [&] {
-                return DecryptSelectedFile(container, password, serial).ok();
-            }, dd);
-            add("engine decrypt", [&] { return DecryptSelectedFile(container, password, options).ok(); }, dd);
+            add(
+                "openssl enc -d -rc2-cbc",
+                [&] {
+                    return Run(
+                        withArgs(opensslEnc, {"-d", "-in", opensslOut, "-out", work + "/o2.bin"}));
+                },
+                dd);
+            add(
+                "engine decrypt, 1 thread",
+                [&] { return DecryptSelectedFile(container, password, serial).ok(); }, dd);
+            add(
+                "engine decrypt",
+                [&] { return DecryptSelectedFile(container, password, options).ok(); }, dd);
             if (!cli.empty())
-                cliDec = add("kestrawin-cli decrypt", [&] {
-                    return Run({cli, "decrypt", "--keep", "--password-file", pwFile, container}, xdg);
-                }, dd);
+                cliDec = add(
+                    "kestrawin-cli decrypt",
+                    [&] {
+                        return Run({cli, "decrypt", "--keep", "--password-file", pwFile, container},
+                                   xdg);
+                    },
+                    dd);
         }
 
         for (int r = 0; r < repeat; ++r)
             for (Row& row : rows) row.runs.push_back(InChild(row.run));
 
         std::printf("\n%zu MiB file in %s\n", mib, folder.c_str());
-        std::printf("  %-34s %9s %9s %9s %9s %7s  %s\n", "", "MB/s", "seconds", "cpu MB/s", "peak MiB",
-                    "ratio", "against");
+        std::printf("  %-34s %9s %9s %9s %9s %7s  %s\n", "", "MB/s", "seconds", "cpu MB/s",
+                    "peak MiB", "ratio", "against");
         std::vector<Measure> medians;
         for (const Row& row : rows) medians.push_back(Median(row.runs));
         auto ratio = [&](int row, int reference) {
             const Measure& a = medians[static_cast<std::size_t>(row)];
             const Measure& b = medians[static_cast<std::size_t>(reference)];
-            return rows[static_cast<std::size_t>(row)].byCpu ? b.cpuSeconds / a.cpuSeconds : b.seconds / a.seconds;
+            return rows[static_cast<std::size_t>(row)].byCpu ? b.cpuSeconds / a.cpuSeconds
+                                                             : b.seconds / a.seconds;
         };
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const Measure& m = medians[i];
-            std::printf("  %-34s %9.1f %9.3f %9.1f %9.1f", rows[i].name.c_str(), MBps(mib, m.seconds),
-                        m.seconds, MBps(mib, m.cpuSeconds), static_cast<double>(m.peakKiB) / 1024.0);
+            std::printf("  %-34s %9.1f %9.3f %9.1f %9.1f", rows[i].name.c_str(),
+                        MBps(mib, m.seconds), m.seconds, MBps(mib, m.cpuSeconds),
+                        static_cast<double>(m.peakKiB) / 1024.0);
             if (rows[i].rawIndex >= 0)
                 std::printf(" %6.2fx  %s", ratio(static_cast<int>(i), rows[i].rawIndex),
                             rows[static_cast<std::size_t>(rows[i].rawIndex)].name.c_str());
@@ -352,27 +397,34 @@ int main(int argc, char** argv)
         // The goals, as ratios of this run.
         auto goal = [](const char* what, double value, const char* op, double target) {
             const bool met = op[0] == '>' ? value >= target : value <= target;
-            std::printf("  goal: %-58s %6.2f %s %.2f  %s\n", what, value, op, target, met ? "met" : "MISSED");
+            std::printf("  goal: %-58s %6.2f %s %.2f  %s\n", what, value, op, target,
+                        met ? "met" : "MISSED");
         };
         goal("raw encryption, ours over OpenSSL EVP", ratio(oursEnc, evpEnc), ">=", 1.5);
         for (const auto& [path, row] : pathRows) {
             if (path != rc2::Path::Sse2 && path != rc2::Path::Avx2) continue;
-            const std::string what = std::string("raw decryption on one core, ") + rc2::PathName(path) + " over EVP";
+            const std::string what =
+                std::string("raw decryption on one core, ") + rc2::PathName(path) + " over EVP";
             goal(what.c_str(), ratio(row, evpDec), ">=", path == rc2::Path::Sse2 ? 5.0 : 10.0);
         }
         if (cliDec >= 0)
-            goal("kestrawin-cli decrypt time over the flushed write's", 1.0 / ratio(cliDec, dd), "<=", 1.3);
+            goal("kestrawin-cli decrypt time over the flushed write's", 1.0 / ratio(cliDec, dd),
+                 "<=", 1.3);
         if (cliEnc >= 0)
-            goal("kestrawin-cli encrypt speed over openssl enc's", ratio(cliEnc, sslEnc), ">=", 1.4);
+            goal("kestrawin-cli encrypt speed over openssl enc's", ratio(cliEnc, sslEnc),
+                 ">=", 1.4);
         if (!rawOnly) {
             long peak = 0;
             for (std::size_t i = 0; i < rows.size(); ++i)
-                if (rows[i].name.rfind("engine", 0) == 0 || rows[i].name.rfind("kestrawin-cli", 0) == 0)
+                if (rows[i].name.rfind("engine", 0) == 0
+                    || rows[i].name.rfind("kestrawin-cli", 0) == 0)
                     peak = std::max(peak, medians[i].peakKiB);
-            goal("peak memory of the engine and kestrawin-cli, MiB", static_cast<double>(peak) / 1024.0, "<=", 16.0);
+            goal("peak memory of the engine and kestrawin-cli, MiB",
+                 static_cast<double>(peak) / 1024.0, "<=", 16.0);
         }
         std::fflush(stdout);
-        for (const char* name : {"/data.bin", "/data.bin.ksw", "/openssl.bin", "/o1.bin", "/o2.bin", "/dd.bin"})
+        for (const char* name :
+             {"/data.bin", "/data.bin.ksw", "/openssl.bin", "/o1.bin", "/o2.bin", "/dd.bin"})
             std::remove((work + name).c_str());
     }
     Run({"rm", "-rf", work});

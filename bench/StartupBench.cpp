@@ -35,7 +35,8 @@ using Clock = std::chrono::steady_clock; // CLOCK_MONOTONIC: comparable across p
 
 long long NowNs()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
 }
 
 double Ms(long long ns)
@@ -62,7 +63,9 @@ int Probe(int argc, char** argv, long long launchNs)
     const std::string folder = std::string(std::getenv("HOME")) + "/keys-timing";
     kestrawin::ops::KeyContainer keys;
     const long long keysStart = NowNs();
-    if (!kestrawin::ops::KeyContainer::Acquire(folder, &keys).ok() || !keys.RegenerateKeyPairs().ok()) return 1;
+    if (!kestrawin::ops::KeyContainer::Acquire(folder, &keys).ok()
+        || !keys.RegenerateKeyPairs().ok())
+        return 1;
     const long long keysNs = NowNs() - keysStart;
     std::printf("%.3f %.3f %.3f %.3f\n", Ms(mainNs - launchNs), Ms(createdNs - launchNs),
                 Ms(exposedNs - launchNs), Ms(keysNs));
@@ -92,8 +95,9 @@ bool RunOnce(const char* self, Sample* sample)
     int status = 0;
     waitpid(pid, &status, 0);
     return n > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0
-        && std::sscanf(buf, "%lf %lf %lf %lf", &sample->toMain, &sample->created, &sample->exposed,
-                       &sample->keys) == 4;
+           && std::sscanf(buf, "%lf %lf %lf %lf", &sample->toMain, &sample->created,
+                          &sample->exposed, &sample->keys)
+                  == 4;
 }
 
 double Median(std::vector<double> v)
@@ -131,7 +135,8 @@ int main(int argc, char** argv)
 
     auto column = [&](double Sample::*field, bool skipFirst) {
         std::vector<double> v;
-        for (std::size_t i = skipFirst ? 1 : 0; i < samples.size(); ++i) v.push_back(samples[i].*field);
+        for (std::size_t i = skipFirst ? 1 : 0; i < samples.size(); ++i)
+            v.push_back(samples[i].*field);
         return Median(v);
     };
     std::printf("platform %s, %d starts (median of the %d after the first)\n",
@@ -141,7 +146,8 @@ int main(int argc, char** argv)
                 column(&Sample::created, true));
     std::printf("  launch to window on screen       %7.1f ms\n", column(&Sample::exposed, true));
     std::printf("  two RSA-1024 key pairs, saved    %7.1f ms  (%.0f%% of the start)\n",
-                column(&Sample::keys, true), 100.0 * column(&Sample::keys, true) / column(&Sample::exposed, true));
+                column(&Sample::keys, true),
+                100.0 * column(&Sample::keys, true) / column(&Sample::exposed, true));
     std::printf("  first start (writes the menus)   %7.1f ms\n", samples.front().exposed);
     return 0;
 }

@@ -14,8 +14,8 @@
 
 #include "kestrawin/Version.h"
 
-#include "ops/Batch.h"
 #include "crypto/PasswordKeys.h"
+#include "ops/Batch.h"
 #include "ops/Engine.h"
 #include "session/Session.h"
 
@@ -102,7 +102,7 @@ void OnSignal(int)
 
 void CatchInterrupts()
 {
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0; // no SA_RESTART: a waiting prompt must see the interruption
@@ -154,7 +154,8 @@ Parsed Parse(int argc, char** argv, Arguments* args)
             optionsEnded = true;
         } else if (!optionsEnded && arg == "--keep") {
             args->keep = true;
-        } else if (!optionsEnded && (arg == "--password-file" || arg.rfind("--password-file=", 0) == 0)) {
+        } else if (!optionsEnded
+                   && (arg == "--password-file" || arg.rfind("--password-file=", 0) == 0)) {
             if (arg == "--password-file") {
                 if (i + 1 >= argc) return Parsed::Exit(Usage("--password-file needs a file"));
                 args->passwordFile = argv[++i];
@@ -245,7 +246,8 @@ int main(int argc, char** argv)
             const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
             if (percent == lastPercent) return;
             lastPercent = percent;
-            std::fprintf(stderr, "\r%s: %3d%%", args.encrypt ? "Encrypting" : "Decrypting", percent);
+            std::fprintf(stderr, "\r%s: %3d%%", args.encrypt ? "Encrypting" : "Decrypting",
+                         percent);
         };
     }
 
@@ -258,8 +260,9 @@ int main(int argc, char** argv)
     int status = 0;
     for (const ops::FileOutcome& o : outcomes) {
         if (!o.ok()) {
-            std::fprintf(stderr, "kestrawin-cli: cannot %s '%s': %s\n", args.encrypt ? "encrypt" : "decrypt",
-                         o.path.c_str(), DescribeResult({o.outcome, o.detail}).c_str());
+            std::fprintf(stderr, "kestrawin-cli: cannot %s '%s': %s\n",
+                         args.encrypt ? "encrypt" : "decrypt", o.path.c_str(),
+                         DescribeResult({o.outcome, o.detail}).c_str());
             if (status == 0) status = ExitStatusOf(o.outcome);
         } else if (InputWasKept(o.keptOutcome)) {
             std::fprintf(stderr, "kestrawin-cli: '%s': %s\n", o.path.c_str(),

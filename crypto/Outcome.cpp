@@ -40,7 +40,7 @@ std::string OtherNamesNotice(std::uint64_t otherNames)
 {
     const std::string count = std::to_string(otherNames);
     return "the original contents are still readable under " + count
-        + (otherNames == 1 ? " other name (hard link)" : " other names (hard links)");
+           + (otherNames == 1 ? " other name (hard link)" : " other names (hard links)");
 }
 
 } // namespace kestrawin

@@ -9,22 +9,22 @@ namespace kestrawin {
 // Every engine operation ends in exactly one of these.
 enum class Outcome {
     Success,
-    WrongPassword,     // no candidate encoding of the password verifies the stored signature
-    NotContainer,      // no container magic and no container structure either
-    DamagedContainer,  // a container whose structure or padding is broken
-    InputMissing,      // the input does not exist (any more)
-    InputUnreadable,   // the input cannot be opened or read
-    NotRegularFile,    // the input is a directory, FIFO, device, socket or symbolic link
-    NoOutputName,      // the path is too short to give a plain file name
-    NameTooLong,       // the output's name is longer than its folder allows
-    OutputUnwritable,  // the output cannot be created, written, flushed or renamed into place
-    Cancelled,         // the caller asked to stop; nothing was changed
-    CryptoFailure,     // the crypto provider failed (no key pair, a library call failed)
+    WrongPassword,    // no candidate encoding of the password verifies the stored signature
+    NotContainer,     // no container magic and no container structure either
+    DamagedContainer, // a container whose structure or padding is broken
+    InputMissing,     // the input does not exist (any more)
+    InputUnreadable,  // the input cannot be opened or read
+    NotRegularFile,   // the input is a directory, FIFO, device, socket or symbolic link
+    NoOutputName,     // the path is too short to give a plain file name
+    NameTooLong,      // the output's name is longer than its folder allows
+    OutputUnwritable, // the output cannot be created, written, flushed or renamed into place
+    Cancelled,        // the caller asked to stop; nothing was changed
+    CryptoFailure,    // the crypto provider failed (no key pair, a library call failed)
     // The output is safely on disk but the input was not deleted:
-    InputChanged,      // the input, or what its name leads to, changed during the work
-    InputMoved,        // the input was moved or deleted during the work
-    InputKept,         // the deletion failed for another reason
-    AlreadyEncrypted,  // asked to encrypt a file that is already a container (.ksw)
+    InputChanged,     // the input, or what its name leads to, changed during the work
+    InputMoved,       // the input was moved or deleted during the work
+    InputKept,        // the deletion failed for another reason
+    AlreadyEncrypted, // asked to encrypt a file that is already a container (.ksw)
 };
 
 // True for the outcomes that mean "done, but the input was kept".

@@ -19,11 +19,17 @@ bool NextCodePoint(std::string_view s, std::size_t& i, char32_t& cp)
         ++i;
         return true;
     } else if ((b0 & 0xE0) == 0xC0) {
-        len = 2; cp = b0 & 0x1F; min = 0x80;
+        len = 2;
+        cp = b0 & 0x1F;
+        min = 0x80;
     } else if ((b0 & 0xF0) == 0xE0) {
-        len = 3; cp = b0 & 0x0F; min = 0x800;
+        len = 3;
+        cp = b0 & 0x0F;
+        min = 0x800;
     } else if ((b0 & 0xF8) == 0xF0) {
-        len = 4; cp = b0 & 0x07; min = 0x10000;
+        len = 4;
+        cp = b0 & 0x07;
+        min = 0x10000;
     } else {
         return false;
     }
@@ -41,10 +47,9 @@ bool NextCodePoint(std::string_view s, std::size_t& i, char32_t& cp)
 // Windows-1252 bytes 0x80 to 0x9F. The five bytes Windows leaves undefined map
 // to the C1 control of the same value, as Windows' own conversion does.
 constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
 // An iconv conversion descriptor, closed when dropped.
@@ -103,8 +108,8 @@ std::optional<Secret> ToWindows1252(std::string_view utf8)
             out.Append(static_cast<char>(cp));
             continue;
         }
-        const auto* hit = std::find(std::begin(kCp1252High), std::end(kCp1252High),
-                                    static_cast<char16_t>(cp));
+        const auto* hit =
+            std::find(std::begin(kCp1252High), std::end(kCp1252High), static_cast<char16_t>(cp));
         if (cp > 0xFFFF || hit == std::end(kCp1252High)) return std::nullopt;
         out.Append(static_cast<char>(0x80 + (hit - std::begin(kCp1252High))));
     }

@@ -130,8 +130,9 @@ std::string RsaKeyPair::ToPem() const
 {
     if (!impl_) return {};
     Bio bio(BIO_new(BIO_s_mem()));
-    if (!bio || !PEM_write_bio_PrivateKey(bio.get(), impl_->key.get(), nullptr, nullptr, 0,
-                                          nullptr, nullptr)) {
+    if (!bio
+        || !PEM_write_bio_PrivateKey(bio.get(), impl_->key.get(), nullptr, nullptr, 0, nullptr,
+                                     nullptr)) {
         ERR_clear_error();
         return {};
     }
@@ -231,14 +232,12 @@ Bytes RsaKeyPair::SignSha1(const Sha1Digest& digest, std::string* error) const
 
 bool RsaKeyPair::SamePublicKey(const RsaKeyPair& other) const
 {
-    return impl_ && other.impl_
-        && EVP_PKEY_eq(impl_->key.get(), other.impl_->key.get()) == 1;
+    return impl_ && other.impl_ && EVP_PKEY_eq(impl_->key.get(), other.impl_->key.get()) == 1;
 }
 
 // ------------------------------------------------------------ verification
 
-RsaPublicKey::Check RsaPublicKey::VerifySha1(const Sha1Digest& digest,
-                                             ByteView signatureLE) const
+RsaPublicKey::Check RsaPublicKey::VerifySha1(const Sha1Digest& digest, ByteView signatureLE) const
 {
     const std::size_t k = modulusLE_.size();
     if (k == 0 || signatureLE.size() != k) return Check::Malformed;

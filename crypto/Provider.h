@@ -25,7 +25,7 @@ using Sha1Digest = std::array<std::uint8_t, 20>;
 [[nodiscard]] std::optional<Sha1Digest> Sha1(ByteView data);
 
 // Algorithm identifiers carried in a public key blob.
-inline constexpr std::uint32_t kAlgSignature = 0x00002400;  // CALG_RSA_SIGN
+inline constexpr std::uint32_t kAlgSignature = 0x00002400;   // CALG_RSA_SIGN
 inline constexpr std::uint32_t kAlgKeyExchange = 0x0000A400; // CALG_RSA_KEYX
 
 // The public half of an RSA key: its size in bits, public exponent and
@@ -72,7 +72,8 @@ private:
 class RsaPublicKey {
 public:
     RsaPublicKey(Bytes modulusLE, std::uint32_t exponent)
-        : modulusLE_(std::move(modulusLE)), exponent_(exponent) {}
+        : modulusLE_(std::move(modulusLE)), exponent_(exponent)
+    {}
 
     [[nodiscard]] std::size_t modulusBytes() const { return modulusLE_.size(); }
 

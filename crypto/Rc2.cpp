@@ -50,13 +50,15 @@ inline std::uint16_t Load16(const std::uint8_t* p)
 {
     std::uint16_t v;
     std::memcpy(&v, p, 2);
-    if constexpr (std::endian::native == std::endian::big) v = static_cast<std::uint16_t>((v << 8) | (v >> 8));
+    if constexpr (std::endian::native == std::endian::big)
+        v = static_cast<std::uint16_t>((v << 8) | (v >> 8));
     return v;
 }
 
 inline void Store16(std::uint8_t* p, std::uint16_t v)
 {
-    if constexpr (std::endian::native == std::endian::big) v = static_cast<std::uint16_t>((v << 8) | (v >> 8));
+    if constexpr (std::endian::native == std::endian::big)
+        v = static_cast<std::uint16_t>((v << 8) | (v >> 8));
     std::memcpy(p, &v, 2);
 }
 
@@ -82,30 +84,35 @@ inline void StoreBlock(std::uint8_t* p, const Words& w)
 // is one long chain. The code keeps that chain at four steps a word: the key
 // word is added to the old value and the select is written as
 // c ^ (a & (b ^ c)), so only "and, xor, add, rotate" wait for the newest word.
-#define KESTRAWIN_RC2_MIX(j)                                                                      \
-    r0 = Rotl(static_cast<std::uint16_t>(static_cast<std::uint16_t>(r0 + k[(j)]) + (r1 ^ (r3 & (r2 ^ r1)))), 1); \
-    r1 = Rotl(static_cast<std::uint16_t>(static_cast<std::uint16_t>(r1 + k[(j) + 1]) + (r2 ^ (r0 & (r3 ^ r2)))), 2); \
-    r2 = Rotl(static_cast<std::uint16_t>(static_cast<std::uint16_t>(r2 + k[(j) + 2]) + (r3 ^ (r1 & (r0 ^ r3)))), 3); \
-    r3 = Rotl(static_cast<std::uint16_t>(static_cast<std::uint16_t>(r3 + k[(j) + 3]) + (r0 ^ (r2 & (r1 ^ r0)))), 5);
+#define KESTRAWIN_RC2_MIX(j)                                                                       \
+    r0 = Rotl(static_cast<std::uint16_t>(static_cast<std::uint16_t>(r0 + k[(j)])                   \
+                                         + (r1 ^ (r3 & (r2 ^ r1)))),                               \
+              1);                                                                                  \
+    r1 = Rotl(static_cast<std::uint16_t>(static_cast<std::uint16_t>(r1 + k[(j) + 1])               \
+                                         + (r2 ^ (r0 & (r3 ^ r2)))),                               \
+              2);                                                                                  \
+    r2 = Rotl(static_cast<std::uint16_t>(static_cast<std::uint16_t>(r2 + k[(j) + 2])               \
+                                         + (r3 ^ (r1 & (r0 ^ r3)))),                               \
+              3);                                                                                  \
+    r3 = Rotl(static_cast<std::uint16_t>(static_cast<std::uint16_t>(r3 + k[(j) + 3])               \
+                                         + (r0 ^ (r2 & (r1 ^ r0)))),                               \
+              5);
 
-#define KESTRAWIN_RC2_MASH()                                                                      \
-    r0 = static_cast<std::uint16_t>(r0 + k[r3 & 63]);                                             \
-    r1 = static_cast<std::uint16_t>(r1 + k[r0 & 63]);                                             \
-    r2 = static_cast<std::uint16_t>(r2 + k[r1 & 63]);                                             \
+#define KESTRAWIN_RC2_MASH()                                                                       \
+    r0 = static_cast<std::uint16_t>(r0 + k[r3 & 63]);                                              \
+    r1 = static_cast<std::uint16_t>(r1 + k[r0 & 63]);                                              \
+    r2 = static_cast<std::uint16_t>(r2 + k[r1 & 63]);                                              \
     r3 = static_cast<std::uint16_t>(r3 + k[r2 & 63]);
 
 inline void Encrypt(const std::uint16_t* k, Words& w)
 {
     std::uint16_t r0 = w.r0, r1 = w.r1, r2 = w.r2, r3 = w.r3;
-    KESTRAWIN_RC2_MIX(0) KESTRAWIN_RC2_MIX(4) KESTRAWIN_RC2_MIX(8) KESTRAWIN_RC2_MIX(12)
-    KESTRAWIN_RC2_MIX(16)
-    KESTRAWIN_RC2_MASH()
-    KESTRAWIN_RC2_MIX(20) KESTRAWIN_RC2_MIX(24) KESTRAWIN_RC2_MIX(28) KESTRAWIN_RC2_MIX(32)
-    KESTRAWIN_RC2_MIX(36) KESTRAWIN_RC2_MIX(40)
-    KESTRAWIN_RC2_MASH()
-    KESTRAWIN_RC2_MIX(44) KESTRAWIN_RC2_MIX(48) KESTRAWIN_RC2_MIX(52) KESTRAWIN_RC2_MIX(56)
-    KESTRAWIN_RC2_MIX(60)
-    w = {r0, r1, r2, r3};
+    KESTRAWIN_RC2_MIX(0)
+    KESTRAWIN_RC2_MIX(4) KESTRAWIN_RC2_MIX(8) KESTRAWIN_RC2_MIX(12) KESTRAWIN_RC2_MIX(16)
+        KESTRAWIN_RC2_MASH() KESTRAWIN_RC2_MIX(20) KESTRAWIN_RC2_MIX(24) KESTRAWIN_RC2_MIX(28)
+            KESTRAWIN_RC2_MIX(32) KESTRAWIN_RC2_MIX(36) KESTRAWIN_RC2_MIX(40) KESTRAWIN_RC2_MASH()
+                KESTRAWIN_RC2_MIX(44) KESTRAWIN_RC2_MIX(48) KESTRAWIN_RC2_MIX(52)
+                    KESTRAWIN_RC2_MIX(56) KESTRAWIN_RC2_MIX(60) w = {r0, r1, r2, r3};
 }
 
 #undef KESTRAWIN_RC2_MIX
@@ -157,7 +164,8 @@ bool ExpandKey(std::span<const std::uint8_t> key, int effectiveBits, Schedule* o
     const std::uint8_t tm = static_cast<std::uint8_t>(0xFF >> (8 * t8 - effectiveBits));
     l[128 - t8] = kPiTable[l[128 - t8] & tm];
     for (int i = 127 - t8; i >= 0; --i) l[i] = kPiTable[l[i + 1] ^ l[i + t8]];
-    for (int i = 0; i < 64; ++i) out->k[i] = static_cast<std::uint16_t>(l[2 * i] | (l[2 * i + 1] << 8));
+    for (int i = 0; i < 64; ++i)
+        out->k[i] = static_cast<std::uint16_t>(l[2 * i] | (l[2 * i + 1] << 8));
     Wipe(l, sizeof l);
     return true;
 }
@@ -207,8 +215,10 @@ void CbcDecryptScalar(const std::uint16_t* k, std::uint8_t* iv, const std::uint8
         Words p0 = c0, p1 = c1;
         Decrypt(k, p0);
         Decrypt(k, p1);
-        p0 = {static_cast<std::uint16_t>(p0.r0 ^ previous.r0), static_cast<std::uint16_t>(p0.r1 ^ previous.r1),
-              static_cast<std::uint16_t>(p0.r2 ^ previous.r2), static_cast<std::uint16_t>(p0.r3 ^ previous.r3)};
+        p0 = {static_cast<std::uint16_t>(p0.r0 ^ previous.r0),
+              static_cast<std::uint16_t>(p0.r1 ^ previous.r1),
+              static_cast<std::uint16_t>(p0.r2 ^ previous.r2),
+              static_cast<std::uint16_t>(p0.r3 ^ previous.r3)};
         p1 = {static_cast<std::uint16_t>(p1.r0 ^ c0.r0), static_cast<std::uint16_t>(p1.r1 ^ c0.r1),
               static_cast<std::uint16_t>(p1.r2 ^ c0.r2), static_cast<std::uint16_t>(p1.r3 ^ c0.r3)};
         StoreBlock(out + b * kBlock, p0);
@@ -219,8 +229,10 @@ void CbcDecryptScalar(const std::uint16_t* k, std::uint8_t* iv, const std::uint8
         const Words c = LoadBlock(in + b * kBlock);
         Words p = c;
         Decrypt(k, p);
-        p = {static_cast<std::uint16_t>(p.r0 ^ previous.r0), static_cast<std::uint16_t>(p.r1 ^ previous.r1),
-             static_cast<std::uint16_t>(p.r2 ^ previous.r2), static_cast<std::uint16_t>(p.r3 ^ previous.r3)};
+        p = {static_cast<std::uint16_t>(p.r0 ^ previous.r0),
+             static_cast<std::uint16_t>(p.r1 ^ previous.r1),
+             static_cast<std::uint16_t>(p.r2 ^ previous.r2),
+             static_cast<std::uint16_t>(p.r3 ^ previous.r3)};
         StoreBlock(out + b * kBlock, p);
         previous = c;
     }
@@ -247,7 +259,8 @@ bool PathAvailable(Path path)
 #if defined(KESTRAWIN_RC2_X86)
     case Path::Sse2: return __builtin_cpu_supports("sse2");
     case Path::Avx2: return __builtin_cpu_supports("avx2");
-    case Path::Avx512: return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    case Path::Avx512:
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
 #else
     default: return false;
 #endif

@@ -21,7 +21,10 @@ struct Avx2 {
     static V Or(V a, V b) { return _mm256_or_si256(a, b); }
     static V Xor(V a, V b) { return _mm256_xor_si256(a, b); }
     template <int N>
-    static V Rotr(V a) { return _mm256_or_si256(_mm256_srli_epi16(a, N), _mm256_slli_epi16(a, 16 - N)); }
+    static V Rotr(V a)
+    {
+        return _mm256_or_si256(_mm256_srli_epi16(a, N), _mm256_slli_epi16(a, 16 - N));
+    }
     static V Lo16(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
     static V Hi16(V a, V b) { return _mm256_unpackhi_epi16(a, b); }
     static V Lo32(V a, V b) { return _mm256_unpacklo_epi32(a, b); }
@@ -39,7 +42,8 @@ struct Avx2 {
             for (int i = 0; i < 64; ++i) kv[i] = _mm256_set1_epi16(static_cast<short>(words[i]));
             __m128i previous = _mm_setzero_si128();
             for (int s = 0; s < 8; ++s) {
-                const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 8 * s));
+                const __m128i raw =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 8 * s));
                 slice[s] = _mm256_broadcastsi128_si256(_mm_xor_si128(raw, previous));
                 previous = raw;
             }
@@ -61,7 +65,7 @@ struct Avx2 {
                                        _mm256_set1_epi16(0x0100));
             const V sixteen = _mm256_set1_epi8(16);
             V result = _mm256_shuffle_epi8(slice[0], index);
-            #pragma GCC unroll 8
+#pragma GCC unroll 8
             for (int s = 1; s < 8; ++s) {
                 index = _mm256_sub_epi8(index, sixteen);
                 result = _mm256_xor_si256(result, _mm256_shuffle_epi8(slice[s], index));

@@ -20,7 +20,10 @@ struct Avx512 {
     static V Or(V a, V b) { return _mm512_or_si512(a, b); }
     static V Xor(V a, V b) { return _mm512_xor_si512(a, b); }
     template <int N>
-    static V Rotr(V a) { return _mm512_or_si512(_mm512_srli_epi16(a, N), _mm512_slli_epi16(a, 16 - N)); }
+    static V Rotr(V a)
+    {
+        return _mm512_or_si512(_mm512_srli_epi16(a, N), _mm512_slli_epi16(a, 16 - N));
+    }
     static V Lo16(V a, V b) { return _mm512_unpacklo_epi16(a, b); }
     static V Hi16(V a, V b) { return _mm512_unpackhi_epi16(a, b); }
     static V Lo32(V a, V b) { return _mm512_unpacklo_epi32(a, b); }
@@ -42,7 +45,10 @@ struct Avx512 {
         Keys& operator=(const Keys&) = delete;
 
         // The permute reads only each index's low six bits: v & 63 for free.
-        [[gnu::always_inline]] V Lookup(V v) const { return _mm512_permutex2var_epi16(low, v, high); }
+        [[gnu::always_inline]] V Lookup(V v) const
+        {
+            return _mm512_permutex2var_epi16(low, v, high);
+        }
     };
 };
 

@@ -21,7 +21,10 @@ struct Sse2 {
     static V Or(V a, V b) { return _mm_or_si128(a, b); }
     static V Xor(V a, V b) { return _mm_xor_si128(a, b); }
     template <int N>
-    static V Rotr(V a) { return _mm_or_si128(_mm_srli_epi16(a, N), _mm_slli_epi16(a, 16 - N)); }
+    static V Rotr(V a)
+    {
+        return _mm_or_si128(_mm_srli_epi16(a, N), _mm_slli_epi16(a, 16 - N));
+    }
     static V Lo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
     static V Hi16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
     static V Lo32(V a, V b) { return _mm_unpacklo_epi32(a, b); }
@@ -46,11 +49,14 @@ struct Sse2 {
         [[gnu::always_inline]] V Lookup(V v) const
         {
             const V i = _mm_and_si128(v, _mm_set1_epi16(63));
-            return _mm_set_epi16(
-                static_cast<short>(k[_mm_extract_epi16(i, 7)]), static_cast<short>(k[_mm_extract_epi16(i, 6)]),
-                static_cast<short>(k[_mm_extract_epi16(i, 5)]), static_cast<short>(k[_mm_extract_epi16(i, 4)]),
-                static_cast<short>(k[_mm_extract_epi16(i, 3)]), static_cast<short>(k[_mm_extract_epi16(i, 2)]),
-                static_cast<short>(k[_mm_extract_epi16(i, 1)]), static_cast<short>(k[_mm_extract_epi16(i, 0)]));
+            return _mm_set_epi16(static_cast<short>(k[_mm_extract_epi16(i, 7)]),
+                                 static_cast<short>(k[_mm_extract_epi16(i, 6)]),
+                                 static_cast<short>(k[_mm_extract_epi16(i, 5)]),
+                                 static_cast<short>(k[_mm_extract_epi16(i, 4)]),
+                                 static_cast<short>(k[_mm_extract_epi16(i, 3)]),
+                                 static_cast<short>(k[_mm_extract_epi16(i, 2)]),
+                                 static_cast<short>(k[_mm_extract_epi16(i, 1)]),
+                                 static_cast<short>(k[_mm_extract_epi16(i, 0)]));
         }
     };
 };

@@ -70,7 +70,8 @@ void Secret::Reserve(std::size_t n)
 void Secret::Append(std::string_view bytes)
 {
     if (bytes.empty()) return;
-    if (size_ + bytes.size() > capacity_) Reserve(std::max(size_ + bytes.size(), capacity_ * 2 + 16));
+    if (size_ + bytes.size() > capacity_)
+        Reserve(std::max(size_ + bytes.size(), capacity_ * 2 + 16));
     std::memcpy(data_ + size_, bytes.data(), bytes.size());
     size_ += bytes.size();
 }
@@ -85,8 +86,10 @@ void Secret::PopBack()
 void Secret::Resize(std::size_t n)
 {
     if (n > capacity_) Reserve(n);
-    if (n > size_) std::memset(data_ + size_, 0, n - size_);
-    else if (n < size_) Wipe(data_ + n, size_ - n);
+    if (n > size_)
+        std::memset(data_ + size_, 0, n - size_);
+    else if (n < size_)
+        Wipe(data_ + n, size_ - n);
     size_ = n;
 }
 

@@ -38,7 +38,10 @@ public:
     void Clear(); // wipes; keeps the room
 
     [[nodiscard]] std::string_view view() const { return {data_, size_}; }
-    [[nodiscard]] const std::uint8_t* bytes() const { return reinterpret_cast<const std::uint8_t*>(data_); }
+    [[nodiscard]] const std::uint8_t* bytes() const
+    {
+        return reinterpret_cast<const std::uint8_t*>(data_);
+    }
     [[nodiscard]] std::size_t size() const { return size_; }
     [[nodiscard]] bool empty() const { return size_ == 0; }
     [[nodiscard]] bool operator==(const Secret& other) const;

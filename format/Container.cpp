@@ -12,7 +12,7 @@ namespace {
 std::uint32_t LE32(const std::uint8_t* p)
 {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8)
-        | (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+           | (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
 void Put32(std::uint8_t* p, std::uint32_t v)
@@ -83,12 +83,10 @@ std::optional<PublicKeyBlob> ParsePublicKeyBlob(ByteView blob, std::string* why)
     };
     if (blob.size() < kBlobHeaderSize) return fail("public key too short");
     const std::uint8_t* p = blob.data();
-    if (p[0] != 0x06 || p[1] != 0x02 || p[2] != 0 || p[3] != 0)
-        return fail("not a public key");
+    if (p[0] != 0x06 || p[1] != 0x02 || p[2] != 0 || p[3] != 0) return fail("not a public key");
     PublicKeyBlob key;
     key.algId = LE32(p + 4);
-    if (key.algId != kAlgSignature && key.algId != kAlgKeyExchange)
-        return fail("not an RSA key");
+    if (key.algId != kAlgSignature && key.algId != kAlgKeyExchange) return fail("not an RSA key");
     if (LE32(p + 8) != 0x31415352) return fail("not an RSA public key");
     key.bitLength = LE32(p + 12);
     key.exponent = LE32(p + 16);

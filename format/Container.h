@@ -53,8 +53,7 @@ struct ContainerLayout {
 // Checks the header's lengths against the file size and the ciphertext's length
 // (non-empty, whole blocks). On failure returns nothing and says why.
 [[nodiscard]] std::optional<ContainerLayout> CheckLayout(const ContainerHeader& header,
-                                                         std::uint64_t fileSize,
-                                                         std::string* why);
+                                                         std::uint64_t fileSize, std::string* why);
 
 struct PublicKeyBlob {
     std::uint32_t algId = 0;

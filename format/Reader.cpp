@@ -29,7 +29,8 @@ struct StructureFailure {
 // decrypting all of it.
 bool LastBlockPads(ByteSource& in, const ContainerLayout& layout, const Rc2Key& key)
 {
-    const std::size_t tail = static_cast<std::size_t>(std::min<std::uint64_t>(16, layout.ciphertextLength));
+    const std::size_t tail =
+        static_cast<std::size_t>(std::min<std::uint64_t>(16, layout.ciphertextLength));
     std::uint8_t buf[16] = {};
     if (!in.ReadAt(layout.ciphertextOffset + layout.ciphertextLength - tail, buf, tail).ok())
         return false;
@@ -39,7 +40,7 @@ bool LastBlockPads(ByteSource& in, const ContainerLayout& layout, const Rc2Key& 
     std::uint8_t out[16];
     std::size_t n = 0;
     return cipher.Init(key, Rc2Cbc::Direction::Decrypt, iv) && cipher.Update(block, out, &n)
-        && cipher.Final(out, &n);
+           && cipher.Final(out, &n);
 }
 
 constexpr const char kBadEnd[] = "the encrypted data does not end correctly";
@@ -58,10 +59,12 @@ Result PlanDecryption(ByteSource& in, std::string_view password, DecryptionPlan*
 {
     // Structure first: a damaged file is reported as damaged whatever the password.
     std::uint8_t head[kHeaderSize] = {};
-    const std::size_t headBytes = static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), kHeaderSize));
+    const std::size_t headBytes =
+        static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), kHeaderSize));
     if (Result r = in.ReadAt(0, head, headBytes); !r.ok()) return r;
-    const StructureFailure Damaged{headBytes >= sizeof kContainerMagic
-                                   && std::equal(head, head + sizeof kContainerMagic, kContainerMagic)};
+    const StructureFailure Damaged{
+        headBytes >= sizeof kContainerMagic
+        && std::equal(head, head + sizeof kContainerMagic, kContainerMagic)};
     if (in.size() < kHeaderSize) return Damaged("shorter than the header");
     const auto header = ParseHeader({head, sizeof head});
     std::string why;
@@ -118,15 +121,16 @@ Result DecryptBytes(ByteView container, std::string_view password, Bytes* plain)
     const WipeOnExit wipePlan(plan);
     if (Result r = PlanDecryption(source, password, &plan); !r.ok()) return r;
     ParallelCbcDecryptor cipher;
-    if (!cipher.Init(plan.key))
-        return Result::fail(Outcome::CryptoFailure, "cannot set up RC2");
+    if (!cipher.Init(plan.key)) return Result::fail(Outcome::CryptoFailure, "cannot set up RC2");
     const auto length = static_cast<std::size_t>(plan.layout.ciphertextLength);
     plain->resize(length + Rc2Cbc::kBlock);
     std::size_t n = 0, last = 0;
-    if (!cipher.Update(container.subspan(static_cast<std::size_t>(plan.layout.ciphertextOffset), length),
-                       plain->data(), &n))
+    if (!cipher.Update(
+            container.subspan(static_cast<std::size_t>(plan.layout.ciphertextOffset), length),
+            plain->data(), &n))
         return Result::fail(Outcome::CryptoFailure, "the cipher failed");
-    if (!cipher.Final(plain->data() + n, &last)) return Result::fail(Outcome::DamagedContainer, kBadEnd);
+    if (!cipher.Final(plain->data() + n, &last))
+        return Result::fail(Outcome::DamagedContainer, kBadEnd);
     plain->resize(n + last);
     return Result::success();
 }

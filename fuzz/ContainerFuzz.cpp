@@ -47,7 +47,8 @@ std::vector<std::string> g_passwords;
 bool HasMagic(crypto::ByteView bytes)
 {
     return bytes.size() >= sizeof format::kContainerMagic
-        && std::memcmp(bytes.data(), format::kContainerMagic, sizeof format::kContainerMagic) == 0;
+           && std::memcmp(bytes.data(), format::kContainerMagic, sizeof format::kContainerMagic)
+                  == 0;
 }
 
 void CheckExact(crypto::ByteView container, const std::string& password, const crypto::Bytes& plain)
@@ -67,7 +68,8 @@ void CheckExact(crypto::ByteView container, const std::string& password, const c
         || !cipher.Update(plain, again.data(), &n) || !cipher.Final(again.data() + n, &last)
         || n + last != length
         || !std::equal(again.begin(), again.begin() + static_cast<std::ptrdiff_t>(length),
-                       container.begin() + static_cast<std::ptrdiff_t>(plan.layout.ciphertextOffset)))
+                       container.begin()
+                           + static_cast<std::ptrdiff_t>(plan.layout.ciphertextOffset)))
         Broken("encrypting the plaintext again does not give the ciphertext", r);
 }
 
@@ -109,7 +111,8 @@ void CompareRc2(const std::uint8_t* data, std::size_t size)
         || !EVP_CIPHER_CTX_set_params(ctx, params)
         || !EVP_CipherInit_ex2(ctx, nullptr, key.data(), iv.data(), 1, nullptr)
         || !EVP_CIPHER_CTX_set_padding(ctx, 0)
-        || !EVP_CipherUpdate(ctx, expected.data(), &n, plain.data(), static_cast<int>(plain.size()))) {
+        || !EVP_CipherUpdate(ctx, expected.data(), &n, plain.data(),
+                             static_cast<int>(plain.size()))) {
         std::fprintf(stderr, "OpenSSL's RC2 failed\n");
         std::abort();
     }
@@ -135,7 +138,8 @@ void CompareRc2(const std::uint8_t* data, std::size_t size)
         crypto::rc2::CbcDecrypt(schedule, ivA.data(), expected.data(), apart.data(), blocks, path);
         crypto::rc2::CbcDecrypt(schedule, ivB.data(), inPlace.data(), inPlace.data(), blocks, path);
         if (apart != plain || inPlace != plain || ivA != ivB) {
-            std::fprintf(stderr, "RC2 decryption on the %s path differs\n", crypto::rc2::PathName(path));
+            std::fprintf(stderr, "RC2 decryption on the %s path differs\n",
+                         crypto::rc2::PathName(path));
             std::abort();
         }
     }
@@ -163,18 +167,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& password : g_passwords) {
         const Result r = format::DecryptBytes(container, password, &plain);
         switch (r.outcome) {
-        case Outcome::WrongPassword:
-            continue;
-        case Outcome::Success:
-            CheckExact(container, password, plain);
-            return 0;
+        case Outcome::WrongPassword: continue;
+        case Outcome::Success: CheckExact(container, password, plain); return 0;
         case Outcome::NotContainer:
             if (HasMagic(container)) Broken("a file with the magic called no container", r);
             return 0;
-        case Outcome::DamagedContainer:
-            return 0;
-        default:
-            Broken("an outcome that bytes alone cannot give", r);
+        case Outcome::DamagedContainer: return 0;
+        default: Broken("an outcome that bytes alone cannot give", r);
         }
     }
     return 0;

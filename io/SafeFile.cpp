@@ -46,7 +46,8 @@ constexpr std::size_t kAlphabetSize = sizeof kAlphabet - 1;
 
 std::string RandomLetters(std::size_t n)
 {
-    static thread_local std::mt19937_64 rng{std::random_device{}() ^ static_cast<unsigned>(getpid())};
+    static thread_local std::mt19937_64 rng{std::random_device{}()
+                                            ^ static_cast<unsigned>(getpid())};
     std::string s(n, 'x');
     for (char& c : s) c = kAlphabet[rng() % kAlphabetSize];
     return s;
@@ -94,11 +95,11 @@ void RemoveStaleTemporaries(int dirFd)
     }
     while (dirent* entry = readdir(dir)) {
         if (!IsOurTemporaryName(entry->d_name)) continue;
-        const int fd = openat(dirFd, entry->d_name,
-                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        const int fd =
+            openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
         if (fd < 0) continue;
-        struct stat st{};
-        struct stat named{};
+        struct stat st {};
+        struct stat named {};
         // Only our own single-named regular file, still the one under that
         // name, and unlocked: its writer is gone.
         if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && st.st_nlink == 1
@@ -227,7 +228,7 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept
 Result InputFile::Open(const std::string& path)
 {
     Close();
-    struct stat st{};
+    struct stat st {};
     if (path.empty()) return Result::fail(Outcome::InputUnreadable, "no file name");
     const SplitPath parts = Split(path);
     if (parts.name.empty() || parts.name == "." || parts.name == "..")
@@ -236,14 +237,16 @@ Result InputFile::Open(const std::string& path)
     if (!dirFd_.valid()) return Unopenable(errno);
     path_ = path;
     name_ = parts.name;
-    if (fstatat(dirFd_.get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Unopenable(errno);
+    if (fstatat(dirFd_.get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return Unopenable(errno);
     if (S_ISLNK(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a symbolic link");
     if (S_ISDIR(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a folder");
     if (!S_ISREG(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a special file");
 
     // O_NONBLOCK and O_NOFOLLOW: if the name was swapped for a FIFO or a link
     // since the check above, opening neither blocks nor follows it.
-    fd_.reset(openat(dirFd_.get(), name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    fd_.reset(openat(dirFd_.get(), name_.c_str(),
+                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd_.valid()) {
         const int err = errno;
         if (err == ELOOP) return Result::fail(Outcome::NotRegularFile, "a symbolic link");
@@ -271,12 +274,13 @@ Result InputFile::Open(const std::string& path)
 
 bool InputFile::SameContentsAs(const struct stat& st) const
 {
-    return static_cast<std::uint64_t>(st.st_size) == size_ && SameTime(st.st_mtim, mtimeSec_, mtimeNsec_);
+    return static_cast<std::uint64_t>(st.st_size) == size_
+           && SameTime(st.st_mtim, mtimeSec_, mtimeNsec_);
 }
 
 bool InputFile::ChangedSinceOpen() const
 {
-    struct stat st{};
+    struct stat st {};
     if (!fd_.valid() || fstat(fd_.get(), &st) != 0) return true;
     return !SameContentsAs(st) || !SameTime(st.st_ctim, ctimeSec_, ctimeNsec_);
 }
@@ -285,25 +289,30 @@ Result InputFile::RemoveIfUnchanged(std::uint64_t* otherNames, const DiskHook& h
 {
     if (otherNames) *otherNames = 0;
     if (!fd_.valid()) return Result::fail(Outcome::InputKept, "the file was not read");
-    const auto kept = [](Outcome o, std::string why = {}) { return Result::fail(o, std::move(why)); };
+    const auto kept = [](Outcome o, std::string why = {}) {
+        return Result::fail(o, std::move(why));
+    };
 
     // What the name leads to now, and the file we read as it is now.
-    struct stat named{};
+    struct stat named {};
     if (fstatat(dirFd_.get(), name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) return kept(Outcome::InputMoved);
         return kept(Outcome::InputKept, ErrorText(errno));
     }
-    if (named.st_dev != dev_ || named.st_ino != ino_) return kept(Outcome::InputChanged, "replaced");
+    if (named.st_dev != dev_ || named.st_ino != ino_)
+        return kept(Outcome::InputChanged, "replaced");
     if (ChangedSinceOpen()) return kept(Outcome::InputChanged);
 
-    if (int err = CallHook(hook, DiskStep::Remove, 0)) return kept(Outcome::InputKept, ErrorText(err));
+    if (int err = CallHook(hook, DiskStep::Remove, 0))
+        return kept(Outcome::InputKept, ErrorText(err));
     // Race-free: move the name aside to a name nobody else uses, look at what
     // was moved, and only then remove it (or put it back).
     std::string aside;
     bool movedAside = false;
     for (int attempt = 0; attempt < 20 && !movedAside; ++attempt) {
         aside = MarkedNameFor(name_, kAsideMarker);
-        if (renameat2(dirFd_.get(), name_.c_str(), dirFd_.get(), aside.c_str(), RENAME_NOREPLACE) == 0) {
+        if (renameat2(dirFd_.get(), name_.c_str(), dirFd_.get(), aside.c_str(), RENAME_NOREPLACE)
+            == 0) {
             movedAside = true;
             break;
         }
@@ -315,21 +324,24 @@ Result InputFile::RemoveIfUnchanged(std::uint64_t* otherNames, const DiskHook& h
         break; // this filesystem cannot rename without replacing: checked removal below
     }
     if (movedAside) {
-        struct stat moved{};
-        struct stat now{};
+        struct stat moved {};
+        struct stat now {};
         const bool ours = fstatat(dirFd_.get(), aside.c_str(), &moved, AT_SYMLINK_NOFOLLOW) == 0
-            && moved.st_dev == dev_ && moved.st_ino == ino_ && fstat(fd_.get(), &now) == 0
-            && SameContentsAs(now);
+                          && moved.st_dev == dev_ && moved.st_ino == ino_
+                          && fstat(fd_.get(), &now) == 0 && SameContentsAs(now);
         const int err = ours && unlinkat(dirFd_.get(), aside.c_str(), 0) != 0 ? errno : 0;
         if (!ours || err != 0) {
             // Not ours after all (or it would not go): back under its name.
-            if (renameat2(dirFd_.get(), aside.c_str(), dirFd_.get(), name_.c_str(), RENAME_NOREPLACE) != 0)
+            if (renameat2(dirFd_.get(), aside.c_str(), dirFd_.get(), name_.c_str(),
+                          RENAME_NOREPLACE)
+                != 0)
                 return kept(Outcome::InputKept, "it is now named " + aside);
             return ours ? kept(Outcome::InputKept, ErrorText(err)) : kept(Outcome::InputChanged);
         }
     } else {
         if (fstatat(dirFd_.get(), name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
-            return kept(errno == ENOENT ? Outcome::InputMoved : Outcome::InputKept, ErrorText(errno));
+            return kept(errno == ENOENT ? Outcome::InputMoved : Outcome::InputKept,
+                        ErrorText(errno));
         if (named.st_dev != dev_ || named.st_ino != ino_ || ChangedSinceOpen())
             return kept(Outcome::InputChanged);
         if (unlinkat(dirFd_.get(), name_.c_str(), 0) != 0) {
@@ -337,7 +349,7 @@ Result InputFile::RemoveIfUnchanged(std::uint64_t* otherNames, const DiskHook& h
             return kept(Outcome::InputKept, ErrorText(errno));
         }
     }
-    struct stat after{};
+    struct stat after {};
     if (otherNames && fstat(fd_.get(), &after) == 0) *otherNames = after.st_nlink;
     // The deletion is done; a folder that will not flush only means that a
     // crash now could bring the input back, which loses nothing.
@@ -387,14 +399,12 @@ Result InputFile::Seek(std::uint64_t offset)
 
 AtomicOutput::AtomicOutput(std::string targetPath, DiskHook hook)
     : target_(std::move(targetPath)), parts_(Split(target_)), hook_(std::move(hook))
-{
-}
+{}
 
 AtomicOutput::AtomicOutput(int folderFd, std::string name, DiskHook hook)
     : target_(name), parts_{".", std::move(name)}, hook_(std::move(hook)),
       givenFolderFd_(folderFd >= 0 ? fcntl(folderFd, F_DUPFD_CLOEXEC, 0) : -1)
-{
-}
+{}
 
 int AtomicOutput::Hook(DiskStep step, std::uint64_t bytes) const
 {
@@ -422,7 +432,8 @@ Result AtomicOutput::Fail(const char* what, int err)
         detail += ": ";
         detail += ErrorText(err);
     }
-    return Result::fail(err == ENAMETOOLONG ? Outcome::NameTooLong : Outcome::OutputUnwritable, detail);
+    return Result::fail(err == ENAMETOOLONG ? Outcome::NameTooLong : Outcome::OutputUnwritable,
+                        detail);
 }
 
 void AtomicOutput::Discard()
@@ -475,14 +486,14 @@ Result AtomicOutput::Open(mode_t permissions)
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = TemporaryNameFor(parts_.name);
         if (int err = Hook(DiskStep::Create, 0)) return Fail("cannot create a temporary file", err);
-        fd_.reset(openat(dirFd_.get(), name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC,
-                     0600));
+        fd_.reset(openat(dirFd_.get(), name.c_str(),
+                         O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd_.valid()) {
             if (errno == EEXIST) continue;
             return Fail("cannot create a temporary file", errno);
         }
         flock(fd_.get(), LOCK_EX);
-        struct stat st{};
+        struct stat st {};
         if (fstat(fd_.get(), &st) == 0 && st.st_nlink > 0) {
             tempName_ = std::move(name);
             return Result::success();
@@ -531,8 +542,9 @@ Result AtomicOutput::PutInPlace()
 {
     if (unnamed_) {
         // Straight to the real name when nothing stands there...
-        struct stat st{};
-        if (fstatat(dirFd_.get(), parts_.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+        struct stat st {};
+        if (fstatat(dirFd_.get(), parts_.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0
+            && errno == ENOENT) {
             const int err = LinkAs(parts_.name);
             if (err == 0) {
                 unnamed_ = false;
@@ -566,8 +578,9 @@ Result AtomicOutput::SetPermissions()
     // Filesystems without Unix modes (FAT, exFAT, some network and FUSE
     // filesystems) refuse: fine when the file grants no more than asked, or
     // when the filesystem says it has no modes at all.
-    struct stat st{};
-    if (fstat(fd_.get(), &st) == 0 && (st.st_mode & 07777 & ~permissions_) == 0) return Result::success();
+    struct stat st {};
+    if (fstat(fd_.get(), &st) == 0 && (st.st_mode & 07777 & ~permissions_) == 0)
+        return Result::success();
     if (NoUnixModes(err)) return Result::success();
     return Fail("cannot set permissions", err);
 }

@@ -39,12 +39,12 @@ enum class DiskStep {
     CreateUnnamed, // an unnamed temporary (failing with EOPNOTSUPP falls back to a named one)
     Create,        // a named temporary
     Write,
-    Flush,         // the file's data to disk
-    Link,          // an unnamed temporary given a name
-    Rename,        // a named temporary renamed over the target
-    DirFlush,      // the folder's entries to disk
-    Remove,        // an input deleted after success (moved aside, then removed)
-    Permissions,   // the finished file's mode set
+    Flush,       // the file's data to disk
+    Link,        // an unnamed temporary given a name
+    Rename,      // a named temporary renamed over the target
+    DirFlush,    // the folder's entries to disk
+    Remove,      // an input deleted after success (moved aside, then removed)
+    Permissions, // the finished file's mode set
 };
 
 // Test seam, handed down through the options of each operation: called before
@@ -169,8 +169,8 @@ private:
     FileDescriptor dirFd_;
     bool dirSyncable_ = true;
     FileDescriptor fd_;
-    bool unnamed_ = false;   // O_TMPFILE: no name until it is linked
-    std::string tempName_;   // the named temporary, when there is one
+    bool unnamed_ = false;         // O_TMPFILE: no name until it is linked
+    std::string tempName_;         // the named temporary, when there is one
     FileDescriptor givenFolderFd_; // from the second constructor
     mode_t permissions_ = 0600;
     bool keepOwner_ = false;

@@ -46,7 +46,7 @@ struct Job {
     std::string input;  // normalised, for comparisons only
     std::string output; // normalised; empty when there is none
     std::uint64_t size = 0;
-    std::uint64_t reported = 0; // bytes of this file already in the total done
+    std::uint64_t reported = 0;    // bytes of this file already in the total done
     std::size_t sameAs = SIZE_MAX; // a path given earlier for the same file
     State state = State::Pending;
 };
@@ -55,7 +55,7 @@ bool Conflict(const Job& a, const Job& b)
 {
     auto same = [](const std::string& x, const std::string& y) { return !x.empty() && x == y; };
     return same(a.input, b.input) || same(a.input, b.output) || same(a.output, b.input)
-        || same(a.output, b.output);
+           || same(a.output, b.output);
 }
 
 } // namespace
@@ -67,7 +67,8 @@ BatchPlan PlanBatch(std::size_t files, unsigned processors, const BatchOptions& 
     const std::size_t budget = std::max(options.memoryBudget, kBuffersPerStream * kMinChunk);
     const std::size_t mostAtOnce = budget / (kBuffersPerStream * kMinChunk);
     std::size_t parallel = options.parallel ? options.parallel : processors;
-    parallel = std::clamp<std::size_t>(std::min(parallel, std::max<std::size_t>(files, 1)), 1, mostAtOnce);
+    parallel =
+        std::clamp<std::size_t>(std::min(parallel, std::max<std::size_t>(files, 1)), 1, mostAtOnce);
     plan.parallel = static_cast<unsigned>(parallel);
     std::size_t chunk = budget / (kBuffersPerStream * parallel);
     chunk = std::clamp(chunk, kMinChunk, kMaxChunk);
@@ -98,9 +99,11 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
             job.state = State::Finished;
             continue;
         }
-        job.output = direction == Direction::Encrypt ? ContainerNameOf(job.input) : PlainNameOf(job.input);
-        struct stat st{};
-        if (lstat(paths[i].c_str(), &st) == 0 && S_ISREG(st.st_mode)) job.size = static_cast<std::uint64_t>(st.st_size);
+        job.output =
+            direction == Direction::Encrypt ? ContainerNameOf(job.input) : PlainNameOf(job.input);
+        struct stat st {};
+        if (lstat(paths[i].c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            job.size = static_cast<std::uint64_t>(st.st_size);
         total += job.size;
     }
 
@@ -122,7 +125,9 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
         std::lock_guard lock(progressMutex);
         options.progress(std::min(bytesDone, total), total);
     };
-    auto cancelled = [&] { return options.cancel && options.cancel->load(std::memory_order_relaxed); };
+    auto cancelled = [&] {
+        return options.cancel && options.cancel->load(std::memory_order_relaxed);
+    };
 
     auto work = [&] {
         std::unique_lock lock(mutex);
@@ -164,7 +169,8 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
                     report(now);
                 };
                 try {
-                    outcome = ProcessFile(direction, keys, paths[next], password, single, options.keepInputs);
+                    outcome = ProcessFile(direction, keys, paths[next], password, single,
+                                          options.keepInputs);
                 } catch (const std::exception& error) {
                     outcome.path = paths[next];
                     outcome.outcome = Outcome::CryptoFailure;

@@ -34,7 +34,8 @@ struct BatchPlan {
     std::size_t chunkSize = 0;   // per stream
     unsigned decryptThreads = 1; // per decrypting file
 };
-[[nodiscard]] BatchPlan PlanBatch(std::size_t files, unsigned processors, const BatchOptions& options);
+[[nodiscard]] BatchPlan PlanBatch(std::size_t files, unsigned processors,
+                                  const BatchOptions& options);
 
 // Encrypts or decrypts every path; the outcomes come back in the order of
 // `paths`. Relative paths are taken as they are (against the current folder).
@@ -52,7 +53,7 @@ struct BatchPlan {
 struct BatchSummary {
     std::size_t total = 0;
     std::size_t succeeded = 0;
-    std::size_t inputsKept = 0;        // succeeded, but the input could not be deleted
+    std::size_t inputsKept = 0;                // succeeded, but the input could not be deleted
     const FileOutcome* firstFailure = nullptr; // in the order given
 };
 [[nodiscard]] BatchSummary Summarize(const std::vector<FileOutcome>& outcomes);

@@ -73,8 +73,8 @@ Result DecryptSelectedFile(const std::string& path, const Secret& password,
     out.KeepOwner(in.owner(), in.group());
     if (Result r = out.Open(in.permissions()); !r.ok()) return r;
     if (Result r = in.Seek(plan.layout.ciphertextOffset); !r.ok()) return r;
-    if (Result r = Pump(in, plan.layout.ciphertextLength, cipher, out, options,
-                                Outcome::DamagedContainer);
+    if (Result r =
+            Pump(in, plan.layout.ciphertextLength, cipher, out, options, Outcome::DamagedContainer);
         !r.ok())
         return r;
     if (Result r = out.Commit(); !r.ok()) return r;
@@ -82,7 +82,8 @@ Result DecryptSelectedFile(const std::string& path, const Secret& password,
     return Result::success();
 }
 
-Result RemoveInputFile(io::InputFile& input, std::uint64_t* otherNames, const io::DiskHook& diskHook)
+Result RemoveInputFile(io::InputFile& input, std::uint64_t* otherNames,
+                       const io::DiskHook& diskHook)
 {
     return input.RemoveIfUnchanged(otherNames, diskHook);
 }

@@ -52,12 +52,11 @@ Result EncryptSelectedFile(const KeyContainer& keys, const std::string& path,
     out.KeepOwner(in.owner(), in.group());
     if (Result r = out.Open(in.permissions()); !r.ok()) return r;
     const Bytes header = format::BuildHeader(static_cast<std::uint32_t>(blob.size()),
-                                     static_cast<std::uint32_t>(signature.size()));
+                                             static_cast<std::uint32_t>(signature.size()));
     for (const Bytes* part : {&header, &blob, &signature})
         if (Result r = out.Write(part->data(), part->size()); !r.ok()) return r;
 
-    if (Result r = Pump(in, in.size(), cipher, out, options, Outcome::CryptoFailure);
-        !r.ok())
+    if (Result r = Pump(in, in.size(), cipher, out, options, Outcome::CryptoFailure); !r.ok())
         return r;
     if (Result r = out.Commit(); !r.ok()) return r;
     if (input) *input = std::move(in);

@@ -9,8 +9,8 @@ FileOutcome ProcessFile(Direction direction, const KeyContainer& keys, const std
     done.path = path;
     io::InputFile input;
     const Result r = direction == Direction::Encrypt
-        ? EncryptSelectedFile(keys, path, password, options, &input)
-        : DecryptSelectedFile(path, password, options, &input);
+                         ? EncryptSelectedFile(keys, path, password, options, &input)
+                         : DecryptSelectedFile(path, password, options, &input);
     done.outcome = r.outcome;
     done.detail = r.detail;
     // Only after success, and only once the output is safely on disk (the

@@ -36,16 +36,16 @@ io::FileDescriptor OpenPart(int parent, const std::string& name, bool last)
         fd.reset(openat(parent, name.c_str(), flags));
     }
     if (!fd.valid() && !last && (errno == ELOOP || errno == ENOTDIR)) {
-        struct stat link{};
+        struct stat link {};
         if (fstatat(parent, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode)
             || (link.st_uid != geteuid() && link.st_uid != 0))
             return {};
         fd.reset(openat(parent, name.c_str(), (flags & ~O_NOFOLLOW)));
     }
     if (!fd.valid()) return {};
-    struct stat st{};
+    struct stat st {};
     const bool owned = fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)
-        && (st.st_uid == geteuid() || (!last && st.st_uid == 0));
+                       && (st.st_uid == geteuid() || (!last && st.st_uid == 0));
     if (!owned) return {};
     return fd;
 }
@@ -67,7 +67,7 @@ io::FileDescriptor OpenStoreFolder(const std::string& folder)
     for (std::size_t i = 0; fd.valid() && i < parts.size(); ++i)
         fd = OpenPart(fd.get(), parts[i], i + 1 == parts.size());
     if (!fd.valid()) return {};
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd.get(), &st) != 0
         || ((st.st_mode & 07777) != kPrivateFolder && fchmod(fd.get(), kPrivateFolder) != 0))
         return {};
@@ -77,12 +77,13 @@ io::FileDescriptor OpenStoreFolder(const std::string& folder)
 bool ReadSmallFile(int folderFd, const char* name, Secret* out, bool* missing)
 {
     *missing = false;
-    const io::FileDescriptor fd(openat(folderFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const io::FileDescriptor fd(
+        openat(folderFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid()) {
         *missing = errno == ENOENT;
         return false;
     }
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 20)) return false;
     out->Resize(static_cast<std::size_t>(st.st_size));
     std::size_t done = 0;
@@ -140,7 +141,8 @@ Result KeyContainer::Acquire(const std::string& folder, KeyContainer* out)
     } else {
         const std::string_view all = text.view();
         const std::size_t split = all.find(kPemEnd);
-        const std::size_t cut = split == std::string::npos ? all.size() : split + std::strlen(kPemEnd);
+        const std::size_t cut =
+            split == std::string::npos ? all.size() : split + std::strlen(kPemEnd);
         auto exchange = crypto::RsaKeyPair::FromPem(all.substr(0, cut));
         auto signature = crypto::RsaKeyPair::FromPem(all.substr(cut));
         if (exchange && signature) {
@@ -166,7 +168,8 @@ Result KeyContainer::RegenerateKeyPairs()
     persisted_ = false;
 
     if (!folder_)
-        return Result::fail(Outcome::OutputUnwritable, "no private folder for the keys; they are kept in memory");
+        return Result::fail(Outcome::OutputUnwritable,
+                            "no private folder for the keys; they are kept in memory");
     Secret text;
     for (const crypto::RsaKeyPair* pair : {&exchange_, &signature_}) {
         std::string pem = pair->ToPem();

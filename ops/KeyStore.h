@@ -44,9 +44,9 @@ public:
     // the result says why they were not kept.
     [[nodiscard]] Result RegenerateKeyPairs();
 
-    [[nodiscard]] bool created() const { return created_; }      // the store did not exist
-    [[nodiscard]] bool wasDamaged() const { return damaged_; }   // it existed but did not read
-    [[nodiscard]] bool persisted() const { return persisted_; }  // the pairs in memory are on disk
+    [[nodiscard]] bool created() const { return created_; }     // the store did not exist
+    [[nodiscard]] bool wasDamaged() const { return damaged_; }  // it existed but did not read
+    [[nodiscard]] bool persisted() const { return persisted_; } // the pairs in memory are on disk
     [[nodiscard]] const std::string& path() const { return path_; }
     [[nodiscard]] bool inMemoryOnly() const { return !folder_; }
     [[nodiscard]] const crypto::RsaKeyPair& signatureKey() const { return signature_; }

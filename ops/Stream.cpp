@@ -93,10 +93,12 @@ Result PumpHere(io::InputFile& in, std::uint64_t length, Cipher& cipher, io::Ato
     if (options.progress) options.progress(0, length);
     while (done < length) {
         if (Cancelled(options)) return Result::fail(Outcome::Cancelled);
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(inSize, length - done));
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(inSize, length - done));
         std::size_t got = 0;
         if (Result r = in.Read(inBuf.get(), want, &got); !r.ok()) return r;
-        if (got != want) return Result::fail(Outcome::InputUnreadable, "the file changed while it was read");
+        if (got != want)
+            return Result::fail(Outcome::InputUnreadable, "the file changed while it was read");
         std::size_t n = 0;
         if (!cipher.Update({inBuf.get(), got}, outBuf.get(), &n))
             return Result::fail(Outcome::CryptoFailure, "the cipher failed");
@@ -121,18 +123,22 @@ Result PumpHere(io::InputFile& in, std::uint64_t length, Cipher& cipher, io::Ato
 // Memory stays at 2 * kDepth chunks whatever the file's size; a small file
 // gets only the buffers it can use.
 template <class Cipher>
-Result Pump(io::InputFile& in, std::uint64_t length, Cipher& cipher,
-            io::AtomicOutput& out, const OperationOptions& options, Outcome finalFailure)
+Result Pump(io::InputFile& in, std::uint64_t length, Cipher& cipher, io::AtomicOutput& out,
+            const OperationOptions& options, Outcome finalFailure)
 {
     const std::size_t chunk = std::max<std::size_t>(options.chunkSize, crypto::Rc2Cbc::kBlock);
-    const std::size_t inSize = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, std::max<std::uint64_t>(length, 1)));
+    const std::size_t inSize = static_cast<std::size_t>(
+        std::min<std::uint64_t>(chunk, std::max<std::uint64_t>(length, 1)));
     const std::uint64_t chunks = (length + inSize - 1) / inSize;
-    if (options.singleThread) return PumpHere(in, length, cipher, out, options, finalFailure, inSize);
+    if (options.singleThread)
+        return PumpHere(in, length, cipher, out, options, finalFailure, inSize);
     Channel freeIn, filled, freeOut, toWrite;
-    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(kDepth, std::max<std::uint64_t>(chunks, 1)); ++i)
+    for (std::uint64_t i = 0;
+         i < std::min<std::uint64_t>(kDepth, std::max<std::uint64_t>(chunks, 1)); ++i)
         (void)freeIn.Push(Buffer{std::make_unique_for_overwrite<std::uint8_t[]>(inSize), 0});
     for (std::uint64_t i = 0; i < std::min<std::uint64_t>(kDepth, chunks + 1); ++i)
-        (void)freeOut.Push(Buffer{std::make_unique_for_overwrite<std::uint8_t[]>(inSize + crypto::Rc2Cbc::kBlock), 0});
+        (void)freeOut.Push(Buffer{
+            std::make_unique_for_overwrite<std::uint8_t[]>(inSize + crypto::Rc2Cbc::kBlock), 0});
 
     Result readResult = Result::success();
     Result writeResult = Result::success();
@@ -141,11 +147,13 @@ Result Pump(io::InputFile& in, std::uint64_t length, Cipher& cipher,
         while (left > 0) {
             auto buf = freeIn.Pop();
             if (!buf) break;
-            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(inSize, left));
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(inSize, left));
             std::size_t got = 0;
             readResult = in.Read(buf->bytes.get(), want, &got);
             if (readResult.ok() && got != want)
-                readResult = Result::fail(Outcome::InputUnreadable, "the file changed while it was read");
+                readResult =
+                    Result::fail(Outcome::InputUnreadable, "the file changed while it was read");
             if (!readResult.ok()) break;
             buf->size = got;
             left -= got;
@@ -218,7 +226,8 @@ Result Pump(io::InputFile& in, std::uint64_t length, Cipher& cipher,
     if (!result.ok()) return result;
     if (!writeResult.ok()) return writeResult;
     if (!readResult.ok()) return readResult;
-    if (done != length) return Result::fail(Outcome::InputUnreadable, "the file changed while it was read");
+    if (done != length)
+        return Result::fail(Outcome::InputUnreadable, "the file changed while it was read");
 
     return CheckReadToEnd(in);
 }

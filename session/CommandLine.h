@@ -15,7 +15,7 @@ enum Page { MainPage = 0, EncryptPage = 1, DecryptPage = 2, ErrorPage = 3 };
 
 struct PageChoice {
     Page page = MainPage;
-    std::string selectedFile;    // absolute; set for the Encrypt and Decrypt pages
+    std::string selectedFile; // absolute; set for the Encrypt and Decrypt pages
     // Every file of the start, absolute, in order, each once: selectedFile
     // alone, or the files of a batch.
     std::vector<std::string> selectedFiles;

@@ -22,9 +22,9 @@ struct Environment {
     std::vector<std::string> arguments; // after the program, empty ones left out
     std::string workingDirectory;
     shell::Environment shellEnvironment;
-    QString programPath;                // what the context menus start
-    std::string keyFolder;              // where the key store lives
-    shell::ToolRunner runTool;          // null: the real database update tools
+    QString programPath;       // what the context menus start
+    std::string keyFolder;     // where the key store lives
+    shell::ToolRunner runTool; // null: the real database update tools
 
     static Environment FromProcess(int argc, const char* const* argv);
 };

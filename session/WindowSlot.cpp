@@ -17,7 +17,7 @@ constexpr int kStep = 28; // about a title bar: the window below stays visible
 bool PrivateFolder(const std::string& folder)
 {
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    struct stat st{};
+    struct stat st {};
     // Another user's folder, or a link planted in a shared /tmp, is not used.
     return lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
 }
@@ -31,8 +31,7 @@ WindowSlot::~WindowSlot()
 
 WindowSlot::WindowSlot(WindowSlot&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), index_(std::exchange(other.index_, 0))
-{
-}
+{}
 
 WindowSlot& WindowSlot::operator=(WindowSlot&& other) noexcept
 {
@@ -69,7 +68,8 @@ std::string WindowSlot::DefaultFolder()
     return "/tmp/kestrawin-" + std::to_string(geteuid());
 }
 
-Placement PlaceWindow(int slot, int areaX, int areaY, int areaWidth, int areaHeight, int width, int height)
+Placement PlaceWindow(int slot, int areaX, int areaY, int areaWidth, int areaHeight, int width,
+                      int height)
 {
     const int roomX = std::max(0, (areaWidth - width) / 2);
     const int roomY = std::max(0, (areaHeight - height) / 2);

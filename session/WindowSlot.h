@@ -41,7 +41,7 @@ struct Placement {
 // Where a window of width by height goes: centred in the area for number 0,
 // then one step down and right per number, starting over at the centre before
 // the window would leave the area.
-[[nodiscard]] Placement PlaceWindow(int slot, int areaX, int areaY, int areaWidth, int areaHeight, int width,
-                                    int height);
+[[nodiscard]] Placement PlaceWindow(int slot, int areaX, int areaY, int areaWidth, int areaHeight,
+                                    int width, int height);
 
 } // namespace kestrawin::session

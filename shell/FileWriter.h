@@ -30,4 +30,4 @@ WriteResult RemoveIfPresent(const QString& path);
 // Sets the modification time of `path` to now, as `touch` does for an existing path.
 void TouchPath(const QString& path);
 
-}  // namespace kestrawin::shell
+} // namespace kestrawin::shell

@@ -34,12 +34,12 @@ QList<ThunarAction> OurThunarActions(const QString& program);
 QStringList OurThunarActionIds();
 
 // Where the files go.
-QString MimeFolder(const Environment& env);          // $XDG_DATA_HOME/mime
-QString ApplicationsFolder(const Environment& env);  // $XDG_DATA_HOME/applications
-QString HicolorFolder(const Environment& env);       // $XDG_DATA_HOME/icons/hicolor
-QString ThunarUcaPath(const Environment& env);       // $XDG_CONFIG_HOME/Thunar/uca.xml
+QString MimeFolder(const Environment& env);         // $XDG_DATA_HOME/mime
+QString ApplicationsFolder(const Environment& env); // $XDG_DATA_HOME/applications
+QString HicolorFolder(const Environment& env);      // $XDG_DATA_HOME/icons/hicolor
+QString ThunarUcaPath(const Environment& env);      // $XDG_CONFIG_HOME/Thunar/uca.xml
 // The stand-in link registered when the program path cannot be written into a
 // launcher line ($XDG_DATA_HOME/kestrawin/kestrawin).
 QString ProgramLinkPath(const Environment& env);
 
-}  // namespace kestrawin::shell
+} // namespace kestrawin::shell

@@ -2,7 +2,8 @@
 
 namespace kestrawin::shell {
 
-QString EscapeKeyFileValue(const QString& value) {
+QString EscapeKeyFileValue(const QString& value)
+{
     QString out;
     out.reserve(value.size() + 8);
     for (const QChar c : value) {
@@ -17,19 +18,22 @@ QString EscapeKeyFileValue(const QString& value) {
     return out;
 }
 
-QString EscapePercent(const QString& text) {
+QString EscapePercent(const QString& text)
+{
     QString out = text;
     out.replace(QLatin1Char('%'), QLatin1String("%%"));
     return out;
 }
 
-QString ShellQuote(const QString& argument) {
+QString ShellQuote(const QString& argument)
+{
     QString out = argument;
     out.replace(QLatin1Char('\''), QLatin1String("'\\''"));
     return QLatin1Char('\'') + out + QLatin1Char('\'');
 }
 
-QString QuoteDesktopExecArgument(const QString& argument) {
+QString QuoteDesktopExecArgument(const QString& argument)
+{
     static const QString kReserved = QStringLiteral(" \t\n\"'\\<>~|&;$*?#()`");
     const QString escaped = EscapePercent(argument);
     bool needsQuotes = false;
@@ -39,28 +43,29 @@ QString QuoteDesktopExecArgument(const QString& argument) {
             break;
         }
     }
-    if (!needsQuotes)
-        return escaped;
+    if (!needsQuotes) return escaped;
     QString out = QStringLiteral("\"");
     for (const QChar c : escaped) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
-            out += QLatin1Char('\\');
+        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') out += QLatin1Char('\\');
         out += c;
     }
     out += QLatin1Char('"');
     return out;
 }
 
-QString DesktopExecValue(const QString& program, const QString& rest) {
+QString DesktopExecValue(const QString& program, const QString& rest)
+{
     return EscapeKeyFileValue(QuoteDesktopExecArgument(program) + QLatin1Char(' ') + rest);
 }
 
-QString ActionExecValue(const QString& program, const QString& rest) {
+QString ActionExecValue(const QString& program, const QString& rest)
+{
     return EscapeKeyFileValue(ThunarCommand(program, rest));
 }
 
-QString ThunarCommand(const QString& program, const QString& rest) {
+QString ThunarCommand(const QString& program, const QString& rest)
+{
     return EscapePercent(ShellQuote(program)) + QLatin1Char(' ') + rest;
 }
 
-}  // namespace kestrawin::shell
+} // namespace kestrawin::shell

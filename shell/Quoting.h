@@ -24,8 +24,8 @@ QString QuoteDesktopExecArgument(const QString& argument);
 
 // Whole `Exec=` values: the quoted program, a space, then `rest` (field code and
 // switch, which need no quoting).
-QString DesktopExecValue(const QString& program, const QString& rest);  // desktop entry, KDE
-QString ActionExecValue(const QString& program, const QString& rest);   // Nemo, file-manager actions
-QString ThunarCommand(const QString& program, const QString& rest);     // XML-escaped by the writer
+QString DesktopExecValue(const QString& program, const QString& rest); // desktop entry, KDE
+QString ActionExecValue(const QString& program, const QString& rest);  // Nemo, file-manager actions
+QString ThunarCommand(const QString& program, const QString& rest);    // XML-escaped by the writer
 
-}  // namespace kestrawin::shell
+} // namespace kestrawin::shell

@@ -15,7 +15,8 @@
 
 // Q_INIT_RESOURCE must be used outside any namespace. Calling it also makes the
 // linker keep the resource object of this static library.
-static void InitKestrawinIconResource() {
+static void InitKestrawinIconResource()
+{
     Q_INIT_RESOURCE(kestrawin);
 }
 
@@ -24,40 +25,44 @@ namespace {
 
 constexpr int kToolTimeoutMs = 10000;
 
-QString XdgHome(const char* variable, const QString& fallback) {
+QString XdgHome(const char* variable, const QString& fallback)
+{
     const QString value = qEnvironmentVariable(variable);
     // Relative values are invalid and ignored.
     return QDir::isAbsolutePath(value) ? QDir::cleanPath(value) : fallback;
 }
 
-QStringList XdgDirs(const char* variable, const QStringList& fallback) {
+QStringList XdgDirs(const char* variable, const QStringList& fallback)
+{
     QStringList dirs;
-    for (const QString& dir : qEnvironmentVariable(variable).split(QLatin1Char(':'), Qt::SkipEmptyParts))
-        if (QDir::isAbsolutePath(dir))
-            dirs.append(QDir::cleanPath(dir));
+    for (const QString& dir :
+         qEnvironmentVariable(variable).split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        if (QDir::isAbsolutePath(dir)) dirs.append(QDir::cleanPath(dir));
     return dirs.isEmpty() ? fallback : dirs;
 }
 
 // GLib's launcher breaks on a `%` or a line break in the program path however it
 // is quoted.
-bool NeedsProgramLink(const QString& program) {
-    return program.contains(QLatin1Char('%')) || program.contains(QLatin1Char('\n')) ||
-           program.contains(QLatin1Char('\r'));
+bool NeedsProgramLink(const QString& program)
+{
+    return program.contains(QLatin1Char('%')) || program.contains(QLatin1Char('\n'))
+           || program.contains(QLatin1Char('\r'));
 }
 
-QString LinkTarget(const QString& link) {
+QString LinkTarget(const QString& link)
+{
     const QByteArray path = QFile::encodeName(link);
     QByteArray buffer(4096, '\0');
-    const ssize_t n = ::readlink(path.constData(), buffer.data(), static_cast<size_t>(buffer.size()));
+    const ssize_t n =
+        ::readlink(path.constData(), buffer.data(), static_cast<size_t>(buffer.size()));
     return n < 0 ? QString() : QFile::decodeName(buffer.left(n));
 }
 
 // Makes `link` a symbolic link to `target`, replacing an older one in one rename.
-WriteResult PointLinkAt(const QString& link, const QString& target) {
-    if (QFileInfo(link).isSymLink() && LinkTarget(link) == target)
-        return WriteResult::Unchanged;
-    if (!QDir().mkpath(QFileInfo(link).absolutePath()))
-        return WriteResult::Failed;
+WriteResult PointLinkAt(const QString& link, const QString& target)
+{
+    if (QFileInfo(link).isSymLink() && LinkTarget(link) == target) return WriteResult::Unchanged;
+    if (!QDir().mkpath(QFileInfo(link).absolutePath())) return WriteResult::Failed;
     const QByteArray temp = QFile::encodeName(link + QStringLiteral(".new-%1").arg(::getpid()));
     ::unlink(temp.constData());
     if (::symlink(QFile::encodeName(target).constData(), temp.constData()) != 0)
@@ -69,12 +74,12 @@ WriteResult PointLinkAt(const QString& link, const QString& target) {
     return WriteResult::Written;
 }
 
-WriteResult RemoveProgramLink(const Environment& env) {
+WriteResult RemoveProgramLink(const Environment& env)
+{
     const QString link = ProgramLinkPath(env);
-    if (!QFileInfo(link).isSymLink())
-        return WriteResult::Unchanged;
+    if (!QFileInfo(link).isSymLink()) return WriteResult::Unchanged;
     const WriteResult removed = RemoveIfPresent(link);
-    QDir().rmdir(QFileInfo(link).absolutePath());  // our own folder, only when empty
+    QDir().rmdir(QFileInfo(link).absolutePath()); // our own folder, only when empty
     return removed;
 }
 
@@ -82,30 +87,30 @@ WriteResult RemoveProgramLink(const Environment& env) {
 struct Refresh {
     bool mime = false, desktop = false, icons = false;
 
-    void Note(FileRole role) {
+    void Note(FileRole role)
+    {
         mime = mime || role == FileRole::MimeType;
         desktop = desktop || role == FileRole::DesktopEntry;
         icons = icons || role == FileRole::Icon;
     }
 
-    void Run(const Environment& env, const ToolRunner& runTool) const {
+    void Run(const Environment& env, const ToolRunner& runTool) const
+    {
         const ToolRunner& run = runTool ? runTool : ToolRunner(RunToolQuietly);
-        if (icons)
-            TouchPath(HicolorFolder(env));  // icon caches compare this folder's time
-        if (mime)
-            run(QStringLiteral("update-mime-database"), {MimeFolder(env)});
-        if (desktop)
-            run(QStringLiteral("update-desktop-database"), {ApplicationsFolder(env)});
+        if (icons) TouchPath(HicolorFolder(env)); // icon caches compare this folder's time
+        if (mime) run(QStringLiteral("update-mime-database"), {MimeFolder(env)});
+        if (desktop) run(QStringLiteral("update-desktop-database"), {ApplicationsFolder(env)});
     }
 };
 
 // The uca.xml to start from when the user has none: the one Thunar would read
 // otherwise, so that its own actions are not lost.
-QByteArray StartingUca(const Environment& env) {
+QByteArray StartingUca(const Environment& env)
+{
     for (const QString& dir : env.configDirs) {
         QByteArray bytes;
-        if (ReadWholeFile(dir + QStringLiteral("/Thunar/uca.xml"), &bytes) &&
-            MergeThunarActions(bytes, {}).status != UcaStatus::Malformed)
+        if (ReadWholeFile(dir + QStringLiteral("/Thunar/uca.xml"), &bytes)
+            && MergeThunarActions(bytes, {}).status != UcaStatus::Malformed)
             return bytes;
     }
     return EmptyUcaDocument();
@@ -113,7 +118,8 @@ QByteArray StartingUca(const Environment& env) {
 
 // Puts our actions into the user's uca.xml. A file that does not parse is left
 // as it is and fails.
-WriteResult RegisterThunarActions(const QString& program, const Environment& env) {
+WriteResult RegisterThunarActions(const QString& program, const Environment& env)
+{
     const QString path = ThunarUcaPath(env);
     const bool exists = QFileInfo::exists(path);
     QByteArray base;
@@ -122,83 +128,90 @@ WriteResult RegisterThunarActions(const QString& program, const Environment& env
     else if (!ReadWholeFile(path, &base))
         return WriteResult::Failed;
     const UcaEdit edit = MergeThunarActions(base, OurThunarActions(program));
-    if (edit.status == UcaStatus::Malformed)
-        return WriteResult::Failed;
-    if (exists && edit.status == UcaStatus::Unchanged)
-        return WriteResult::Unchanged;
+    if (edit.status == UcaStatus::Malformed) return WriteResult::Failed;
+    if (exists && edit.status == UcaStatus::Unchanged) return WriteResult::Unchanged;
     const int mode = exists ? FileMode(path) : 0644;
     return WriteFileIfDifferent(path, edit.bytes, mode < 0 ? 0644 : static_cast<mode_t>(mode));
 }
 
-}  // namespace
+} // namespace
 
-Environment Environment::FromProcess() {
+Environment Environment::FromProcess()
+{
     Environment env;
     env.home = QDir::homePath();
-    env.dataHome = XdgHome("XDG_DATA_HOME", QDir::cleanPath(env.home + QStringLiteral("/.local/share")));
-    env.configHome = XdgHome("XDG_CONFIG_HOME", QDir::cleanPath(env.home + QStringLiteral("/.config")));
+    env.dataHome =
+        XdgHome("XDG_DATA_HOME", QDir::cleanPath(env.home + QStringLiteral("/.local/share")));
+    env.configHome =
+        XdgHome("XDG_CONFIG_HOME", QDir::cleanPath(env.home + QStringLiteral("/.config")));
     env.configDirs = XdgDirs("XDG_CONFIG_DIRS", {QStringLiteral("/etc/xdg")});
-    env.dataDirs = XdgDirs("XDG_DATA_DIRS", {QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share")});
+    env.dataDirs = XdgDirs("XDG_DATA_DIRS",
+                           {QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share")});
     return env;
 }
 
-QString ProgramPathForRegistration() {
+QString ProgramPathForRegistration()
+{
     const QString appImage = qEnvironmentVariable("APPIMAGE");
-    if (!appImage.isEmpty())
-        return QFileInfo(appImage).absoluteFilePath();
+    if (!appImage.isEmpty()) return QFileInfo(appImage).absoluteFilePath();
     QString path = LinkTarget(QStringLiteral("/proc/self/exe"));
     // A program file replaced while it runs reads as "<path> (deleted)".
     const QLatin1String deleted(" (deleted)");
-    if (path.endsWith(deleted) && !QFileInfo::exists(path))
-        path.chop(deleted.size());
+    if (path.endsWith(deleted) && !QFileInfo::exists(path)) path.chop(deleted.size());
     if (path.isEmpty() && QCoreApplication::instance())
         path = QCoreApplication::applicationFilePath();
     return path;
 }
 
-void RunToolQuietly(const QString& program, const QStringList& args) {
+void RunToolQuietly(const QString& program, const QStringList& args)
+{
     QProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
     process.start(program, args);
     if (!process.waitForStarted(kToolTimeoutMs))
-        return;  // not installed: the caches are the desktop's business then
+        return; // not installed: the caches are the desktop's business then
     if (!process.waitForFinished(kToolTimeoutMs)) {
         process.kill();
         process.waitForFinished(1000);
     }
 }
 
-QString FailureMessage(const QString& path) {
+QString FailureMessage(const QString& path)
+{
     return QStringLiteral("Failed to set data for '%1'").arg(path);
 }
 
 namespace {
 
 // Notes what became of one file in the outcome of a whole registration or removal.
-WriteResult Note(ShellOutcome& outcome, WriteResult result, const QString& path) {
-    if (result == WriteResult::Written)
-        outcome.changed = true;
+WriteResult Note(ShellOutcome& outcome, WriteResult result, const QString& path)
+{
+    if (result == WriteResult::Written) outcome.changed = true;
     if (result == WriteResult::Failed) {
-        if (outcome.failedPaths.isEmpty())
-            outcome.error = FailureMessage(path);
+        if (outcome.failedPaths.isEmpty()) outcome.error = FailureMessage(path);
         outcome.failedPaths.append(path);
     }
     return result;
 }
 
-}  // namespace
+} // namespace
 
-RegisterOutcome RegisterShell(const QString& programPath, const Environment& env, const ToolRunner& runTool) {
+RegisterOutcome RegisterShell(const QString& programPath, const Environment& env,
+                              const ToolRunner& runTool)
+{
     RegisterOutcome outcome;
-    auto note = [&outcome](WriteResult result, const QString& path) { return Note(outcome, result, path); };
+    auto note = [&outcome](WriteResult result, const QString& path) {
+        return Note(outcome, result, path);
+    };
 
     QString program = programPath;
     if (NeedsProgramLink(programPath)) {
         // When the link cannot be made, the real path still serves the launchers
         // that are not GLib's.
-        if (note(PointLinkAt(ProgramLinkPath(env), programPath), ProgramLinkPath(env)) != WriteResult::Failed)
+        if (note(PointLinkAt(ProgramLinkPath(env), programPath), ProgramLinkPath(env))
+            != WriteResult::Failed)
             program = ProgramLinkPath(env);
     } else if (RemoveProgramLink(env) == WriteResult::Written) {
         outcome.changed = true;
@@ -206,7 +219,8 @@ RegisterOutcome RegisterShell(const QString& programPath, const Environment& env
 
     Refresh refresh;
     for (const IntegrationFile& file : IntegrationFiles(program, env)) {
-        if (note(WriteFileIfDifferent(file.path, file.bytes, file.mode), file.path) == WriteResult::Written)
+        if (note(WriteFileIfDifferent(file.path, file.bytes, file.mode), file.path)
+            == WriteResult::Written)
             refresh.Note(file.role);
     }
     note(RegisterThunarActions(program, env), ThunarUcaPath(env));
@@ -214,7 +228,8 @@ RegisterOutcome RegisterShell(const QString& programPath, const Environment& env
     return outcome;
 }
 
-ShellOutcome UnregisterShell(const Environment& env, const ToolRunner& runTool) {
+ShellOutcome UnregisterShell(const Environment& env, const ToolRunner& runTool)
+{
     ShellOutcome outcome;
     Refresh refresh;
     for (const IntegrationFile& file : IntegrationFiles(QString(), env)) {
@@ -236,15 +251,17 @@ ShellOutcome UnregisterShell(const Environment& env, const ToolRunner& runTool) 
     return outcome;
 }
 
-void InitIconResources() {
+void InitIconResources()
+{
     static std::once_flag once;
     std::call_once(once, InitKestrawinIconResource);
 }
 
-QString IconResourcePath(int size) {
+QString IconResourcePath(int size)
+{
     InitIconResources();
     return size == 0 ? QStringLiteral(":/kestrawin/icons/kestrawin.svg")
                      : QStringLiteral(":/kestrawin/icons/kestrawin-%1.png").arg(size);
 }
 
-}  // namespace kestrawin::shell
+} // namespace kestrawin::shell

@@ -14,8 +14,8 @@ namespace kestrawin::shell {
 // Where registration writes. FromProcess reads HOME and the XDG variables with
 // their defaults; tests fill it in themselves.
 struct Environment {
-    QString home, dataHome, configHome;  // XDG_DATA_HOME / XDG_CONFIG_HOME with their defaults
-    QStringList configDirs, dataDirs;    // XDG_CONFIG_DIRS (default /etc/xdg), XDG_DATA_DIRS
+    QString home, dataHome, configHome; // XDG_DATA_HOME / XDG_CONFIG_HOME with their defaults
+    QStringList configDirs, dataDirs;   // XDG_CONFIG_DIRS (default /etc/xdg), XDG_DATA_DIRS
     static Environment FromProcess();
 };
 
@@ -31,9 +31,9 @@ void RunToolQuietly(const QString& program, const QStringList& args);
 
 // What a registration or a removal did.
 struct ShellOutcome {
-    QString error;            // FailureMessage of the first file that failed, empty if none
-    QStringList failedPaths;  // every file that failed, in the order tried
-    bool changed = false;     // something on disk was written, re-pointed or deleted
+    QString error;           // FailureMessage of the first file that failed, empty if none
+    QStringList failedPaths; // every file that failed, in the order tried
+    bool changed = false;    // something on disk was written, re-pointed or deleted
 
     [[nodiscard]] bool ok() const { return failedPaths.isEmpty(); }
 };
@@ -60,4 +60,4 @@ void InitIconResources();
 // The resource path of the PNG of that size, or of the SVG for size 0.
 QString IconResourcePath(int size = 0);
 
-}  // namespace kestrawin::shell
+} // namespace kestrawin::shell

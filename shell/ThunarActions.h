@@ -13,7 +13,7 @@ namespace kestrawin::shell {
 struct ThunarAction {
     QString uniqueId;
     QString name;
-    QString command;   // already quoted for Thunar; the XML writer escapes it
+    QString command; // already quoted for Thunar; the XML writer escapes it
     QString patterns;
 };
 
@@ -21,7 +21,7 @@ enum class UcaStatus { Unchanged, Changed, Malformed };
 
 struct UcaEdit {
     UcaStatus status = UcaStatus::Unchanged;
-    QByteArray bytes;  // the new file when Changed, the input when Unchanged, empty when Malformed
+    QByteArray bytes; // the new file when Changed, the input when Unchanged, empty when Malformed
 };
 
 // A uca.xml with no actions, the base when neither the user nor the system has one.
@@ -36,4 +36,4 @@ UcaEdit MergeThunarActions(const QByteArray& uca, const QList<ThunarAction>& act
 // Drops every action whose unique-id is listed.
 UcaEdit RemoveThunarActions(const QByteArray& uca, const QStringList& uniqueIds);
 
-}  // namespace kestrawin::shell
+} // namespace kestrawin::shell

@@ -35,7 +35,8 @@ void HandOn(QAccessibleEvent* event)
 
 // A copy of a text event from a secret field, its text masked.
 template <class Event, class... Text>
-void HandOnMasked(const Event& original, QObject* object, QAccessibleInterface* iface, Text... texts)
+void HandOnMasked(const Event& original, QObject* object, QAccessibleInterface* iface,
+                  Text... texts)
 {
     Event masked = object ? Event(object, original.changePosition(), Masked(texts)...)
                           : Event(iface, original.changePosition(), Masked(texts)...);
@@ -59,10 +60,8 @@ public:
         case QAccessible::Name:
             return label->accessibleName().isEmpty() ? label->linkText() : label->accessibleName();
         case QAccessible::Value:
-        case QAccessible::Description:
-            return label->address();
-        default:
-            return QAccessibleWidget::text(t);
+        case QAccessible::Description: return label->address();
+        default: return QAccessibleWidget::text(t);
         }
     }
 
@@ -74,12 +73,17 @@ public:
         return s;
     }
 
-    QStringList actionNames() const override { return QStringList{pressAction()} + QAccessibleWidget::actionNames(); }
+    QStringList actionNames() const override
+    {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
 
     void doAction(const QString& action) override
     {
-        if (action == pressAction()) emit static_cast<LinkLabel*>(widget())->activated();
-        else QAccessibleWidget::doAction(action);
+        if (action == pressAction())
+            emit static_cast<LinkLabel*>(widget())->activated();
+        else
+            QAccessibleWidget::doAction(action);
     }
 };
 
@@ -103,7 +107,8 @@ QAccessibleInterface* Factory(const QString& key, QObject* object)
 {
     auto* widget = qobject_cast<QWidget*>(object);
     if (!widget) return nullptr;
-    if (key == QLatin1String(BottomBar::staticMetaObject.className())) return new PanelInterface(widget);
+    if (key == QLatin1String(BottomBar::staticMetaObject.className()))
+        return new PanelInterface(widget);
     // A plain top-level widget is a window (the toolkit calls it a client area).
     if (key == QLatin1String("QWidget") && widget->isWindow())
         return new QAccessibleWidget(widget, QAccessible::Window);
@@ -133,7 +138,8 @@ void FilterAccessibilityEvent(QAccessibleEvent* event)
     // focused already and then stays silent about it: caret and selection
     // news only count for the field whose focus has been reported.
     if (event->type() == QAccessible::Focus) g_reportedFocus = source;
-    if ((event->type() == QAccessible::TextCaretMoved || event->type() == QAccessible::TextSelectionChanged)
+    if ((event->type() == QAccessible::TextCaretMoved
+         || event->type() == QAccessible::TextSelectionChanged)
         && source && source != g_reportedFocus)
         return;
 
@@ -160,8 +166,9 @@ void FilterAccessibilityEvent(QAccessibleEvent* event)
     }
     case QAccessible::ValueChanged: {
         const auto& e = *static_cast<QAccessibleValueChangeEvent*>(event);
-        QAccessibleValueChangeEvent masked = object ? QAccessibleValueChangeEvent(object, QVariant())
-                                                    : QAccessibleValueChangeEvent(iface, QVariant());
+        QAccessibleValueChangeEvent masked = object
+                                                 ? QAccessibleValueChangeEvent(object, QVariant())
+                                                 : QAccessibleValueChangeEvent(iface, QVariant());
         if (e.value().canConvert<QString>()) masked.setValue(Masked(e.value().toString()));
         HandOn(&masked);
         return;
@@ -194,8 +201,9 @@ void LinkLabel::setLink(const QString& address, const QString& text)
 {
     address_ = address;
     linkText_ = text;
-    setText(QStringLiteral("<a href=\"%1\" style=\"color:#0000ff; text-decoration:underline\">%2</a>")
-                .arg(address.toHtmlEscaped(), text.toHtmlEscaped()));
+    setText(
+        QStringLiteral("<a href=\"%1\" style=\"color:#0000ff; text-decoration:underline\">%2</a>")
+            .arg(address.toHtmlEscaped(), text.toHtmlEscaped()));
 }
 
 StatusLabel::StatusLabel(QWidget* parent) : QLabel(parent) {}

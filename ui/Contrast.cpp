@@ -14,7 +14,8 @@ double Channel(double value)
 double Luminance(const QColor& colour)
 {
     const QColor rgb = colour.toRgb();
-    return 0.2126 * Channel(rgb.redF()) + 0.7152 * Channel(rgb.greenF()) + 0.0722 * Channel(rgb.blueF());
+    return 0.2126 * Channel(rgb.redF()) + 0.7152 * Channel(rgb.greenF())
+           + 0.0722 * Channel(rgb.blueF());
 }
 
 } // namespace

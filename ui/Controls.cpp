@@ -14,7 +14,8 @@ FlatButton::FlatButton(const QString& text, QWidget* parent) : QPushButton(text,
 void FlatButton::keyPressEvent(QKeyEvent* event)
 {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && !event->isAutoRepeat()) {
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier
+        && !event->isAutoRepeat()) {
         event->accept();
         click();
         return;

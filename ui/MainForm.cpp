@@ -6,12 +6,12 @@
 #include "Style.h"
 #include "Texts.h"
 
+#include "crypto/PasswordKeys.h"
 #include "session/Addresses.h"
 #include "session/CommandLine.h"
-#include "crypto/PasswordKeys.h"
 
-#include <QCloseEvent>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -76,22 +76,26 @@ QLineEdit* MakePasswordField(QWidget* parent, const char* name)
     QPalette palette = field->palette();
     palette.setColor(QPalette::Base, style::Face);
     // The background is fixed: a dark scheme's light text would not show.
-    palette.setColor(QPalette::Text, contrast::Readable(palette.color(QPalette::Text), style::Face));
+    palette.setColor(QPalette::Text,
+                     contrast::Readable(palette.color(QPalette::Text), style::Face));
     field->setPalette(palette);
     return field;
 }
 
 // A framed box whose caption sits on its top line, as on the original form:
 // the frame starts half a line down, so fields at y = 16 sit inside it.
-QGroupBox* MakeBox(QWidget* parent, const char* caption, int y, int height, const QColor& captionColour)
+QGroupBox* MakeBox(QWidget* parent, const char* caption, int y, int height,
+                   const QColor& captionColour)
 {
     auto* box = new QGroupBox(Q(caption), parent);
     box->setGeometry(8, y, 185, height);
-    box->setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid #c8c8c8; border-radius: 2px;"
-                                      " margin-top: 6px; background: white; }"
-                                      "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-                                      " left: 6px; top: 0px; padding: 0px; color: %1; background: white; }")
-                           .arg(captionColour.name()));
+    box->setStyleSheet(
+        QStringLiteral(
+            "QGroupBox { border: 1px solid #c8c8c8; border-radius: 2px;"
+            " margin-top: 6px; background: white; }"
+            "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+            " left: 6px; top: 0px; padding: 0px; color: %1; background: white; }")
+            .arg(captionColour.name()));
     return box;
 }
 
@@ -183,7 +187,8 @@ void TMainForm::BuildWindow()
     setFixedSize(kClientWidth, kClientHeight);
     setFont(style::DefaultFont());
     QIcon icon;
-    for (int size : shell::kIconSizes) icon.addFile(shell::IconResourcePath(size), QSize(size, size));
+    for (int size : shell::kIconSizes)
+        icon.addFile(shell::IconResourcePath(size), QSize(size, size));
     setWindowIcon(icon);
 
     Notebook1 = new QStackedWidget(this);
@@ -205,7 +210,8 @@ void TMainForm::BuildWindow()
     // page and once an outcome shows.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, [this] {
-        if (currentPage() == session::MainPage || (currentPage() == session::ErrorPage && !busy())) close();
+        if (currentPage() == session::MainPage || (currentPage() == session::ErrorPage && !busy()))
+            close();
     });
 }
 
@@ -283,8 +289,10 @@ QWidget* TMainForm::BuildEncryptPage()
     auto* area = new QWidget(page);
     area->setGeometry(0, 0, kClientWidth, kClientHeight - kBarHeight);
     Fill(area, Qt::white);
-    Password1 = MakePasswordField(MakeBox(area, texts::EnterPasswordBox, 8, 46, Qt::black), "Password1");
-    Password2 = MakePasswordField(MakeBox(area, texts::VerifyPasswordBox, 56, 46, Qt::black), "Password2");
+    Password1 =
+        MakePasswordField(MakeBox(area, texts::EnterPasswordBox, 8, 46, Qt::black), "Password1");
+    Password2 =
+        MakePasswordField(MakeBox(area, texts::VerifyPasswordBox, 56, 46, Qt::black), "Password2");
     Password1->setAccessibleName(Q(texts::EnterPasswordName));
     Password2->setAccessibleName(Q(texts::VerifyPasswordName));
     BuildBottomBar(page, SpeedButton3, texts::Encrypt, SpeedButton4, texts::Update, false);
@@ -395,8 +403,9 @@ void TMainForm::showEvent(QShowEvent* event)
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         const QRect frame = frameGeometry();
-        const session::Placement at = session::PlaceWindow(windowSlot_.index(), area.x(), area.y(), area.width(),
-                                                   area.height(), frame.width(), frame.height());
+        const session::Placement at =
+            session::PlaceWindow(windowSlot_.index(), area.x(), area.y(), area.width(),
+                                 area.height(), frame.width(), frame.height());
         move(at.x, at.y);
     }
     FormShow();
@@ -430,7 +439,8 @@ void TMainForm::closeEvent(QCloseEvent* event)
 void TMainForm::AskToStop()
 {
     askingToStop_ = true;
-    const bool stop = Messages().Ask(Q(encrypting_ ? texts::StopEncrypting : texts::StopDecrypting));
+    const bool stop =
+        Messages().Ask(Q(encrypting_ ? texts::StopEncrypting : texts::StopDecrypting));
     askingToStop_ = false;
     // The work may have ended while the question was open: its outcome stands.
     if (stop && worker_) worker_->RequestCancel();
@@ -438,7 +448,8 @@ void TMainForm::AskToStop()
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
-    const bool press = event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick;
+    const bool press =
+        event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick;
     if (press && (watched == SpeedButton9 || watched == SpeedButton10) && resultShown_.isValid()
         && resultShown_.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval())
         return true;
@@ -453,8 +464,10 @@ void TMainForm::FormClose()
 void TMainForm::FormDestroy()
 {
     if (currentPage() != session::MainPage) return;
-    if (env_.sleep) env_.sleep(3000);
-    else QThread::msleep(3000);
+    if (env_.sleep)
+        env_.sleep(3000);
+    else
+        QThread::msleep(3000);
     OpenWebPage(Q(session::ProductPageAddress));
 }
 
@@ -470,8 +483,10 @@ void TMainForm::ShowPage(int index)
     if (index < 0 || index >= Notebook1->count() || index == currentPage()) return;
     Notebook1->setCurrentIndex(index);
     // The first field of the page takes the keyboard.
-    if (index == session::EncryptPage) Password1->setFocus(Qt::OtherFocusReason);
-    else if (index == session::DecryptPage) Password->setFocus(Qt::OtherFocusReason);
+    if (index == session::EncryptPage)
+        Password1->setFocus(Qt::OtherFocusReason);
+    else if (index == session::DecryptPage)
+        Password->setFocus(Qt::OtherFocusReason);
     else if (Notebook1->isAncestorOf(QApplication::focusWidget()))
         Notebook1->currentWidget()->setFocus(Qt::OtherFocusReason);
 }
@@ -504,8 +519,10 @@ void TMainForm::ShowResult(const QString& text)
 void TMainForm::OpenWebPage(const QString& address)
 {
     const QUrl url(address);
-    if (env_.openUrl) env_.openUrl(url);
-    else QDesktopServices::openUrl(url);
+    if (env_.openUrl)
+        env_.openUrl(url);
+    else
+        QDesktopServices::openUrl(url);
 }
 
 // ----------------------------------------------------------------- actions
@@ -533,9 +550,9 @@ void TMainForm::SpeedButton3Click()
     }
     ShowBusy(Q(texts::WaitEncrypting));
     // No store could be opened: the worker gets no keys and the engine says so.
-    StartWorker(std::make_unique<workers::TEncryptThread>(CryptProvider, selectedFile_,
-                                                          PasswordOf(first)),
-                true);
+    StartWorker(
+        std::make_unique<workers::TEncryptThread>(CryptProvider, selectedFile_, PasswordOf(first)),
+        true);
 }
 
 void TMainForm::SpeedButton1Click()
@@ -553,7 +570,8 @@ void TMainForm::SpeedButton1Click()
         return;
     }
     ShowBusy(Q(texts::WaitDecrypting));
-    StartWorker(std::make_unique<workers::TDecryptThread>(selectedFile_, PasswordOf(password)), false);
+    StartWorker(std::make_unique<workers::TDecryptThread>(selectedFile_, PasswordOf(password)),
+                false);
 }
 
 void TMainForm::StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool encrypting)
@@ -561,7 +579,8 @@ void TMainForm::StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool 
     worker_ = std::move(worker);
     worker_->UseDiskHook(env_.diskHook);
     encrypting_ = encrypting;
-    ProgressBar1->setAccessibleName(Q(encrypting ? texts::EncryptionProgress : texts::DecryptionProgress));
+    ProgressBar1->setAccessibleName(
+        Q(encrypting ? texts::EncryptionProgress : texts::DecryptionProgress));
     connect(worker_.get(), &workers::WorkerThread::progress, this, &TMainForm::OnProgress);
     // The completion handler runs here, on the window's thread, once the
     // worker's body has returned; the worker is ours until then and goes with
@@ -569,9 +588,12 @@ void TMainForm::StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool 
     connect(worker_.get(), &QThread::finished, this, [this, encrypting] {
         const std::unique_ptr<workers::WorkerThread> done = std::move(worker_);
         done->wait(); // the thread is past run(): this returns at once
-        if (const auto* batch = qobject_cast<const workers::TBatchThread*>(done.get())) BatchDone(*batch);
-        else if (encrypting) EncryptDone(done->result());
-        else DecryptDone(done->result());
+        if (const auto* batch = qobject_cast<const workers::TBatchThread*>(done.get()))
+            BatchDone(*batch);
+        else if (encrypting)
+            EncryptDone(done->result());
+        else
+            DecryptDone(done->result());
         emit workFinished();
     });
     // The busy message is painted before the work starts; the worker never
@@ -598,19 +620,13 @@ void TMainForm::EncryptDone(const workers::WorkResult& result)
 void TMainForm::DecryptDone(const workers::WorkResult& result)
 {
     switch (result.outcome) {
-    case Outcome::Success:
-        ShowResult(Completed(texts::DecryptionCompleted, result));
-        break;
+    case Outcome::Success: ShowResult(Completed(texts::DecryptionCompleted, result)); break;
     case Outcome::WrongPassword:
-    case Outcome::NotContainer:
-        ShowResult(Q(texts::InvalidPassword));
-        break;
+    case Outcome::NotContainer: ShowResult(Q(texts::InvalidPassword)); break;
     case Outcome::Cancelled:
         ShowResult(Q(texts::DecryptionStopped) + QLatin1Char('\n') + Q(texts::NothingChanged));
         break;
-    default:
-        ShowResult(Q(texts::DecryptionFailed) + QLatin1Char('\n') + Reason(result));
-        break;
+    default: ShowResult(Q(texts::DecryptionFailed) + QLatin1Char('\n') + Reason(result)); break;
     }
 }
 
@@ -642,14 +658,16 @@ void TMainForm::BatchDone(const workers::TBatchThread& batch)
     QStringList details;
     for (const workers::WorkResult& o : outcomes) {
         const QString path = QString::fromStdString(o.path);
-        if (!o.ok()) details << path + QStringLiteral(": ") + BatchReason(o);
+        if (!o.ok())
+            details << path + QStringLiteral(": ") + BatchReason(o);
         else if (InputWasKept(o.keptOutcome))
             details << path + QStringLiteral(": ") + Sentence(OutcomeReason(o.keptOutcome));
     }
     details_ = details.join(QLatin1Char('\n'));
     DetailsButton->setVisible(!details_.isEmpty());
     // Four lines and the button: the text moves up to leave the button room.
-    if (!details_.isEmpty() && lines.size() > 3) Panel13->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    if (!details_.isEmpty() && lines.size() > 3)
+        Panel13->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 }
 
 void TMainForm::DetailsClick()
@@ -661,8 +679,10 @@ void TMainForm::SpeedButton6Click()
 {
     if (!Messages().Ask(Q(texts::RemoveQuestion))) return;
     const shell::ShellOutcome removal = shell::UnregisterShell(env_.shellEnvironment, env_.runTool);
-    if (removal.ok()) Messages().Inform(Q(texts::Removed));
-    else Messages().Error(removal.error);
+    if (removal.ok())
+        Messages().Inform(Q(texts::Removed));
+    else
+        Messages().Error(removal.error);
 }
 
 void TMainForm::UpdateClick()

@@ -34,12 +34,11 @@ namespace kestrawin::ui {
 // environment and the window's own outside effects. Tests replace each piece;
 // FromProcess gives the real ones.
 struct FormEnvironment : session::Environment {
-    MessageBoxes* messages = nullptr;   // null: real, application-modal boxes
+    MessageBoxes* messages = nullptr;         // null: real, application-modal boxes
     std::function<void(const QUrl&)> openUrl; // null: the desktop's browser
     std::function<void(int ms)> sleep;        // null: the thread sleeps
     io::DiskHook diskHook;                    // tests: disk steps that fail
     std::string windowSlotFolder;             // the open windows' registry; empty: none
-
 
     static FormEnvironment FromProcess(int argc, const char* const* argv);
 };

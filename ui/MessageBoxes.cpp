@@ -39,19 +39,21 @@ void DialogMessageBoxes::SetOwner(QWidget* window)
 
 void DialogMessageBoxes::Inform(const QString& text)
 {
-    Show(parent_, QMessageBox::NoIcon, texts::MessageCaption, text, QMessageBox::Ok, QMessageBox::Ok);
+    Show(parent_, QMessageBox::NoIcon, texts::MessageCaption, text, QMessageBox::Ok,
+         QMessageBox::Ok);
 }
 
 bool DialogMessageBoxes::Ask(const QString& text)
 {
     return Show(parent_, QMessageBox::NoIcon, texts::MessageCaption, text,
                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
-        == QMessageBox::Yes;
+           == QMessageBox::Yes;
 }
 
 void DialogMessageBoxes::Error(const QString& text)
 {
-    Show(parent_, QMessageBox::Critical, texts::ApplicationTitle, text, QMessageBox::Ok, QMessageBox::Ok);
+    Show(parent_, QMessageBox::Critical, texts::ApplicationTitle, text, QMessageBox::Ok,
+         QMessageBox::Ok);
 }
 
 } // namespace kestrawin::ui

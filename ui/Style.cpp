@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QPainter>
 #include <QProxyStyle>
-#include <QStyleOptionButton>
 #include <QStyleFactory>
+#include <QStyleOptionButton>
 
 namespace kestrawin::ui::style {
 namespace {
@@ -54,15 +54,17 @@ QFont Font(const QStringList& families, int pixels, bool bold)
 
 QFont DefaultFont()
 {
-    return Font({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                 QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")},
+    return Font({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
+                 QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans Condensed"),
+                 QStringLiteral("DejaVu Sans")},
                 11, false);
 }
 
 QFont TitleFont()
 {
-    return Font({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                 QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")},
+    return Font({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                 QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans Condensed"),
+                 QStringLiteral("DejaVu Sans")},
                 13, true);
 }
 

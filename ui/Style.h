@@ -9,7 +9,7 @@ class QApplication;
 
 namespace kestrawin::ui::style {
 
-inline const QColor Face{240, 240, 240};        // notebook, bars, password fields
+inline const QColor Face{240, 240, 240}; // notebook, bars, password fields
 inline const QColor MessageArea{193, 217, 255};
 inline const QColor Blue{0, 0, 255};
 inline const QColor Navy{0, 0, 128};

@@ -41,8 +41,8 @@ inline constexpr const char* Close = "Close";
 inline constexpr const char* NoPassword = "You have not entered a password!";
 inline constexpr const char* DifferentPasswords =
     "You have entered two different passwords.\n\rPlease make sure the password match.";
-inline constexpr const char* ShortPassword =
-    "You have entered a password which has less than 6 characters.\n\rAre you sure you want to continue?";
+inline constexpr const char* ShortPassword = "You have entered a password which has less than 6 "
+                                             "characters.\n\rAre you sure you want to continue?";
 inline constexpr const char* RemoveQuestion = "Remove the program from the shell?";
 inline constexpr const char* Removed = "The program has been removed from the shell.";
 // Closing the window while the work runs.

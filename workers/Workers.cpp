@@ -4,11 +4,9 @@
 
 namespace kestrawin::workers {
 
-
 WorkerThread::WorkerThread(std::string selectedFile, Secret password)
     : selectedFile_(std::move(selectedFile)), password_(std::move(password))
-{
-}
+{}
 
 WorkerThread::~WorkerThread()
 {
@@ -36,8 +34,7 @@ void WorkerThread::run()
 TEncryptThread::TEncryptThread(std::shared_ptr<const KeyContainer> keys, std::string selectedFile,
                                Secret password)
     : WorkerThread(std::move(selectedFile), std::move(password)), keys_(std::move(keys))
-{
-}
+{}
 
 WorkResult TEncryptThread::Operate(const OperationOptions& options)
 {
@@ -48,8 +45,7 @@ WorkResult TEncryptThread::Operate(const OperationOptions& options)
 
 TDecryptThread::TDecryptThread(std::string selectedFile, Secret password)
     : WorkerThread(std::move(selectedFile), std::move(password))
-{
-}
+{}
 
 WorkResult TDecryptThread::Operate(const OperationOptions& options)
 {
@@ -61,8 +57,7 @@ TBatchThread::TBatchThread(ops::Direction direction, std::shared_ptr<const KeyCo
                            std::vector<std::string> files, Secret password)
     : WorkerThread(files.empty() ? std::string() : files.front(), std::move(password)),
       direction_(direction), keys_(std::move(keys)), files_(std::move(files))
-{
-}
+{}
 
 WorkResult TBatchThread::Operate(const OperationOptions& options)
 {

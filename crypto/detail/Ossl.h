@@ -15,7 +15,10 @@ namespace kestrawin::crypto::detail {
 template <auto Fn>
 struct Deleter {
     template <typename T>
-    void operator()(T* p) const { if (p) Fn(p); }
+    void operator()(T* p) const
+    {
+        if (p) Fn(p);
+    }
 };
 
 using PKey = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;

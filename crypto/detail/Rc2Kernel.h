@@ -122,11 +122,12 @@ std::size_t DecryptGroups(const typename Ops::Keys& keys, std::uint8_t* iv, cons
         std::memcpy(chain + kBytesPerBlock, src, kPerGroup * kBytesPerBlock);
 
         V r[G][4];
-    #pragma GCC unroll 8
-    for (int g = 0; g < G; ++g) {
+#pragma GCC unroll 8
+        for (int g = 0; g < G; ++g) {
             V x[4];
 #pragma GCC unroll 4
-            for (int v = 0; v < 4; ++v) x[v] = Ops::Load(chain + kBytesPerBlock + (g * 4 + v) * kVec);
+            for (int v = 0; v < 4; ++v)
+                x[v] = Ops::Load(chain + kBytesPerBlock + (g * 4 + v) * kVec);
             ToLanes<Ops>(x, r[g]);
         }
 #pragma GCC unroll 8
@@ -137,8 +138,8 @@ std::size_t DecryptGroups(const typename Ops::Keys& keys, std::uint8_t* iv, cons
         RMash<Ops, G>(keys, r);
 #pragma GCC unroll 8
         for (int i = 4; i >= 0; --i) RMix<Ops, G>(keys, r, 4 * i);
-    #pragma GCC unroll 8
-    for (int g = 0; g < G; ++g) {
+#pragma GCC unroll 8
+        for (int g = 0; g < G; ++g) {
             V x[4];
             FromLanes<Ops>(r[g], x);
 #pragma GCC unroll 4

@@ -24,9 +24,9 @@ protected:
     int Run(const std::string& args, const std::string& password, const std::string& env = "")
     {
         WriteFile(dir / "stdin", password + "\n");
-        const std::string cmd = "cd " + Quote(dir) + " && " + env + " XDG_DATA_HOME="
-            + Quote(dir / "xdg") + " setsid " + Quote(KESTRAWIN_CLI) + " " + args
-            + " --password-file - <stdin >/dev/null 2>stderr";
+        const std::string cmd =
+            "cd " + Quote(dir) + " && " + env + " XDG_DATA_HOME=" + Quote(dir / "xdg") + " setsid "
+            + Quote(KESTRAWIN_CLI) + " " + args + " --password-file - <stdin >/dev/null 2>stderr";
         const int status = std::system(cmd.c_str());
         err = ReadFile(dir / "stderr");
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -61,7 +61,10 @@ TEST_F(CliRuntime, WindowsContainersOpenWithoutTheLegacyProvider)
     const std::string env = WithoutLegacy();
     const fs::path vectors = KESTRAWIN_VECTORS_DIR;
     const std::string expected = ReadFile(vectors / "text.plain");
-    const struct { const char* file; const char* password; } cases[] = {
+    const struct {
+        const char* file;
+        const char* password;
+    } cases[] = {
         {"v05_text.ksw", "éèàç€ÿ"},
         {"v07_base_text.ksw", "abcde"},
     };
@@ -77,7 +80,9 @@ TEST_F(CliRuntime, WindowsContainersOpenWithoutTheLegacyProvider)
 TEST_F(CliRuntime, DecryptionMakesNoKeyPairs)
 {
     WriteFile(dir / "note.txt", "just text");
-    ASSERT_TRUE(kestrawin::ops::EncryptSelectedFile(SharedKeys(), (dir / "note.txt").string(), "secret6").ok());
+    ASSERT_TRUE(
+        kestrawin::ops::EncryptSelectedFile(SharedKeys(), (dir / "note.txt").string(), "secret6")
+            .ok());
     fs::remove(dir / "note.txt");
 
     // No store yet: decrypting leaves none behind.

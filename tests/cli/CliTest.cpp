@@ -23,7 +23,8 @@ protected:
     {
         WriteFile(dir / "stdin", input);
         const std::string cmd = "cd " + Quote(dir) + " && XDG_DATA_HOME=" + Quote(dir / "xdg") + " "
-            + env + " setsid " + Quote(KESTRAWIN_CLI) + " " + args + " <stdin >stdout 2>stderr";
+                                + env + " setsid " + Quote(KESTRAWIN_CLI) + " " + args
+                                + " <stdin >stdout 2>stderr";
         const int status = std::system(cmd.c_str());
         err = ReadFile(dir / "stderr");
         out = ReadFile(dir / "stdout");
@@ -47,7 +48,7 @@ std::string Preloaded(const fs::path& record)
 {
     const char* asan = std::getenv("ASAN_OPTIONS");
     return "LD_PRELOAD=" + Quote(KESTRAWIN_RECORDER) + " KW_RECORD=" + Quote(record)
-        + " ASAN_OPTIONS=" + Quote(std::string(asan ? asan : "") + ":verify_asan_link_order=0");
+           + " ASAN_OPTIONS=" + Quote(std::string(asan ? asan : "") + ":verify_asan_link_order=0");
 }
 
 std::vector<std::string> SplitLines(const std::string& text)
@@ -111,7 +112,8 @@ TEST_F(Cli, ExitStatusesAndOneLineMessages)
     EXPECT_TRUE(fs::exists(dir / "a"));
 
     EXPECT_EQ(Run("--help"), 0);
-    EXPECT_NE(out.find("kestrawin-cli encrypt [--keep] [--password-file FILE] PATH"), std::string::npos);
+    EXPECT_NE(out.find("kestrawin-cli encrypt [--keep] [--password-file FILE] PATH"),
+              std::string::npos);
     EXPECT_NE(out.find("4 done, but the\ninput was kept"), std::string::npos) << out;
     EXPECT_EQ(Run("--version"), 0);
     EXPECT_EQ(out.rfind("kestrawin-cli ", 0), 0u);
@@ -122,7 +124,8 @@ TEST_F(Cli, ShortPasswordIsAWarningNotAQuestion)
     WriteFile(dir / "a", "x");
     EXPECT_EQ(Run("encrypt --keep --password-file - a", "abcde\n"), 0);
     EXPECT_NE(err.find("fewer than 6 characters"), std::string::npos);
-    EXPECT_EQ(Run("encrypt --keep --password-file - a", "äöüéèà\n"), 0); // six characters, twelve bytes
+    EXPECT_EQ(Run("encrypt --keep --password-file - a", "äöüéèà\n"),
+              0); // six characters, twelve bytes
     EXPECT_EQ(err, "");
 }
 
@@ -140,7 +143,9 @@ TEST_F(Cli, TheOutputAndItsFolderReachTheDiskBeforeTheInputGoes)
         const fs::path output = work / (encrypt ? "in.ksw" : "in");
         env = Preloaded(dir / "record");
         ASSERT_EQ(Run(std::string(command) + " --password-file - work/" + input.filename().string(),
-                      "password\n"), 0) << err;
+                      "password\n"),
+                  0)
+            << err;
         env.clear();
         const auto lines = SplitLines(ReadFile(dir / "record"));
         fs::remove(dir / "record");
@@ -151,18 +156,21 @@ TEST_F(Cli, TheOutputAndItsFolderReachTheDiskBeforeTheInputGoes)
                 if (pred(lines[i])) return i;
             return lines.size();
         };
-        const auto starts = [](const std::string& l, const std::string& p) { return l.rfind(p, 0) == 0; };
-        const std::size_t fileFlush = find(0, [&](const std::string& l) {
-            return starts(l, "fsync " + work.string() + "/");
-        });
+        const auto starts = [](const std::string& l, const std::string& p) {
+            return l.rfind(p, 0) == 0;
+        };
+        const std::size_t fileFlush = find(
+            0, [&](const std::string& l) { return starts(l, "fsync " + work.string() + "/"); });
         const std::size_t named = find(0, [&](const std::string& l) {
             return (starts(l, "link ") || starts(l, "rename ")) && l.size() > output.string().size()
-                && l.compare(l.size() - output.string().size(), std::string::npos, output.string()) == 0;
+                   && l.compare(l.size() - output.string().size(), std::string::npos,
+                                output.string())
+                          == 0;
         });
-        const std::size_t folderFlush = find(named, [&](const std::string& l) { return l == "fsync " + work.string(); });
-        const std::size_t inputAside = find(0, [&](const std::string& l) {
-            return starts(l, "rename " + input.string() + " ");
-        });
+        const std::size_t folderFlush =
+            find(named, [&](const std::string& l) { return l == "fsync " + work.string(); });
+        const std::size_t inputAside = find(
+            0, [&](const std::string& l) { return starts(l, "rename " + input.string() + " "); });
         std::string all;
         for (const auto& l : lines) all += l + "\n";
         SCOPED_TRACE(all);
@@ -211,7 +219,9 @@ TEST_F(Cli, SeveralPathsOnePasswordEachFailureNamedFirstFailureSetsTheStatus)
     WriteFile(dir / "old.ksw", "some container");
     fs::create_directory(dir / "folder");
     // Statuses by argument order: missing (3) comes before a wrong password.
-    EXPECT_EQ(Run("encrypt --password-file - a.txt missing.txt folder old.ksw b.txt", "one password\n"), 3);
+    EXPECT_EQ(
+        Run("encrypt --password-file - a.txt missing.txt folder old.ksw b.txt", "one password\n"),
+        3);
     EXPECT_EQ(Lines(err), 3) << err;
     EXPECT_NE(err.find("'missing.txt': the file no longer exists"), std::string::npos) << err;
     EXPECT_NE(err.find("'folder': this is not a regular file"), std::string::npos) << err;
@@ -227,13 +237,14 @@ TEST_F(Cli, SeveralPathsOnePasswordEachFailureNamedFirstFailureSetsTheStatus)
     EXPECT_NE(err.find("'c.txt.ksw': the password is wrong"), std::string::npos) << err;
     EXPECT_EQ(ReadFile(dir / "a.txt"), "alpha");
     EXPECT_EQ(ReadFile(dir / "b.txt"), "bravo");
-    EXPECT_EQ(Files(), (std::vector<std::string>{"a.txt", "b.txt", "c.txt.ksw", "folder", "old.ksw"}));
+    EXPECT_EQ(Files(),
+              (std::vector<std::string>{"a.txt", "b.txt", "c.txt.ksw", "folder", "old.ksw"}));
 
     // All succeed: 0 and silence. --keep keeps every input.
     EXPECT_EQ(Run("encrypt --keep --password-file - a.txt b.txt", "one password\n"), 0) << err;
     EXPECT_EQ(err, "");
-    EXPECT_EQ(Files(), (std::vector<std::string>{"a.txt", "a.txt.ksw", "b.txt", "b.txt.ksw", "c.txt.ksw",
-                                                 "folder", "old.ksw"}));
+    EXPECT_EQ(Files(), (std::vector<std::string>{"a.txt", "a.txt.ksw", "b.txt", "b.txt.ksw",
+                                                 "c.txt.ksw", "folder", "old.ksw"}));
     EXPECT_EQ(Run("decrypt --password-file - folder a.txt.ksw", "one password\n"), 3);
     EXPECT_EQ(Run("decrypt --password-file - c.txt.ksw folder", "one password\n"), 1);
 }

@@ -28,7 +28,7 @@ Bytes Serial(const Rc2Key& key, Rc2Cbc::Direction direction, const Bytes& in, bo
     Bytes out(in.size() + 16);
     std::size_t a = 0, b = 0;
     *ok = cipher.Init(key, direction) && cipher.Update(in, out.data(), &a)
-        && cipher.Final(out.data() + a, &b);
+          && cipher.Final(out.data() + a, &b);
     out.resize(*ok ? a + b : 0);
     return out;
 }
@@ -75,8 +75,8 @@ TEST(ParallelCbc, SameBytesAsOneSerialPassForEverySplit)
     for (Rc2Recipe recipe : {Rc2Recipe::Strong, Rc2Recipe::Base}) {
         const Rc2Key key = TestKey(recipe);
         if (recipe == Rc2Recipe::Base) splitsUsed = {splits[0], splits[3]};
-        for (std::size_t size : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 64u, 65u, 4095u, 4096u, 4097u, 20000u,
-                             65535u, 65536u, 65537u, 200003u}) {
+        for (std::size_t size : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 64u, 65u, 4095u, 4096u,
+                                 4097u, 20000u, 65535u, 65536u, 65537u, 200003u}) {
             const Bytes plain = Random(size, static_cast<unsigned>(size) + 1);
             bool ok = false;
             const Bytes ciphertext = Serial(key, Rc2Cbc::Direction::Encrypt, plain, &ok);
@@ -84,10 +84,12 @@ TEST(ParallelCbc, SameBytesAsOneSerialPassForEverySplit)
             for (unsigned threads : {1u, 2u, 3u, 4u}) {
                 for (std::size_t minPart : {std::size_t{8}, std::size_t{1000}}) {
                     for (const auto& pieces : splitsUsed) {
-                        if (pieces[0] <= 8 && size > 70000) continue; // slow, and covered by the smaller sizes
+                        if (pieces[0] <= 8 && size > 70000)
+                            continue; // slow, and covered by the smaller sizes
                         SCOPED_TRACE("size " + std::to_string(size) + ", threads "
-                                     + std::to_string(threads) + ", part >= " + std::to_string(minPart)
-                                     + ", first piece " + std::to_string(pieces[0]));
+                                     + std::to_string(threads)
+                                     + ", part >= " + std::to_string(minPart) + ", first piece "
+                                     + std::to_string(pieces[0]));
                         const Bytes out = Parallel(key, threads, minPart, ciphertext, pieces, &ok);
                         ASSERT_TRUE(ok);
                         ASSERT_EQ(out, plain);

@@ -3,12 +3,12 @@
 #include "Fixtures.h"
 #include "Vectors.h"
 
-#include "format/Container.h"
 #include "crypto/PasswordKeys.h"
 #include "crypto/Provider.h"
+#include "format/Container.h"
 
-#include <iconv.h>
 #include <functional>
+#include <iconv.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -76,8 +76,9 @@ TEST(Rc2, KnownAnswersForBothRecipes)
     const std::string text = ReadFile(fs::path(KESTRAWIN_VECTORS_DIR) / "text.plain");
     const Bytes plain(text.begin(), text.end());
     // Strong: 16 hash bytes at 128 bits.
-    EXPECT_EQ(Decrypt(KeyFromHex("62537d54af1a712f906e0d7d45fd0a7c", 128), Ciphertext("v05_text.ksw")),
-              plain);
+    EXPECT_EQ(
+        Decrypt(KeyFromHex("62537d54af1a712f906e0d7d45fd0a7c", 128), Ciphertext("v05_text.ksw")),
+        plain);
     // Base: 5 hash bytes and 11 zeros at 40 effective bits. The effective bits
     // must reach the key schedule: at 128 bits the same key gives garbage.
     const Rc2Key base = KeyFromHex("03de6c570b0000000000000000000000", 40);
@@ -106,7 +107,8 @@ TEST(Rc2, AnySplitGivesTheBytesOfOneCall)
         for (std::size_t at = 0; at < data.size(); at += piece) {
             const std::size_t n = std::min(piece, data.size() - at);
             std::size_t got = 0;
-            EXPECT_TRUE(cipher.Update({reinterpret_cast<const std::uint8_t*>(data.data()) + at, n}, buf, &got));
+            EXPECT_TRUE(cipher.Update({reinterpret_cast<const std::uint8_t*>(data.data()) + at, n},
+                                      buf, &got));
             out.insert(out.end(), buf, buf + got);
         }
         std::size_t got = 0;
@@ -133,8 +135,9 @@ TEST(Password, EncodingsFollowTheWindowsCodePages)
     EXPECT_EQ(hex(candidates[1]), "c3a9");
     const auto cyrillic = PasswordCandidates("пароль");
     EXPECT_EQ(cyrillic.front().view(), "пароль");
-    EXPECT_NE(std::find(cyrillic.begin(), cyrillic.end(), kestrawin::Secret("\xef\xe0\xf0\xee\xeb\xfc")),
-              cyrillic.end());
+    EXPECT_NE(
+        std::find(cyrillic.begin(), cyrillic.end(), kestrawin::Secret("\xef\xe0\xf0\xee\xeb\xfc")),
+        cyrillic.end());
     // ASCII is the same in every encoding: tried once.
     EXPECT_EQ(PasswordCandidates("Secret").size(), 1u);
     // Bytes that are not UTF-8 are taken as they are.
@@ -211,12 +214,15 @@ TEST(Signature, InteroperatesWithOpenSslInTheWindowsByteOrder)
     EVP_PKEY_verify_init(vctx);
     EVP_PKEY_CTX_set_rsa_padding(vctx, RSA_PKCS1_PADDING);
     EVP_PKEY_CTX_set_signature_md(vctx, EVP_sha1());
-    EXPECT_EQ(EVP_PKEY_verify(vctx, bigEndian.data(), bigEndian.size(), digest.data(), digest.size()), 1);
+    EXPECT_EQ(
+        EVP_PKEY_verify(vctx, bigEndian.data(), bigEndian.size(), digest.data(), digest.size()), 1);
     EVP_PKEY_CTX_free(vctx);
 
     // OpenSSL's, checked by us, with and without the DigestInfo.
-    EXPECT_EQ(pub.VerifySha1(digest, OpenSslSign(key, digest, true)), RsaPublicKey::Check::Verified);
-    EXPECT_EQ(pub.VerifySha1(digest, OpenSslSign(key, digest, false)), RsaPublicKey::Check::Verified);
+    EXPECT_EQ(pub.VerifySha1(digest, OpenSslSign(key, digest, true)),
+              RsaPublicKey::Check::Verified);
+    EXPECT_EQ(pub.VerifySha1(digest, OpenSslSign(key, digest, false)),
+              RsaPublicKey::Check::Verified);
     // Another hash, a changed byte, a wrong length.
     Sha1Digest other = digest;
     other[0] ^= 1;
@@ -236,7 +242,8 @@ TEST(Signature, ABrokenFrameAroundTheRightDigestIsRefused)
     EVP_PKEY* key = MakeKey();
     auto pair = RsaKeyPair::FromPem(Pem(key));
     ASSERT_TRUE(pair);
-    auto parsed = ParsePublicKeyBlob(BuildPublicKeyBlob(kAlgSignature, *pair->PublicNumbers()), nullptr);
+    auto parsed =
+        ParsePublicKeyBlob(BuildPublicKeyBlob(kAlgSignature, *pair->PublicNumbers()), nullptr);
     ASSERT_TRUE(parsed);
     const RsaPublicKey pub(parsed->modulusLE, parsed->exponent);
     const Sha1Digest digest = *Sha1(ByteView(reinterpret_cast<const std::uint8_t*>("Secret"), 6));
@@ -283,7 +290,8 @@ TEST(Signature, ABrokenFrameAroundTheRightDigestIsRefused)
         Bytes block = frame();
         brk.apply(block);
         if (block[0] != 0) continue; // must stay below the modulus to be signed raw
-        EXPECT_EQ(pub.VerifySha1(digest, signRaw(block)), RsaPublicKey::Check::NotVerified) << brk.what;
+        EXPECT_EQ(pub.VerifySha1(digest, signRaw(block)), RsaPublicKey::Check::NotVerified)
+            << brk.what;
     }
     EVP_PKEY_free(key);
 }
@@ -301,11 +309,13 @@ TEST(Password, TheWholeWindows1252HighRangeMatchesIconv)
         std::size_t inLeft = 1;
         std::size_t outLeft = sizeof out;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        const bool defined = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1);
+        const bool defined =
+            iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1);
         // The five bytes without a character stand for the C1 control of the
         // same value, as Windows' own conversion has it.
-        const std::string utf8 = defined ? std::string(out, sizeof out - outLeft)
-                                         : std::string{static_cast<char>(0xC2), static_cast<char>(b)};
+        const std::string utf8 = defined
+                                     ? std::string(out, sizeof out - outLeft)
+                                     : std::string{static_cast<char>(0xC2), static_cast<char>(b)};
         const auto bytes = ToWindows1252(utf8);
         ASSERT_TRUE(bytes) << std::hex << b;
         EXPECT_EQ(bytes->view(), std::string(1, static_cast<char>(b))) << std::hex << b;

@@ -48,7 +48,8 @@ public:
         Bytes out(in.size() + 8);
         int n = 0, last = 0;
         // The key length and effective bits go in before the key itself.
-        const bool ok = ctx && EVP_CipherInit_ex2(ctx, cipher_, nullptr, nullptr, encrypt, nullptr)
+        const bool ok =
+            ctx && EVP_CipherInit_ex2(ctx, cipher_, nullptr, nullptr, encrypt, nullptr)
             && EVP_CIPHER_CTX_set_key_length(ctx, static_cast<int>(key.size()))
             && EVP_CIPHER_CTX_set_params(ctx, params)
             && EVP_CipherInit_ex2(ctx, nullptr, key.data(), iv.data(), encrypt, nullptr)
@@ -72,7 +73,7 @@ private:
     EVP_CIPHER* cipher_ = nullptr;
 };
 
-#define REQUIRE_ORACLE()                                                                  \
+#define REQUIRE_ORACLE()                                                                           \
     if (!Oracle::Get().available()) GTEST_SKIP() << "OpenSSL's legacy provider is missing"
 
 std::vector<rc2::Path> AvailablePaths()
@@ -125,7 +126,12 @@ Bytes OurDecrypt(const rc2::Schedule& s, Bytes iv, const Bytes& in, rc2::Path pa
 // RFC 2268's vectors: key, effective bits, plaintext, ciphertext.
 TEST(Rc2Cipher, KnownAnswersOfTheStandard)
 {
-    struct Vector { const char* key; int bits; const char* plain; const char* cipher; };
+    struct Vector {
+        const char* key;
+        int bits;
+        const char* plain;
+        const char* cipher;
+    };
     const Vector vectors[] = {
         {"0000000000000000", 63, "0000000000000000", "ebb773f993278eff"},
         {"ffffffffffffffff", 64, "ffffffffffffffff", "278b27e42e2f0d49"},
@@ -177,8 +183,9 @@ TEST(Rc2Cipher, MatchesOpenSslForEveryKeySize)
     const auto paths = AvailablePaths();
     for (int round = 0; round < 400; ++round) {
         const std::size_t keyLen = round < 128 ? round + 1 : 1 + rng() % 128;
-        const int bits = round < 128 ? static_cast<int>(1 + rng() % 1024)
-                                     : static_cast<int>(round % 2 ? 1 + rng() % 1024 : 1 + (round * 7) % 1024);
+        const int bits =
+            round < 128 ? static_cast<int>(1 + rng() % 1024)
+                        : static_cast<int>(round % 2 ? 1 + rng() % 1024 : 1 + (round * 7) % 1024);
         const Bytes key = RandomBytesOf(rng, keyLen), iv = RandomBytesOf(rng, 8);
         const Bytes plain = RandomBytesOf(rng, 8 * (1 + rng() % 80));
         SCOPED_TRACE(testing::Message() << "key bytes " << keyLen << ", bits " << bits);
@@ -222,8 +229,10 @@ TEST(Rc2Cipher, EveryDecryptionPathMatchesOpenSsl)
             const rc2::Schedule s = Expand(key, bits);
             ASSERT_EQ(OurEncrypt(s, iv, plain), cipher) << blocks << " blocks";
             const std::size_t split = blocks == 0 ? 0 : rng() % blocks;
-            ASSERT_EQ(OurDecrypt(s, iv, cipher, path, false, SIZE_MAX), plain) << blocks << " blocks";
-            ASSERT_EQ(OurDecrypt(s, iv, cipher, path, true, SIZE_MAX), plain) << blocks << " in place";
+            ASSERT_EQ(OurDecrypt(s, iv, cipher, path, false, SIZE_MAX), plain)
+                << blocks << " blocks";
+            ASSERT_EQ(OurDecrypt(s, iv, cipher, path, true, SIZE_MAX), plain)
+                << blocks << " in place";
             ASSERT_EQ(OurDecrypt(s, iv, cipher, path, blocks % 2 == 1, split), plain)
                 << blocks << " blocks split at " << split;
         }
@@ -262,7 +271,8 @@ TEST(Rc2Cipher, StreamingCipherPadsLikeOpenSslOnEveryPath)
             Bytes padded = plain;
             padded.insert(padded.end(), 8 - len % 8, static_cast<std::uint8_t>(8 - len % 8));
             const Bytes keyBytes(key.bytes.begin(), key.bytes.end()), zero(8, 0);
-            const Bytes expected = Oracle::Get().Run(true, keyBytes, key.effectiveBits, zero, padded);
+            const Bytes expected =
+                Oracle::Get().Run(true, keyBytes, key.effectiveBits, zero, padded);
 
             for (auto direction : {Rc2Cbc::Direction::Encrypt, Rc2Cbc::Direction::Decrypt}) {
                 const Bytes& in = direction == Rc2Cbc::Direction::Encrypt ? plain : expected;
@@ -298,7 +308,7 @@ TEST(Rc2Cipher, StreamingDecryptionRejectsBadEndings)
         Bytes out(in.size() + 8);
         std::size_t a = 0, b = 0;
         return cipher.Init(key, Rc2Cbc::Direction::Decrypt) && cipher.Update(in, out.data(), &a)
-            && cipher.Final(out.data() + a, &b);
+               && cipher.Final(out.data() + a, &b);
     };
     auto encryptRaw = [&](Bytes block) { // one block, no padding added
         rc2::Schedule s = Expand(Bytes(key.bytes.begin(), key.bytes.end()), 128);
@@ -308,9 +318,9 @@ TEST(Rc2Cipher, StreamingDecryptionRejectsBadEndings)
     };
     EXPECT_TRUE(decrypt(encryptRaw({1, 2, 3, 4, 5, 6, 7, 1})));
     EXPECT_TRUE(decrypt(encryptRaw(Bytes(8, 8))));
-    EXPECT_FALSE(decrypt(encryptRaw({1, 2, 3, 4, 5, 6, 7, 0})));  // pad of zero
-    EXPECT_FALSE(decrypt(encryptRaw({1, 2, 3, 4, 5, 6, 7, 9})));  // pad longer than a block
-    EXPECT_FALSE(decrypt(encryptRaw({1, 2, 3, 4, 5, 6, 1, 2})));  // pad bytes differ
-    EXPECT_FALSE(decrypt({}));                                    // nothing at all
-    EXPECT_FALSE(decrypt(Bytes(12, 0)));                          // not whole blocks
+    EXPECT_FALSE(decrypt(encryptRaw({1, 2, 3, 4, 5, 6, 7, 0}))); // pad of zero
+    EXPECT_FALSE(decrypt(encryptRaw({1, 2, 3, 4, 5, 6, 7, 9}))); // pad longer than a block
+    EXPECT_FALSE(decrypt(encryptRaw({1, 2, 3, 4, 5, 6, 1, 2}))); // pad bytes differ
+    EXPECT_FALSE(decrypt({}));                                   // nothing at all
+    EXPECT_FALSE(decrypt(Bytes(12, 0)));                         // not whole blocks
 }

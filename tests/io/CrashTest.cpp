@@ -20,8 +20,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <random>
 #include <set>
 #include <thread>
@@ -148,10 +148,13 @@ TEST_P(KilledAtEveryStep, LeavesTheInputOrTheWholeOutput)
             close(report[0]);
             KillPlan plan{k, s.namedTemporaries, report[1]};
             OperationOptions killing = options;
-            killing.diskHook = [&plan](DiskStep step, std::uint64_t) { return KillingHook(step, &plan); };
+            killing.diskHook = [&plan](DiskStep step, std::uint64_t) {
+                return KillingHook(step, &plan);
+            };
             io::InputFile read;
-            const Result r = s.decrypt ? DecryptSelectedFile(input, kPassword, killing, &read)
-                                       : EncryptSelectedFile(SharedKeys(), input, kPassword, killing, &read);
+            const Result r =
+                s.decrypt ? DecryptSelectedFile(input, kPassword, killing, &read)
+                          : EncryptSelectedFile(SharedKeys(), input, kPassword, killing, &read);
             return r.ok() && RemoveInputFile(read, nullptr, killing.diskHook).ok() ? 0 : 1;
         });
         close(report[1]);
@@ -179,7 +182,8 @@ TEST_P(KilledAtEveryStep, LeavesTheInputOrTheWholeOutput)
         if (inputThere) {
             EXPECT_EQ(ReadFile(input), inputBytes) << "the input was changed";
         } else {
-            EXPECT_EQ(ReadFile(output), outputBytes) << "the input is gone without its whole output";
+            EXPECT_EQ(ReadFile(output), outputBytes)
+                << "the input is gone without its whole output";
         }
         if (fs::exists(output)) {
             const std::string now = ReadFile(output);
@@ -208,8 +212,8 @@ TEST_P(KilledAtEveryStep, LeavesTheInputOrTheWholeOutput)
     }
 
     // Every kind of step this path takes was interrupted at least once.
-    std::set<DiskStep> expected{DiskStep::CreateUnnamed, DiskStep::Write, DiskStep::Permissions,
-                                DiskStep::Flush, DiskStep::DirFlush, DiskStep::Remove};
+    std::set<DiskStep> expected{DiskStep::CreateUnnamed, DiskStep::Write,    DiskStep::Permissions,
+                                DiskStep::Flush,         DiskStep::DirFlush, DiskStep::Remove};
     if (s.namedTemporaries) {
         expected.insert({DiskStep::Create, DiskStep::Rename});
     } else {
@@ -268,9 +272,9 @@ TEST_F(CrashSafety, SigkillAtRandomMomentsOfALargeRun)
     ASSERT_EQ(ReadFile(work / "data"), plain);
 
     auto completeContainer = [&](const std::string& bytes) {
-        return bytes.size() == container.size()
-            && bytes.compare(0, 16, container, 0, 16) == 0
-            && bytes.compare(kKeyAndSignature, std::string::npos, container, kKeyAndSignature) == 0;
+        return bytes.size() == container.size() && bytes.compare(0, 16, container, 0, 16) == 0
+               && bytes.compare(kKeyAndSignature, std::string::npos, container, kKeyAndSignature)
+                      == 0;
     };
 
     const unsigned draw = std::random_device{}();
@@ -286,7 +290,8 @@ TEST_F(CrashSafety, SigkillAtRandomMomentsOfALargeRun)
         const auto delay = std::chrono::duration_cast<std::chrono::microseconds>(
             (decrypt ? decryptTime : encryptTime) * moment(rng));
         SCOPED_TRACE(std::string(decrypt ? "decrypt" : "encrypt") + " killed after "
-                     + std::to_string(delay.count()) + " us (random draw " + std::to_string(draw) + ")");
+                     + std::to_string(delay.count()) + " us (random draw " + std::to_string(draw)
+                     + ")");
 
         const pid_t pid = run({decrypt ? "decrypt" : "encrypt", input});
         std::this_thread::sleep_for(delay);
@@ -296,7 +301,8 @@ TEST_F(CrashSafety, SigkillAtRandomMomentsOfALargeRun)
 
         const bool inputThere = fs::exists(input);
         if (inputThere) {
-            EXPECT_TRUE(ReadFile(input) == (decrypt ? container : plain)) << "the input was changed";
+            EXPECT_TRUE(ReadFile(input) == (decrypt ? container : plain))
+                << "the input was changed";
         }
         if (fs::exists(output) || !inputThere) {
             const std::string out = ReadFile(output);
@@ -305,7 +311,8 @@ TEST_F(CrashSafety, SigkillAtRandomMomentsOfALargeRun)
         }
         for (const std::string& name : Listing(work)) {
             const bool real = name == input.filename() || name == output.filename();
-            EXPECT_TRUE(real || (!unnamedWork && name.find(".kwtmp-") != std::string::npos)) << name;
+            EXPECT_TRUE(real || (!unnamedWork && name.find(".kwtmp-") != std::string::npos))
+                << name;
         }
     }
 }

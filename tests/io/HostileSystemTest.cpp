@@ -43,7 +43,7 @@ int RefuseModes(DiskStep step, std::uint64_t, void* user)
 
 uid_t OwnerOf(const fs::path& path)
 {
-    struct stat st{};
+    struct stat st {};
     EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
     return st.st_uid;
 }
@@ -71,8 +71,8 @@ TEST_F(HostileSystem, ThreadsThatCannotStartMeanFewerThreads)
         SCOPED_TRACE(command);
         const bool encrypt = std::string(command) == "encrypt";
         const fs::path input = dir / (encrypt ? "big" : "big.ksw");
-        const int status = Wait(SpawnCli({command, "--password-file", dir / "pw", input}, dir / "xdg",
-                                         dir / "err", starved));
+        const int status = Wait(SpawnCli({command, "--password-file", dir / "pw", input},
+                                         dir / "xdg", dir / "err", starved));
         EXPECT_EQ(status, 0) << ReadFile(dir / "err");
     }
     EXPECT_EQ(ReadFile(dir / "big"), plain);
@@ -90,8 +90,8 @@ TEST_F(HostileSystem, ModesAFilesystemCannotSetAreNoObstacle)
         unsigned mode;
         bool ok;
     };
-    for (const Case c : {Case{ENOSYS, 0444, true}, Case{EOPNOTSUPP, 0644, true}, Case{EPERM, 0644, true},
-                         Case{EPERM, 0444, false}}) {
+    for (const Case c : {Case{ENOSYS, 0444, true}, Case{EOPNOTSUPP, 0644, true},
+                         Case{EPERM, 0644, true}, Case{EPERM, 0444, false}}) {
         SCOPED_TRACE(std::to_string(c.error) + " " + std::to_string(c.mode));
         fs::remove_all(dir);
         fs::create_directories(dir);
@@ -117,8 +117,10 @@ TEST_F(HostileSystem, ARealExfatStickWorks)
     const fs::path mount = dir / "stick";
     fs::create_directories(mount);
     ASSERT_EQ(Sh("truncate -s 16M '" + image.string() + "' && mkfs.exfat '" + image.string()
-                 + "' >/dev/null 2>&1"), 0);
-    ASSERT_EQ(Sh("losetup -f --show '" + image.string() + "' > '" + (dir / "loop").string() + "'"), 0);
+                 + "' >/dev/null 2>&1"),
+              0);
+    ASSERT_EQ(Sh("losetup -f --show '" + image.string() + "' > '" + (dir / "loop").string() + "'"),
+              0);
     std::string loop = ReadFile(dir / "loop");
     loop.erase(loop.find_last_not_of('\n') + 1);
     if (Sh("mount.exfat-fuse '" + loop + "' '" + mount.string() + "' >/dev/null 2>&1") != 0) {
@@ -127,7 +129,8 @@ TEST_F(HostileSystem, ARealExfatStickWorks)
     }
     WriteFile(mount / "photo.jpg", "holiday");
     io::InputFile read;
-    const Result enc = EncryptSelectedFile(SharedKeys(), mount / "photo.jpg", "password", {}, &read);
+    const Result enc =
+        EncryptSelectedFile(SharedKeys(), mount / "photo.jpg", "password", {}, &read);
     EXPECT_TRUE(enc.ok()) << DescribeResult(enc);
     if (enc.ok()) {
         const Result removed = RemoveInputFile(read);
@@ -161,7 +164,7 @@ TEST_F(HostileSystem, RootLeavesOutputsToTheInputsOwner)
     fs::remove(dir / "theirs");
     ASSERT_TRUE(DecryptSelectedFile(dir / "theirs.ksw", "password").ok());
     EXPECT_EQ(OwnerOf(dir / "theirs"), uid);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat((dir / "theirs").c_str(), &st), 0);
     EXPECT_EQ(st.st_gid, gid);
 }
@@ -199,7 +202,8 @@ TEST_F(HostileSystem, NoCoreFilesWhileAPasswordIsInMemory)
     // turned core files off.
     ASSERT_EQ(mkfifo((dir / "pw").c_str(), 0600), 0);
     WriteFile(dir / "in", "x");
-    const pid_t pid = SpawnCli({"encrypt", "--password-file", dir / "pw", dir / "in"}, dir / "xdg", dir / "err");
+    const pid_t pid =
+        SpawnCli({"encrypt", "--password-file", dir / "pw", dir / "in"}, dir / "xdg", dir / "err");
     const int writer = open((dir / "pw").c_str(), O_WRONLY); // waits for the tool to open it
     ASSERT_GE(writer, 0);
     std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");

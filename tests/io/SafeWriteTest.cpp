@@ -108,8 +108,10 @@ TEST_P(WriteFault, LeavesInputAndOldOutputAsTheyWere)
         fs::remove(dir / "data.ksw");
         ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "data", "password", {}).ok());
         const std::string container = ReadFile(dir / "data.ksw");
-        if (outputExists) WriteFile(dir / "data", "old plain");
-        else fs::remove(dir / "data");
+        if (outputExists)
+            WriteFile(dir / "data", "old plain");
+        else
+            fs::remove(dir / "data");
         const bool firedWhileEncrypting = state.fired;
         state = HookState{fault};
         r = DecryptSelectedFile(dir / "data.ksw", "password", failing);
@@ -160,7 +162,8 @@ TEST_F(SafeWrite, OnlyOurOwnUnheldLeftoversAreSwept)
     WriteFile(dir / "doc", "text");
     ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "doc", "password", {}).ok());
     EXPECT_FALSE(fs::exists(dir / leftover));
-    for (const std::string& name : users) EXPECT_EQ(ReadFile(dir / name), "the user's own file") << name;
+    for (const std::string& name : users)
+        EXPECT_EQ(ReadFile(dir / name), "the user's own file") << name;
     EXPECT_TRUE(fs::exists(dir / alive));
     EXPECT_TRUE(fs::exists(dir / linked));
     close(held);
@@ -172,9 +175,11 @@ TEST_F(SafeWrite, RemovingTheInputIsReportedWhenItFails)
     io::InputFile read;
     ASSERT_TRUE(read.Open(dir / "a").ok());
     HookState state{{DiskStep::Remove, 0, false, ""}};
-    EXPECT_EQ(RemoveInputFile(read, nullptr, [&state](DiskStep step, std::uint64_t bytes) {
-                  return FailingHook(step, bytes, &state);
-              }).outcome,
+    EXPECT_EQ(RemoveInputFile(read, nullptr,
+                              [&state](DiskStep step, std::uint64_t bytes) {
+                                  return FailingHook(step, bytes, &state);
+                              })
+                  .outcome,
               Outcome::InputKept);
     EXPECT_TRUE(fs::exists(dir / "a"));
     EXPECT_TRUE(RemoveInputFile(read).ok());
@@ -234,21 +239,29 @@ TEST_F(RealWriteFailure, AFileSizeLimitIsAnUnwritableOutput)
     for (bool named : {false, true}) {
         SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
         auto inChild = [&](auto operation) {
-            return Wait(Fork([&] {
-                OperationOptions options;
-                if (named) options.diskHook = NamedTemporariesOnly;
-                return RefusedAs(operation(options), "too large") ? 0 : 1;
-            }, limit));
+            return Wait(Fork(
+                [&] {
+                    OperationOptions options;
+                    if (named) options.diskHook = NamedTemporariesOnly;
+                    return RefusedAs(operation(options), "too large") ? 0 : 1;
+                },
+                limit));
         };
         fs::remove(work / "big.ksw");
-        EXPECT_EQ(inChild([&](const OperationOptions& o) { return EncryptSelectedFile(SharedKeys(), work / "big", "password", o); }), 0);
+        EXPECT_EQ(inChild([&](const OperationOptions& o) {
+                      return EncryptSelectedFile(SharedKeys(), work / "big", "password", o);
+                  }),
+                  0);
         EXPECT_EQ(Listing(work), Names{"big"});
         EXPECT_EQ(ReadFile(work / "big"), plain);
 
         // Decrypting over an older file of the output's name keeps that file.
         WriteFile(work / "big.ksw", container);
         WriteFile(work / "big", "older file");
-        EXPECT_EQ(inChild([&](const OperationOptions& o) { return DecryptSelectedFile(work / "big.ksw", "password", o); }), 0);
+        EXPECT_EQ(inChild([&](const OperationOptions& o) {
+                      return DecryptSelectedFile(work / "big.ksw", "password", o);
+                  }),
+                  0);
         EXPECT_EQ(Listing(work), (Names{"big", "big.ksw"}));
         EXPECT_EQ(ReadFile(work / "big"), "older file");
         EXPECT_EQ(ReadFile(work / "big.ksw"), container);
@@ -258,7 +271,8 @@ TEST_F(RealWriteFailure, AFileSizeLimitIsAnUnwritableOutput)
     // kestrawin-cli: status 3, one line saying why, the input kept.
     fs::remove(work / "big.ksw");
     EXPECT_EQ(Cli({"encrypt", work / "big"}, limit), 3);
-    EXPECT_NE(err.find("cannot be written (cannot write: File too large)"), std::string::npos) << err;
+    EXPECT_NE(err.find("cannot be written (cannot write: File too large)"), std::string::npos)
+        << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
     EXPECT_EQ(Listing(work), Names{"big"});
     EXPECT_EQ(ReadFile(work / "big"), plain);
@@ -297,14 +311,16 @@ TEST_F(RealWriteFailure, AReadOnlyFolderIsAnUnwritableOutput)
     const auto before = Listing(ro);
     const ChildLimits unprivileged{RLIM_INFINITY, true};
 
-    const int engine = Wait(Fork([&] {
-        if (access((ro / "doc").c_str(), R_OK) != 0) return 77;
-        const bool encrypt = RefusedAs(EncryptSelectedFile(SharedKeys(), ro / "doc", "password"),
-                                       "Permission denied");
-        const bool decrypt = RefusedAs(DecryptSelectedFile(ro / "letter.ksw", "password"),
-                                       "Permission denied");
-        return encrypt && decrypt ? 0 : 1;
-    }, unprivileged));
+    const int engine = Wait(Fork(
+        [&] {
+            if (access((ro / "doc").c_str(), R_OK) != 0) return 77;
+            const bool encrypt = RefusedAs(
+                EncryptSelectedFile(SharedKeys(), ro / "doc", "password"), "Permission denied");
+            const bool decrypt =
+                RefusedAs(DecryptSelectedFile(ro / "letter.ksw", "password"), "Permission denied");
+            return encrypt && decrypt ? 0 : 1;
+        },
+        unprivileged));
     if (engine == kCannotApplyLimits) GTEST_SKIP() << "cannot switch to the unprivileged user";
     if (engine == 77) GTEST_SKIP() << dir << " is out of reach of the unprivileged user";
     EXPECT_EQ(engine, 0);

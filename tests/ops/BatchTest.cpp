@@ -39,17 +39,22 @@ TEST_F(Batch, EachFileEndsOnItsOwnAndOneFailureStopsNoOther)
     WriteFile(dir / "old.ksw", "already a container, or so it says");
     fs::create_directory(dir / "folder");
     fs::create_symlink(dir / "c.txt", dir / "link");
-    const std::vector<fs::path> paths = {dir / "a.txt",  dir / "folder", dir / "missing.txt", dir / "old.ksw",
-                                         dir / "link",   dir / "c.txt",  dir / "a.txt"};
+    const std::vector<fs::path> paths = {dir / "a.txt",   dir / "folder", dir / "missing.txt",
+                                         dir / "old.ksw", dir / "link",   dir / "c.txt",
+                                         dir / "a.txt"};
 
     std::vector<std::pair<std::uint64_t, std::uint64_t>> seen;
     BatchOptions options;
-    options.progress = [&](std::uint64_t done, std::uint64_t total) { seen.emplace_back(done, total); };
-    const auto outcomes = RunBatch(Direction::Encrypt, SharedKeys(), Strings(paths), kPassword, options);
+    options.progress = [&](std::uint64_t done, std::uint64_t total) {
+        seen.emplace_back(done, total);
+    };
+    const auto outcomes =
+        RunBatch(Direction::Encrypt, SharedKeys(), Strings(paths), kPassword, options);
 
     ASSERT_EQ(outcomes.size(), paths.size());
-    const Outcome expected[] = {Outcome::Success,        Outcome::NotRegularFile, Outcome::InputMissing,
-                                Outcome::AlreadyEncrypted, Outcome::NotRegularFile, Outcome::Success,
+    const Outcome expected[] = {Outcome::Success,        Outcome::NotRegularFile,
+                                Outcome::InputMissing,   Outcome::AlreadyEncrypted,
+                                Outcome::NotRegularFile, Outcome::Success,
                                 Outcome::Success};
     for (std::size_t i = 0; i < paths.size(); ++i) {
         EXPECT_EQ(outcomes[i].outcome, expected[i]) << paths[i] << ": " << outcomes[i].detail;
@@ -57,7 +62,8 @@ TEST_F(Batch, EachFileEndsOnItsOwnAndOneFailureStopsNoOther)
     }
     EXPECT_EQ(OutcomeReason(Outcome::AlreadyEncrypted), "this file is encrypted");
     // The failures left everything of theirs as it was; the others are done.
-    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"a.txt.ksw", "c.txt.ksw", "folder", "link", "old.ksw"}));
+    EXPECT_EQ(Listing(dir),
+              (std::vector<std::string>{"a.txt.ksw", "c.txt.ksw", "folder", "link", "old.ksw"}));
     EXPECT_EQ(ReadFile(dir / "old.ksw"), "already a container, or so it says");
     EXPECT_TRUE(outcomes[0].inputRemoved && outcomes[5].inputRemoved);
     ASSERT_TRUE(DecryptSelectedFile(dir / "a.txt.ksw", kPassword).ok());
@@ -83,10 +89,12 @@ TEST_F(Batch, OneContainerWithAnotherPasswordFailsAlone)
         const std::string name = "f" + std::to_string(i);
         plain[name] = RandomBytes(100000 + i, 10 + i);
         WriteFile(dir / name, plain[name]);
-        ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / name, i == 2 ? "another one" : kPassword).ok());
+        ASSERT_TRUE(
+            EncryptSelectedFile(SharedKeys(), dir / name, i == 2 ? "another one" : kPassword).ok());
         fs::remove(dir / name);
     }
-    const std::vector<fs::path> paths = {dir / "f0.ksw", dir / "f1.ksw", dir / "f2.ksw", dir / "f3.ksw"};
+    const std::vector<fs::path> paths = {dir / "f0.ksw", dir / "f1.ksw", dir / "f2.ksw",
+                                         dir / "f3.ksw"};
     const auto outcomes = RunBatch(Direction::Decrypt, SharedKeys(), Strings(paths), kPassword);
     for (int i = 0; i < 4; ++i) {
         const std::string name = "f" + std::to_string(i);
@@ -95,7 +103,8 @@ TEST_F(Batch, OneContainerWithAnotherPasswordFailsAlone)
             EXPECT_TRUE(fs::exists(dir / "f2.ksw"));
             EXPECT_FALSE(fs::exists(dir / "f2"));
         } else {
-            EXPECT_TRUE(outcomes[i].ok()) << DescribeResult({outcomes[i].outcome, outcomes[i].detail});
+            EXPECT_TRUE(outcomes[i].ok())
+                << DescribeResult({outcomes[i].outcome, outcomes[i].detail});
             EXPECT_EQ(ReadFile(dir / name), plain[name]);
             EXPECT_FALSE(fs::exists(dir / (name + ".ksw")));
         }
@@ -122,8 +131,8 @@ TEST_F(Batch, FilesThatFeedEachOtherRunInTheOrderGiven)
         fs::remove(dir / "inner.ksw");
         fs::remove(dir / "q");
 
-        const auto outcomes =
-            RunBatch(Direction::Decrypt, SharedKeys(), {dir / "q.ksw", dir / "q.ksw.ksw"}, kPassword);
+        const auto outcomes = RunBatch(Direction::Decrypt, SharedKeys(),
+                                       {dir / "q.ksw", dir / "q.ksw.ksw"}, kPassword);
         EXPECT_TRUE(outcomes[0].ok() && outcomes[1].ok());
         // First q.ksw became q; then q.ksw.ksw became a new q.ksw.
         EXPECT_TRUE(ReadFile(dir / "q") == big);
@@ -141,7 +150,8 @@ TEST_F(Batch, StoppedBeforeItStartsChangesNothing)
     std::atomic<bool> cancel{true};
     BatchOptions options;
     options.cancel = &cancel;
-    const auto outcomes = RunBatch(Direction::Encrypt, SharedKeys(), {dir / "a", dir / "b"}, kPassword, options);
+    const auto outcomes =
+        RunBatch(Direction::Encrypt, SharedKeys(), {dir / "a", dir / "b"}, kPassword, options);
     for (const FileOutcome& o : outcomes) EXPECT_EQ(o.outcome, Outcome::Cancelled);
     EXPECT_EQ(Listing(dir), (std::vector<std::string>{"a", "b"}));
 }
@@ -152,9 +162,11 @@ TEST(BatchPlan, UsesEveryProcessorWithinTheMemoryBudget)
     for (unsigned processors : {1u, 2u, 3u, 4u, 8u, 16u, 64u, 256u, 1024u})
         for (std::size_t files : {1u, 2u, 3u, 8u, 100u, 100000u}) {
             const BatchPlan plan = PlanBatch(files, processors, options);
-            SCOPED_TRACE(std::to_string(processors) + " processors, " + std::to_string(files) + " files");
+            SCOPED_TRACE(std::to_string(processors) + " processors, " + std::to_string(files)
+                         + " files");
             // Eight chunk buffers per stream, plus a block each.
-            EXPECT_LE(plan.parallel * 8 * (plan.chunkSize + 8), options.memoryBudget + 8 * 1024 * plan.parallel);
+            EXPECT_LE(plan.parallel * 8 * (plan.chunkSize + 8),
+                      options.memoryBudget + 8 * 1024 * plan.parallel);
             EXPECT_LE(plan.parallel * 8 * plan.chunkSize, options.memoryBudget);
             EXPECT_EQ(plan.chunkSize % 8, 0u);
             EXPECT_GE(plan.chunkSize, 64u * 1024);
@@ -202,14 +214,15 @@ TEST_F(Batch, KilledAtARandomMomentLeavesEveryFileWhole)
     auto paths = prepare();
     const auto start = std::chrono::steady_clock::now();
     (void)RunBatch(Direction::Encrypt, SharedKeys(), paths, kPassword, options);
-    const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start);
 
     std::mt19937 random(std::random_device{}());
     int untouched = 0, done = 0;
     for (int round = 0; round < 12; ++round) {
         paths = prepare();
-        const auto delay = std::chrono::microseconds(
-            std::uniform_int_distribution<long>(0, std::max<long>(1, whole.count() * 5 / 4))(random));
+        const auto delay = std::chrono::microseconds(std::uniform_int_distribution<long>(
+            0, std::max<long>(1, whole.count() * 5 / 4))(random));
         const pid_t child = Fork([&] {
             (void)RunBatch(Direction::Encrypt, SharedKeys(), paths, kPassword, options);
             return 0;

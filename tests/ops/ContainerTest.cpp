@@ -3,8 +3,8 @@
 #include "Fixtures.h"
 #include "Vectors.h"
 
-#include "format/Container.h"
 #include "crypto/PasswordKeys.h"
+#include "format/Container.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,7 +31,8 @@ std::vector<WindowsVector> AllVectors()
 
 } // namespace
 
-class WindowsContainers : public ScratchTest, public ::testing::WithParamInterface<WindowsVector> {};
+class WindowsContainers : public ScratchTest,
+                          public ::testing::WithParamInterface<WindowsVector> {};
 
 TEST_P(WindowsContainers, DecryptToTheirPlaintext)
 {
@@ -74,8 +75,8 @@ TEST_P(RoundTrip, GivesBackTheFileWithTheWindowsLayout)
     const std::string bytes = ReadFile(container);
     ASSERT_GE(bytes.size(), 16u + 148 + 128);
     EXPECT_EQ(bytes.substr(0, 8), "KSW01001");
-    const auto header = format::ParseHeader(crypto::ByteView(
-        reinterpret_cast<const std::uint8_t*>(bytes.data()), 16));
+    const auto header = format::ParseHeader(
+        crypto::ByteView(reinterpret_cast<const std::uint8_t*>(bytes.data()), 16));
     EXPECT_EQ(header->keyBlobLength, 148);
     EXPECT_EQ(header->signatureLength, 128);
     EXPECT_EQ(bytes.size() - 16 - 148 - 128, 8 * (size / 8 + 1));
@@ -88,8 +89,7 @@ TEST_P(RoundTrip, GivesBackTheFileWithTheWindowsLayout)
     EXPECT_EQ(Mode(plain), 0604u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, RoundTrip,
-                         ::testing::Values(0, 1, 7, 8, 9, 3 * 1024 * 1024 + 5));
+INSTANTIATE_TEST_SUITE_P(Sizes, RoundTrip, ::testing::Values(0, 1, 7, 8, 9, 3 * 1024 * 1024 + 5));
 
 class Operations : public ScratchTest {};
 
@@ -98,7 +98,8 @@ TEST_F(Operations, ChunkedEncryptionEqualsOneWholeFileCall)
     const std::string data = RandomBytes(100000, 3);
     WriteFile(dir / "in", data);
     std::string reference;
-    for (std::size_t chunk : {std::size_t{1} << 20, std::size_t{8}, std::size_t{13}, std::size_t{4096}}) {
+    for (std::size_t chunk :
+         {std::size_t{1} << 20, std::size_t{8}, std::size_t{13}, std::size_t{4096}}) {
         OperationOptions options;
         options.chunkSize = chunk;
         ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "in", "pw123456", options).ok());
@@ -107,7 +108,8 @@ TEST_F(Operations, ChunkedEncryptionEqualsOneWholeFileCall)
         EXPECT_EQ(out, reference) << "chunk " << chunk;
     }
     // And the ciphertext is the one-call RC2-CBC of the whole file.
-    const auto hash = crypto::Sha1(crypto::ByteView(reinterpret_cast<const std::uint8_t*>("pw123456"), 8));
+    const auto hash =
+        crypto::Sha1(crypto::ByteView(reinterpret_cast<const std::uint8_t*>("pw123456"), 8));
     crypto::Rc2Cbc cipher;
     ASSERT_TRUE(cipher.Init(crypto::DeriveRc2Key(*hash, crypto::Rc2Recipe::Strong),
                             crypto::Rc2Cbc::Direction::Encrypt));
@@ -153,9 +155,9 @@ TEST_F(Operations, BadContainersGiveTheirLabelledOutcome)
             EXPECT_EQ(ReadFile(dir / "file"), text);
             fs::remove(dir / "file");
         } else {
-            const Outcome expected = label == "damaged"        ? Outcome::DamagedContainer
-                                   : label == "not-container" ? Outcome::NotContainer
-                                                              : Outcome::WrongPassword;
+            const Outcome expected = label == "damaged"         ? Outcome::DamagedContainer
+                                     : label == "not-container" ? Outcome::NotContainer
+                                                                : Outcome::WrongPassword;
             EXPECT_EQ(r.outcome, expected);
         }
         EXPECT_EQ(Listing(dir), std::vector<std::string>{"file.ksw"}); // nothing written
@@ -174,11 +176,13 @@ TEST_F(Operations, BadInputIsRefusedAndNothingChanges)
     WriteFile(dir / ".ksw", "whatever");
     const auto before = Listing(dir);
 
-    auto encrypt = [&](const fs::path& p) { return EncryptSelectedFile(SharedKeys(), p, "pw").outcome; };
+    auto encrypt = [&](const fs::path& p) {
+        return EncryptSelectedFile(SharedKeys(), p, "pw").outcome;
+    };
     EXPECT_EQ(encrypt(dir / "missing"), Outcome::InputMissing); // deleted since the menu was used
-    EXPECT_EQ(encrypt(dir / "link"), Outcome::NotRegularFile);   // would leave the real file in clear
+    EXPECT_EQ(encrypt(dir / "link"), Outcome::NotRegularFile); // would leave the real file in clear
     EXPECT_EQ(encrypt(dir / "folder"), Outcome::NotRegularFile);
-    EXPECT_EQ(encrypt(dir / "fifo"), Outcome::NotRegularFile);   // and must not block
+    EXPECT_EQ(encrypt(dir / "fifo"), Outcome::NotRegularFile); // and must not block
     EXPECT_EQ(encrypt("/dev/null"), Outcome::NotRegularFile);
     EXPECT_EQ(DecryptSelectedFile(dir / "link", "pw").outcome, Outcome::NotRegularFile);
     EXPECT_EQ(DecryptSelectedFile(dir / ".ksw", "pw").outcome, Outcome::NoOutputName);

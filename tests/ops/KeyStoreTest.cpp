@@ -2,8 +2,8 @@
 
 #include "Child.h"
 
-#include <pwd.h>
 #include <cstdlib>
+#include <pwd.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,7 +67,8 @@ TEST_F(KeyStore, DamagedOrUnsavableStoreStillGivesWorkingKeys)
     ASSERT_TRUE(unsaved.hasSignatureKey());
     WriteFile(dir / "f", "data");
     EXPECT_TRUE(EncryptSelectedFile(unsaved, dir / "f", "password").ok());
-    EXPECT_EQ(Listing(folder), std::vector<std::string>{"Kestrawin Container"}); // no temporaries left
+    EXPECT_EQ(Listing(folder),
+              std::vector<std::string>{"Kestrawin Container"}); // no temporaries left
 }
 
 TEST_F(KeyStore, ConcurrentStartsNeverLeaveADamagedStore)
@@ -81,7 +82,7 @@ TEST_F(KeyStore, ConcurrentStartsNeverLeaveADamagedStore)
             for (int round = 0; round < 5; ++round) {
                 KeyContainer keys;
                 ok = ok && KeyContainer::Acquire(folder, &keys).ok() && !keys.wasDamaged()
-                    && keys.RegenerateKeyPairs().ok();
+                     && keys.RegenerateKeyPairs().ok();
             }
             _exit(ok ? 0 : 1);
         }
@@ -166,8 +167,8 @@ TEST_F(KeyStore, AKeyFolderPlantedByAnotherUserIsNotUsed)
     ASSERT_EQ(chown((dir / "theirs").c_str(), other, otherGroup), 0);
     ASSERT_EQ(chown(victim.c_str(), other, otherGroup), 0);
 
-    for (const fs::path& folder : {share / "kestrawin", dir / "planted" / "kestrawin", dir / "theirs",
-                                   dir / "planted2" / "kestrawin"}) {
+    for (const fs::path& folder : {share / "kestrawin", dir / "planted" / "kestrawin",
+                                   dir / "theirs", dir / "planted2" / "kestrawin"}) {
         SCOPED_TRACE(folder);
         KeyContainer keys;
         ASSERT_TRUE(KeyContainer::Acquire(folder, &keys).ok());

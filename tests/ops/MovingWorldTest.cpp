@@ -130,17 +130,18 @@ TEST_F(MovingWorld, SomethingWrittenToTheInputAfterReadingIsKept)
         const timespec past[2] = {{946684800, 0}, {946684800, 0}}; // any later write shows
         ASSERT_EQ(utimensat(AT_FDCWD, (dir / "log").c_str(), past, 0), 0);
         Intrusion write{DiskStep::Flush, [&] {
-            if (sameSize) {
-                WriteFile(dir / "log", "FIRST LINE\n");
-                if (how == 2) {
-                    ASSERT_EQ(utimensat(AT_FDCWD, (dir / "log").c_str(), past, 0), 0);
-                }
-            } else {
-                std::FILE* f = std::fopen((dir / "log").c_str(), "a");
-                std::fputs("second line\n", f);
-                std::fclose(f);
-            }
-        }};
+                            if (sameSize) {
+                                WriteFile(dir / "log", "FIRST LINE\n");
+                                if (how == 2) {
+                                    ASSERT_EQ(utimensat(AT_FDCWD, (dir / "log").c_str(), past, 0),
+                                              0);
+                                }
+                            } else {
+                                std::FILE* f = std::fopen((dir / "log").c_str(), "a");
+                                std::fputs("second line\n", f);
+                                std::fclose(f);
+                            }
+                        }};
         EXPECT_EQ(EncryptThenRemove(dir / "log", &write).outcome, Outcome::InputChanged);
         EXPECT_EQ(ReadFile(dir / "log"), sameSize ? "FIRST LINE\n" : "first line\nsecond line\n");
         EXPECT_EQ(Open(dir / "log.ksw"), "first line\n");
@@ -158,18 +159,19 @@ TEST_F(MovingWorld, AnInputChangingWhileItIsReadNeverEndsInSuccess)
         const timespec past[2] = {{946684800, 0}, {946684800, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, (dir / "big").c_str(), past, 0), 0);
         Intrusion change{DiskStep::Write, [&] {
-            if (how == 0) fs::resize_file(dir / "big", 1000);       // cut short
-            if (how == 1) fs::resize_file(dir / "big", 900000);     // grown
-            if (how == 2) {                                         // same size, new bytes
-                std::FILE* f = std::fopen((dir / "big").c_str(), "r+");
-                std::fputs("changed", f);
-                std::fclose(f);
-            }
-        }};
+                             if (how == 0) fs::resize_file(dir / "big", 1000);   // cut short
+                             if (how == 1) fs::resize_file(dir / "big", 900000); // grown
+                             if (how == 2) { // same size, new bytes
+                                 std::FILE* f = std::fopen((dir / "big").c_str(), "r+");
+                                 std::fputs("changed", f);
+                                 std::fclose(f);
+                             }
+                         }};
         OperationOptions changing = options;
         changing.diskHook = Intruding(&change).diskHook;
         io::InputFile read;
-        const Result r = EncryptSelectedFile(SharedKeys(), dir / "big", "password", changing, &read);
+        const Result r =
+            EncryptSelectedFile(SharedKeys(), dir / "big", "password", changing, &read);
         ASSERT_TRUE(change.done);
         EXPECT_EQ(r.outcome, Outcome::InputUnreadable);
         EXPECT_FALSE(read.isOpen()); // nothing to delete
@@ -200,10 +202,10 @@ TEST_F(MovingWorld, AFolderMovedAsideKeepsItsFilesTogether)
     fs::create_directories(dir / "sub");
     WriteFile(dir / "sub" / "in", "original");
     Intrusion swap{DiskStep::Write, [&] {
-        fs::rename(dir / "sub", dir / "moved");
-        fs::create_directories(dir / "sub");
-        WriteFile(dir / "sub" / "in", "unrelated newcomer");
-    }};
+                       fs::rename(dir / "sub", dir / "moved");
+                       fs::create_directories(dir / "sub");
+                       WriteFile(dir / "sub" / "in", "unrelated newcomer");
+                   }};
     EXPECT_TRUE(EncryptThenRemove(dir / "sub" / "in", &swap).ok());
     EXPECT_EQ(Listing(dir / "sub"), std::vector<std::string>{"in"});
     EXPECT_EQ(ReadFile(dir / "sub" / "in"), "unrelated newcomer");
@@ -227,17 +229,19 @@ TEST_F(MovingWorld, TwoOperationsOnThePairAtOnceLoseNothing)
         Result outer;
         if (decryptInside) {
             Intrusion other{DiskStep::Flush, [&] {
-                io::InputFile read;
-                inner = DecryptSelectedFile(plain.string() + ".ksw", "password", {}, &read);
-                if (inner.ok()) inner = RemoveInputFile(read);
-            }};
+                                io::InputFile read;
+                                inner = DecryptSelectedFile(plain.string() + ".ksw", "password", {},
+                                                            &read);
+                                if (inner.ok()) inner = RemoveInputFile(read);
+                            }};
             outer = EncryptThenRemove(plain, &other);
         } else {
             Intrusion other{DiskStep::Flush, [&] {
-                io::InputFile read;
-                inner = EncryptSelectedFile(SharedKeys(), plain, "password", {}, &read);
-                if (inner.ok()) inner = RemoveInputFile(read);
-            }};
+                                io::InputFile read;
+                                inner =
+                                    EncryptSelectedFile(SharedKeys(), plain, "password", {}, &read);
+                                if (inner.ok()) inner = RemoveInputFile(read);
+                            }};
             outer = DecryptThenRemove(plain.string() + ".ksw", &other);
         }
         SCOPED_TRACE(DescribeResult(inner) + " / " + DescribeResult(outer));
@@ -281,8 +285,8 @@ TEST_F(MovingWorld, OtherHardLinksAreCounted)
 
 TEST(PlainName, NeverCutsIntoTheFolder)
 {
-    for (const char* path : {"d/a", "/a/bc", "x/abc", "dir/.ksw", "dir/abcd", "docs/a", "/home/u/photos/xy",
-                             "dir/", "dir/éàüö", "dir/x.ks"})
+    for (const char* path : {"d/a", "/a/bc", "x/abc", "dir/.ksw", "dir/abcd", "docs/a",
+                             "/home/u/photos/xy", "dir/", "dir/éàüö", "dir/x.ks"})
         EXPECT_EQ(PlainNameOf(path), "") << path;
     EXPECT_EQ(PlainNameOf("dir/éàüöß"), "dir/é");
     EXPECT_EQ(PlainNameOf("dir/ü.ksw"), "dir/ü");

@@ -48,7 +48,9 @@ TEST(Dispatch, EveryRowOfTheTable)
     };
     for (const Row& row : rows) {
         const PageChoice choice = Choose(row.args);
-        const std::string label = row.args.empty() ? "(none)" : row.args[0] + " " + (row.args.size() > 1 ? row.args[1] : "");
+        const std::string label =
+            row.args.empty() ? "(none)"
+                             : row.args[0] + " " + (row.args.size() > 1 ? row.args[1] : "");
         EXPECT_EQ(choice.page, row.page) << label;
         EXPECT_EQ(choice.fileIsEncrypted, row.encryptedMessage) << label;
         if (row.page == EncryptPage || row.page == DecryptPage) {
@@ -85,7 +87,9 @@ TEST(Dispatch, EveryBatchRow)
         // Only the last argument counts; switches are never files; a file
         // named twice is one file; relative names are made absolute.
         {{"/d/a.ksw", "/d/b.ksw", "/encrypt", "/crypt"}, EncryptPage, {"/d/a.ksw", "/d/b.ksw"}},
-        {{"/d/a.ksw", "b.ksw", "/crypt", "/encrypt"}, DecryptPage, {"/d/a.ksw", "/home/user/b.ksw"}},
+        {{"/d/a.ksw", "b.ksw", "/crypt", "/encrypt"},
+         DecryptPage,
+         {"/d/a.ksw", "/home/user/b.ksw"}},
         {{"/d/a", "/d/b", "/d/a", "/crypt"}, EncryptPage, {"/d/a", "/d/b"}},
         {{"/d/a", "/d/a"}, EncryptPage, {"/d/a"}},
         // Only "/crypt" and "/encrypt" are switches: anything else second is
@@ -119,7 +123,8 @@ TEST(Dispatch, ArgumentsAndPaths)
     EXPECT_EQ(Choose(args).page, DecryptPage);
 
     // A relative path is made absolute against the working folder.
-    EXPECT_EQ(ChoosePage({"notes.txt", "/crypt"}, "/home/user").selectedFile, "/home/user/notes.txt");
+    EXPECT_EQ(ChoosePage({"notes.txt", "/crypt"}, "/home/user").selectedFile,
+              "/home/user/notes.txt");
     EXPECT_EQ(ChoosePage({"sub/n.ksw", "/encrypt"}, "/").selectedFile, "/sub/n.ksw");
 
     // Extensions: the last dot, unless it is in a folder's name.

@@ -73,11 +73,16 @@ TEST(WindowSlot, PlacesStepAwayFromTheCentreAndStayOnTheScreen)
     EXPECT_GT(next.x, centre.x);
     EXPECT_GT(next.y, centre.y);
     for (int slot = 0; slot < WindowSlot::kMaxSlots; ++slot)
-        for (auto [w, h] : {std::pair{1000, 800}, std::pair{320, 240}, std::pair{200, 150}, std::pair{150, 100}}) {
+        for (auto [w, h] : {std::pair{1000, 800}, std::pair{320, 240}, std::pair{200, 150},
+                            std::pair{150, 100}}) {
             const Placement p = PlaceWindow(slot, 10, 20, w, h, 200, 150);
             EXPECT_GE(p.x, 10);
             EXPECT_GE(p.y, 20);
-            if (w >= 200) { EXPECT_LE(p.x + 200, 10 + w) << slot; }
-            if (h >= 150) { EXPECT_LE(p.y + 150, 20 + h) << slot; }
+            if (w >= 200) {
+                EXPECT_LE(p.x + 200, 10 + w) << slot;
+            }
+            if (h >= 150) {
+                EXPECT_LE(p.y + 150, 20 + h) << slot;
+            }
         }
 }

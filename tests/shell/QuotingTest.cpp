@@ -15,16 +15,18 @@ const QStringList kHostileFolders = {
     QStringLiteral("with space/it's \"quoted\""),
     QStringLiteral("dollar $HOME `id` \\back\\slash"),
     QStringLiteral("ünïcödé 日本 ;|&<>*?#()~ tab\there"),
-    QStringLiteral("100% \n sure"),  // registered through the link
+    QStringLiteral("100% \n sure"), // registered through the link
 };
 
 // Records its argv, $0 included, NUL-separated.
-const QByteArray kStandIn = "#!/bin/sh\nfor a in \"$0\" \"$@\"; do printf '%s\\0' \"$a\"; done > \"$RECORD\"\n";
+const QByteArray kStandIn =
+    "#!/bin/sh\nfor a in \"$0\" \"$@\"; do printf '%s\\0' \"$a\"; done > \"$RECORD\"\n";
 
 // The desktop entry Exec rules, read independently: split at spaces, double
 // quotes with \" \` \$ \\ escapes inside, reserved characters only when quoted,
 // then %% becomes % (other field codes stay).
-QStringList SplitDesktopExec(const QString& exec) {
+QStringList SplitDesktopExec(const QString& exec)
+{
     static const QString reserved = QStringLiteral("\t\n\"'\\<>~|&;$*?#()`");
     QStringList args;
     QString current;
@@ -37,12 +39,12 @@ QStringList SplitDesktopExec(const QString& exec) {
             else if (c == u'"')
                 quoted = false;
             else if (c == u'\\' || c == u'`' || c == u'$')
-                ADD_FAILURE() << "unescaped " << QString(c).toStdString() << " in quotes: " << exec.toStdString();
+                ADD_FAILURE() << "unescaped " << QString(c).toStdString()
+                              << " in quotes: " << exec.toStdString();
             else
                 current += c;
         } else if (c == u' ') {
-            if (inArg)
-                args.append(current);
+            if (inArg) args.append(current);
             current.clear();
             inArg = false;
         } else {
@@ -55,29 +57,33 @@ QStringList SplitDesktopExec(const QString& exec) {
                 current += c;
         }
     }
-    if (inArg)
-        args.append(current);
+    if (inArg) args.append(current);
     for (QString& arg : args)
-        if (arg != u"%F")
-            arg.replace(QStringLiteral("%%"), QStringLiteral("%"));
+        if (arg != u"%F") arg.replace(QStringLiteral("%%"), QStringLiteral("%"));
     return args;
 }
 
-QString TestShellQuote(const QString& s) {
-    return QLatin1Char('\'') + QString(s).replace(QLatin1Char('\''), QStringLiteral("'\"'\"'")) + QLatin1Char('\'');
+QString TestShellQuote(const QString& s)
+{
+    return QLatin1Char('\'') + QString(s).replace(QLatin1Char('\''), QStringLiteral("'\"'\"'"))
+           + QLatin1Char('\'');
 }
 
 // What the file manager does with a command: %F becomes every selected file,
 // each quoted, %% a single %, and /bin/sh runs the result. Any other field
 // code stays as it is. Returns the recorded argv.
-QStringList RunLikeFileManager(const QString& command, const QStringList& files, const QString& record) {
+QStringList RunLikeFileManager(const QString& command, const QStringList& files,
+                               const QString& record)
+{
     QStringList quoted;
     for (const QString& file : files) quoted.append(TestShellQuote(file));
     QString expanded;
     for (qsizetype i = 0; i < command.size(); ++i) {
         if (command[i] == u'%' && i + 1 < command.size()) {
             const QString code = command.mid(i++, 2);
-            expanded += code == u"%F" ? quoted.join(QLatin1Char(' ')) : code == u"%%" ? QStringLiteral("%") : code;
+            expanded += code == u"%F"   ? quoted.join(QLatin1Char(' '))
+                        : code == u"%%" ? QStringLiteral("%")
+                                        : code;
         } else {
             expanded += command[i];
         }
@@ -85,13 +91,15 @@ QStringList RunLikeFileManager(const QString& command, const QStringList& files,
     return RunRecorded(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), expanded}, record);
 }
 
-}  // namespace
+} // namespace
 
-TEST(Quoting, HostileProgramPathsReachTheProgramIntactInEveryFormat) {
+TEST(Quoting, HostileProgramPathsReachTheProgramIntactInEveryFormat)
+{
     for (const QString& folder : kHostileFolders) {
         SCOPED_TRACE(folder.toStdString());
         TempDesktop d;
-        const QString program = d.dir.path() + QLatin1Char('/') + folder + QStringLiteral("/kestrawin $1");
+        const QString program =
+            d.dir.path() + QLatin1Char('/') + folder + QStringLiteral("/kestrawin $1");
         WriteAll(program, kStandIn);
         ::chmod(QFile::encodeName(program).constData(), 0755);
         const QString file = d.dir.path() + QStringLiteral("/My secret é 'x'.ksw");
@@ -105,10 +113,14 @@ TEST(Quoting, HostileProgramPathsReachTheProgramIntactInEveryFormat) {
         const QString registered = linked ? ProgramLinkPath(d.env) : program;
 
         const auto entry = ParseKeyFile(ReadAll(d.Data("applications/kestrawin-decrypt.desktop")));
-        EXPECT_EQ(SplitDesktopExec(entry["Desktop Entry/Exec"]), (QStringList{registered, "%F", "/encrypt"}));
-        const auto kde = ParseKeyFile(ReadAll(d.Data("kio/servicemenus/kestrawin-encrypt.desktop")));
-        EXPECT_EQ(SplitDesktopExec(kde["Desktop Action encrypt/Exec"]), (QStringList{registered, "%F", "/crypt"}));
-        const auto kdeDecrypt = ParseKeyFile(ReadAll(d.Data("kio/servicemenus/kestrawin-decrypt.desktop")));
+        EXPECT_EQ(SplitDesktopExec(entry["Desktop Entry/Exec"]),
+                  (QStringList{registered, "%F", "/encrypt"}));
+        const auto kde =
+            ParseKeyFile(ReadAll(d.Data("kio/servicemenus/kestrawin-encrypt.desktop")));
+        EXPECT_EQ(SplitDesktopExec(kde["Desktop Action encrypt/Exec"]),
+                  (QStringList{registered, "%F", "/crypt"}));
+        const auto kdeDecrypt =
+            ParseKeyFile(ReadAll(d.Data("kio/servicemenus/kestrawin-decrypt.desktop")));
         EXPECT_EQ(SplitDesktopExec(kdeDecrypt["Desktop Action encrypt/Exec"]),
                   (QStringList{registered, "%F", "/encrypt"}));
 
@@ -116,20 +128,24 @@ TEST(Quoting, HostileProgramPathsReachTheProgramIntactInEveryFormat) {
         const QStringList both{file, second};
         const QStringList encrypt{registered, file, second, "/crypt"};
         const QStringList decrypt{registered, file, second, "/encrypt"};
-        for (const char* name : {"nemo/actions/kestrawin-encrypt.nemo_action", "nemo/actions/kestrawin-decrypt.nemo_action"}) {
+        for (const char* name : {"nemo/actions/kestrawin-encrypt.nemo_action",
+                                 "nemo/actions/kestrawin-decrypt.nemo_action"}) {
             const auto nemo = ParseKeyFile(ReadAll(d.Data(name)));
             EXPECT_EQ(nemo["Nemo Action/Selection"], "notnone");
             EXPECT_EQ(RunLikeFileManager(nemo["Nemo Action/Exec"], both, record),
                       QString::fromUtf8(name).contains(u"encrypt.") ? encrypt : decrypt);
         }
-        for (const char* name : {"file-manager/actions/kestrawin-encrypt.desktop", "file-manager/actions/kestrawin-decrypt.desktop"}) {
+        for (const char* name : {"file-manager/actions/kestrawin-encrypt.desktop",
+                                 "file-manager/actions/kestrawin-decrypt.desktop"}) {
             const auto fm = ParseKeyFile(ReadAll(d.Data(name)));
             EXPECT_EQ(RunLikeFileManager(fm["X-Action-Profile main/Exec"], both, record),
                       QString::fromUtf8(name).contains(u"encrypt.") ? encrypt : decrypt);
         }
         const QByteArray uca = ReadAll(d.Config("Thunar/uca.xml"));
-        EXPECT_EQ(RunLikeFileManager(ThunarCommands(uca).value("kestrawin-encrypt"), both, record), encrypt);
-        EXPECT_EQ(RunLikeFileManager(ThunarCommands(uca).value("kestrawin-decrypt"), both, record), decrypt);
+        EXPECT_EQ(RunLikeFileManager(ThunarCommands(uca).value("kestrawin-encrypt"), both, record),
+                  encrypt);
+        EXPECT_EQ(RunLikeFileManager(ThunarCommands(uca).value("kestrawin-decrypt"), both, record),
+                  decrypt);
 
         // Scripts get names relative to the folder shown, all in one call.
         EXPECT_EQ(RunRecorded(d.Data("nautilus/scripts/Encrypt with \"Kestrawin\""),
@@ -140,18 +156,22 @@ TEST(Quoting, HostileProgramPathsReachTheProgramIntactInEveryFormat) {
 
         // Without the link the quoting alone still carries such a path.
         if (linked) {
-            auto exec = [](const QString& value) { return ParseKeyFile("[g]\nExec=" + value.toUtf8())["g/Exec"]; };
+            auto exec = [](const QString& value) {
+                return ParseKeyFile("[g]\nExec=" + value.toUtf8())["g/Exec"];
+            };
             EXPECT_EQ(SplitDesktopExec(exec(DesktopExecValue(program, "%F /crypt"))),
                       (QStringList{program, "%F", "/crypt"}));
-            EXPECT_EQ(RunLikeFileManager(exec(ActionExecValue(program, "%F /crypt")), {file}, record),
-                      (QStringList{program, file, "/crypt"}));
+            EXPECT_EQ(
+                RunLikeFileManager(exec(ActionExecValue(program, "%F /crypt")), {file}, record),
+                (QStringList{program, file, "/crypt"}));
         }
     }
 }
 
 // The script takes each file from whichever of its two sources carries it
 // whole: the arguments (relative) or the variable (absolute, one a line).
-TEST(Quoting, ScriptsPassEveryFileWhicheverWayItsNameCame) {
+TEST(Quoting, ScriptsPassEveryFileWhicheverWayItsNameCame)
+{
     TempDesktop d;
     const QString program = d.dir.path() + QStringLiteral("/prog");
     WriteAll(program, kStandIn);
@@ -167,7 +187,8 @@ TEST(Quoting, ScriptsPassEveryFileWhicheverWayItsNameCame) {
     const QStringList all{program, plain, broken, percent, "/crypt"};
     const QString listed = plain + u'\n' + percent + u'\n' + broken + u'\n';
 
-    for (const char* variable : {"NAUTILUS_SCRIPT_SELECTED_FILE_PATHS", "CAJA_SCRIPT_SELECTED_FILE_PATHS"}) {
+    for (const char* variable :
+         {"NAUTILUS_SCRIPT_SELECTED_FILE_PATHS", "CAJA_SCRIPT_SELECTED_FILE_PATHS"}) {
         SCOPED_TRACE(variable);
         // "%f" mangled in the arguments; the line break whole there.
         EXPECT_EQ(RunRecorded(d.Data("nautilus/scripts/Encrypt with \"Kestrawin\""),
@@ -178,14 +199,16 @@ TEST(Quoting, ScriptsPassEveryFileWhicheverWayItsNameCame) {
     }
     // Started by hand, without the variable: the arguments as they are.
     EXPECT_EQ(RunRecorded(d.Config("caja/scripts/Encrypt with \"Kestrawin\""),
-                          {QStringLiteral("plain.txt"), QStringLiteral("gone.txt")}, record, folder),
+                          {QStringLiteral("plain.txt"), QStringLiteral("gone.txt")}, record,
+                          folder),
               (QStringList{program, plain, folder + QStringLiteral("/gone.txt"), "/crypt"}));
 }
 
-TEST(Quoting, DesktopEntryPassesValidator) {
-    const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
-    if (validator.isEmpty())
-        GTEST_SKIP() << "desktop-file-validate is not installed";
+TEST(Quoting, DesktopEntryPassesValidator)
+{
+    const QString validator =
+        QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    if (validator.isEmpty()) GTEST_SKIP() << "desktop-file-validate is not installed";
     TempDesktop d;
     d.Register(QStringLiteral("/opt/My Apps/kestrawin's \"best\" $version"));
     QProcess p;

@@ -2,10 +2,10 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <functional>
-#include <optional>
 #include <fcntl.h>
+#include <functional>
 #include <grp.h>
+#include <optional>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,7 +21,8 @@ namespace {
 const QString kProgram = QStringLiteral("/opt/kestrawin/kestrawin");
 
 // Our files below HOME with their modes, uca.xml aside.
-QMap<QString, int> ExpectedFiles() {
+QMap<QString, int> ExpectedFiles()
+{
     QMap<QString, int> files{
         {".local/share/mime/packages/kestrawin-pellmora.xml", 0644},
         {".local/share/icons/hicolor/scalable/apps/kestrawin.svg", 0644},
@@ -36,19 +37,22 @@ QMap<QString, int> ExpectedFiles() {
         {".config/caja/scripts/Encrypt with \"Kestrawin\"", 0755},
     };
     for (const int n : kIconSizes)
-        files.insert(QStringLiteral(".local/share/icons/hicolor/%1x%1/apps/kestrawin.png").arg(n), 0644);
+        files.insert(QStringLiteral(".local/share/icons/hicolor/%1x%1/apps/kestrawin.png").arg(n),
+                     0644);
     return files;
 }
 
 const QByteArray kForeignUca =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n<action>\n\t<icon>utilities-terminal</icon>\n"
+    "<?xml version=\"1.0\" "
+    "encoding=\"UTF-8\"?>\n<actions>\n<action>\n\t<icon>utilities-terminal</icon>\n"
     "\t<name>Open Terminal Here</name>\n\t<unique-id>1588000000000000-1</unique-id>\n"
     "\t<command>exo-open --working-directory %f --launch TerminalEmulator</command>\n"
     "\t<patterns>*</patterns>\n\t<directories/>\n</action>\n</actions>\n";
 
-}  // namespace
+} // namespace
 
-TEST(Registration, WritesExactFileSetWithModesAndRunsUpdateTools) {
+TEST(Registration, WritesExactFileSetWithModesAndRunsUpdateTools)
+{
     TempDesktop d;
     const RegisterOutcome outcome = d.Register(kProgram);
     EXPECT_TRUE(outcome.error.isEmpty()) << outcome.error.toStdString();
@@ -57,27 +61,34 @@ TEST(Registration, WritesExactFileSetWithModesAndRunsUpdateTools) {
     QMap<QString, int> expected = ExpectedFiles();
     expected.insert(".config/Thunar/uca.xml", 0644);
     EXPECT_EQ(d.Files(), expected);
-    EXPECT_EQ(d.toolRuns, (QList<QStringList>{{"update-mime-database", d.Data("mime")},
-                                               {"update-desktop-database", d.Data("applications")}}));
+    EXPECT_EQ(d.toolRuns,
+              (QList<QStringList>{{"update-mime-database", d.Data("mime")},
+                                  {"update-desktop-database", d.Data("applications")}}));
 
-    EXPECT_EQ(ReadAll(d.Data("mime/packages/kestrawin-pellmora.xml")),
-              "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
-              "  <mime-type type=\"application/x-pellmora\">\n    <comment>Encrypted file</comment>\n"
-              "    <icon name=\"kestrawin\"/>\n    <generic-icon name=\"kestrawin\"/>\n"
-              "    <glob pattern=\"*.ksw\"/>\n  </mime-type>\n</mime-info>\n");
+    EXPECT_EQ(
+        ReadAll(d.Data("mime/packages/kestrawin-pellmora.xml")),
+        "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
+        "  <mime-type type=\"application/x-pellmora\">\n    <comment>Encrypted file</comment>\n"
+        "    <icon name=\"kestrawin\"/>\n    <generic-icon name=\"kestrawin\"/>\n"
+        "    <glob pattern=\"*.ksw\"/>\n  </mime-type>\n</mime-info>\n");
     EXPECT_EQ(ReadAll(d.Data("applications/kestrawin-decrypt.desktop")),
-              "[Desktop Entry]\nType=Application\nName=Kestrawin\nExec=/opt/kestrawin/kestrawin %F /encrypt\n"
+              "[Desktop Entry]\nType=Application\nName=Kestrawin\nExec=/opt/kestrawin/kestrawin %F "
+              "/encrypt\n"
               "Icon=kestrawin\nNoDisplay=true\nMimeType=application/x-pellmora;\nTerminal=false\n");
-    EXPECT_EQ(ReadAll(d.Data("icons/hicolor/48x48/apps/kestrawin.png")), ReadAll(IconResourcePath(48)));
+    EXPECT_EQ(ReadAll(d.Data("icons/hicolor/48x48/apps/kestrawin.png")),
+              ReadAll(IconResourcePath(48)));
     EXPECT_TRUE(ReadAll(d.Data("icons/hicolor/256x256/apps/kestrawin.png")).startsWith("\x89PNG"));
     EXPECT_TRUE(ReadAll(d.Data("icons/hicolor/scalable/apps/kestrawin.svg")).contains("<svg"));
 
     const auto commands = ThunarCommands(ReadAll(d.Config("Thunar/uca.xml")));
-    EXPECT_EQ(commands.values("kestrawin-encrypt"), QStringList{"'/opt/kestrawin/kestrawin' %F /crypt"});
-    EXPECT_EQ(commands.values("kestrawin-decrypt"), QStringList{"'/opt/kestrawin/kestrawin' %F /encrypt"});
+    EXPECT_EQ(commands.values("kestrawin-encrypt"),
+              QStringList{"'/opt/kestrawin/kestrawin' %F /crypt"});
+    EXPECT_EQ(commands.values("kestrawin-decrypt"),
+              QStringList{"'/opt/kestrawin/kestrawin' %F /encrypt"});
 }
 
-TEST(Registration, SecondStartChangesNothing) {
+TEST(Registration, SecondStartChangesNothing)
+{
     TempDesktop d;
     d.Register(kProgram);
     // Age every file so that a rewrite would show in its time.
@@ -97,14 +108,17 @@ TEST(Registration, SecondStartChangesNothing) {
     for (const QString& rel : before.keys()) {
         const QString path = d.env.home + QLatin1Char('/') + rel;
         EXPECT_EQ(ReadAll(path), before[rel]) << rel.toStdString();
-        EXPECT_EQ(QFileInfo(path).lastModified().toSecsSinceEpoch(), 1000000000) << rel.toStdString();
+        EXPECT_EQ(QFileInfo(path).lastModified().toSecsSinceEpoch(), 1000000000)
+            << rel.toStdString();
     }
 }
 
-TEST(Registration, MovedProgramIsReferencedEverywhereAndStaleModesAreMended) {
+TEST(Registration, MovedProgramIsReferencedEverywhereAndStaleModesAreMended)
+{
     TempDesktop d;
     d.Register(kProgram);
-    ::chmod(QFile::encodeName(d.Data("kio/servicemenus/kestrawin-encrypt.desktop")).constData(), 0644);
+    ::chmod(QFile::encodeName(d.Data("kio/servicemenus/kestrawin-encrypt.desktop")).constData(),
+            0644);
     EXPECT_TRUE(d.Register(kProgram).changed);
     EXPECT_EQ(ModeOf(d.Data("kio/servicemenus/kestrawin-encrypt.desktop")), 0755);
 
@@ -118,12 +132,13 @@ TEST(Registration, MovedProgramIsReferencedEverywhereAndStaleModesAreMended) {
         EXPECT_FALSE(bytes.contains(kProgram.toUtf8())) << rel.toStdString();
         referencing += bytes.contains(moved.toUtf8()) ? 1 : 0;
     }
-    EXPECT_EQ(referencing, 10);  // desktop entry, 2 KDE, 2 Nemo, 2 file-manager, 2 scripts, uca.xml
+    EXPECT_EQ(referencing, 10); // desktop entry, 2 KDE, 2 Nemo, 2 file-manager, 2 scripts, uca.xml
     EXPECT_EQ(ThunarCommands(ReadAll(d.Config("Thunar/uca.xml"))).size(), 2);
-    EXPECT_EQ(d.toolRuns.size(), 1);  // the desktop entry changed, the type did not
+    EXPECT_EQ(d.toolRuns.size(), 1); // the desktop entry changed, the type did not
 }
 
-TEST(Registration, PathThatLaunchersCannotCarryGoesThroughLink) {
+TEST(Registration, PathThatLaunchersCannotCarryGoesThroughLink)
+{
     TempDesktop d;
     const QString odd = d.dir.path() + QStringLiteral("/50% off\n/kestrawin");
     d.Register(odd);
@@ -132,20 +147,20 @@ TEST(Registration, PathThatLaunchersCannotCarryGoesThroughLink) {
     const auto exec = ParseKeyFile(ReadAll(d.Data("applications/kestrawin-decrypt.desktop")));
     EXPECT_EQ(exec["Desktop Entry/Exec"], link + QStringLiteral(" %F /encrypt"));
 
-    d.Register(kProgram);  // a plain path needs no link any more
+    d.Register(kProgram); // a plain path needs no link any more
     EXPECT_FALSE(QFileInfo(link).isSymLink());
     EXPECT_FALSE(QFileInfo::exists(QFileInfo(link).absolutePath()));
 }
 
-TEST(Registration, RemovalDeletesOnlyOurs) {
+TEST(Registration, RemovalDeletesOnlyOurs)
+{
     TempDesktop d;
     const QStringList foreign = {
-        d.Data("kio/servicemenus/other.desktop"),  d.Data("nemo/actions/other.nemo_action"),
-        d.Data("applications/other.desktop"),      d.Data("mime/packages/other.xml"),
-        d.Data("nautilus/scripts/Other script"),   d.Data("icons/hicolor/48x48/apps/other.png"),
+        d.Data("kio/servicemenus/other.desktop"),     d.Data("nemo/actions/other.nemo_action"),
+        d.Data("applications/other.desktop"),         d.Data("mime/packages/other.xml"),
+        d.Data("nautilus/scripts/Other script"),      d.Data("icons/hicolor/48x48/apps/other.png"),
         d.Data("file-manager/actions/other.desktop"), d.Config("caja/scripts/Other script")};
-    for (const QString& path : foreign)
-        WriteAll(path, "theirs");
+    for (const QString& path : foreign) WriteAll(path, "theirs");
     WriteAll(d.Config("Thunar/uca.xml"), kForeignUca);
     d.Register(kProgram);
     d.toolRuns.clear();
@@ -153,15 +168,15 @@ TEST(Registration, RemovalDeletesOnlyOurs) {
     EXPECT_TRUE(UnregisterShell(d.env, d.recorder).ok());
     QMap<QString, int> left = d.Files();
     EXPECT_EQ(left.size(), foreign.size() + 1) << QStringList(left.keys()).join(", ").toStdString();
-    for (const QString& path : foreign)
-        EXPECT_EQ(ReadAll(path), "theirs");
+    for (const QString& path : foreign) EXPECT_EQ(ReadAll(path), "theirs");
     const auto commands = ThunarCommands(ReadAll(d.Config("Thunar/uca.xml")));
     EXPECT_EQ(commands.keys(), QStringList{"1588000000000000-1"});
     EXPECT_EQ(d.toolRuns.size(), 2);
     EXPECT_TRUE(QFileInfo(d.Data("kio/servicemenus")).isDir());
 }
 
-TEST(Registration, CopiesSystemUcaWhenUserHasNoneAndKeepsTheUsersMode) {
+TEST(Registration, CopiesSystemUcaWhenUserHasNoneAndKeepsTheUsersMode)
+{
     TempDesktop d;
     const QString system = d.dir.path() + QStringLiteral("/etc/xdg/Thunar/uca.xml");
     WriteAll(system, kForeignUca);
@@ -176,41 +191,45 @@ TEST(Registration, CopiesSystemUcaWhenUserHasNoneAndKeepsTheUsersMode) {
     EXPECT_EQ(ModeOf(d.Config("Thunar/uca.xml")), 0600);
 }
 
-TEST(Registration, MalformedUcaIsLeftAloneAndReported) {
+TEST(Registration, MalformedUcaIsLeftAloneAndReported)
+{
     TempDesktop d;
     const QByteArray broken = "<actions><action><name>half</name>";
     WriteAll(d.Config("Thunar/uca.xml"), broken);
     const RegisterOutcome outcome = d.Register(kProgram);
     EXPECT_EQ(ReadAll(d.Config("Thunar/uca.xml")), broken);
-    EXPECT_EQ(outcome.error, QStringLiteral("Failed to set data for '%1'").arg(d.Config("Thunar/uca.xml")));
+    EXPECT_EQ(outcome.error,
+              QStringLiteral("Failed to set data for '%1'").arg(d.Config("Thunar/uca.xml")));
     EXPECT_EQ(outcome.failedPaths.size(), 1);
-    EXPECT_EQ(d.Files().size(), ExpectedFiles().size() + 1);  // everything else was written
+    EXPECT_EQ(d.Files().size(), ExpectedFiles().size() + 1); // everything else was written
 }
 
-TEST(Registration, FailingFileDoesNotStopTheOthers) {
+TEST(Registration, FailingFileDoesNotStopTheOthers)
+{
     TempDesktop d;
     WriteAll(d.Data("kio"), "a file where a folder belongs");
     const RegisterOutcome outcome = d.Register(kProgram);
     const QString first = d.Data("kio/servicemenus/kestrawin-encrypt.desktop");
     EXPECT_EQ(outcome.error, QStringLiteral("Failed to set data for '%1'").arg(first));
-    EXPECT_EQ(outcome.failedPaths, (QStringList{first, d.Data("kio/servicemenus/kestrawin-decrypt.desktop")}));
-    EXPECT_EQ(d.Files().size(), ExpectedFiles().size() - 2 + 2);  // + uca.xml and the blocking file
+    EXPECT_EQ(outcome.failedPaths,
+              (QStringList{first, d.Data("kio/servicemenus/kestrawin-decrypt.desktop")}));
+    EXPECT_EQ(d.Files().size(), ExpectedFiles().size() - 2 + 2); // + uca.xml and the blocking file
 }
 
 // Runs `body` where file permissions apply: as root, in a child that has become
 // nobody. Returns the body's complaint, empty when it had none.
-static std::string WithPermissionsEnforced(const std::function<std::string()>& body) {
-    if (::geteuid() != 0)
-        return body();
+static std::string WithPermissionsEnforced(const std::function<std::string()>& body)
+{
+    if (::geteuid() != 0) return body();
     int fds[2];
-    if (::pipe(fds) != 0)
-        return "pipe failed";
+    if (::pipe(fds) != 0) return "pipe failed";
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(fds[0]);
-        std::string result = (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0)
-                                 ? body()
-                                 : std::string("could not drop privileges");
+        std::string result =
+            (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0)
+                ? body()
+                : std::string("could not drop privileges");
         (void)!::write(fds[1], result.data(), result.size());
         ::_exit(0);
     }
@@ -224,7 +243,8 @@ static std::string WithPermissionsEnforced(const std::function<std::string()>& b
     return result;
 }
 
-TEST(Registration, RemovalNamesWhatItCouldNotDelete) {
+TEST(Registration, RemovalNamesWhatItCouldNotDelete)
+{
     TempDesktop d;
     ASSERT_TRUE(d.Register(kProgram).ok());
     // A folder turned into a link to itself: nothing below it can be deleted,
@@ -237,13 +257,15 @@ TEST(Registration, RemovalNamesWhatItCouldNotDelete) {
     const QString first = d.Data("kio/servicemenus/kestrawin-encrypt.desktop");
     EXPECT_FALSE(outcome.ok());
     EXPECT_EQ(outcome.error, QStringLiteral("Failed to set data for '%1'").arg(first));
-    EXPECT_EQ(outcome.failedPaths, (QStringList{first, d.Data("kio/servicemenus/kestrawin-decrypt.desktop")}));
+    EXPECT_EQ(outcome.failedPaths,
+              (QStringList{first, d.Data("kio/servicemenus/kestrawin-decrypt.desktop")}));
     // The others went all the same.
     EXPECT_FALSE(QFileInfo::exists(d.Data("applications/kestrawin-decrypt.desktop")));
     EXPECT_TRUE(outcome.changed);
 }
 
-TEST(Registration, ReadOnlyDataFolderGivesTheMessage) {
+TEST(Registration, ReadOnlyDataFolderGivesTheMessage)
+{
     TempDesktop d;
     QDir().mkpath(d.env.dataHome);
     QDir().mkpath(d.env.configHome);
@@ -254,12 +276,14 @@ TEST(Registration, ReadOnlyDataFolderGivesTheMessage) {
 
     const std::string complaint = WithPermissionsEnforced([&]() -> std::string {
         const RegisterOutcome outcome = d.Register(kProgram);
-        if (outcome.error != QStringLiteral("Failed to set data for '%1'")
-                                 .arg(d.Data("mime/packages/kestrawin-pellmora.xml")))
+        if (outcome.error
+            != QStringLiteral("Failed to set data for '%1'")
+                   .arg(d.Data("mime/packages/kestrawin-pellmora.xml")))
             return "error was: " + outcome.error.toStdString();
         if (outcome.failedPaths.size() != ExpectedFiles().size() - 1)
             return "failed: " + outcome.failedPaths.join(", ").toStdString();
-        if (!QFileInfo::exists(d.Config("Thunar/uca.xml")) || !QFileInfo::exists(d.Config("caja/scripts")))
+        if (!QFileInfo::exists(d.Config("Thunar/uca.xml"))
+            || !QFileInfo::exists(d.Config("caja/scripts")))
             return "the config files were not written";
         return {};
     });
@@ -267,7 +291,8 @@ TEST(Registration, ReadOnlyDataFolderGivesTheMessage) {
     EXPECT_EQ(complaint, "");
 }
 
-TEST(ThunarActions, DuplicatesCollapseAndReformattedActionsAreKept) {
+TEST(ThunarActions, DuplicatesCollapseAndReformattedActionsAreKept)
+{
     const QList<ThunarAction> ours = OurThunarActions(kProgram);
     const UcaEdit first = MergeThunarActions(kForeignUca, ours);
     ASSERT_EQ(first.status, UcaStatus::Changed);
@@ -291,23 +316,25 @@ TEST(ThunarActions, DuplicatesCollapseAndReformattedActionsAreKept) {
     EXPECT_EQ(MergeThunarActions("<menu/>", ours).status, UcaStatus::Malformed);
 }
 
-TEST(Environment, FollowsXdgVariablesAndIgnoresRelativeOnes) {
+TEST(Environment, FollowsXdgVariablesAndIgnoresRelativeOnes)
+{
     const char* names[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_DIRS"};
     const char* values[] = {"/h", "relative/share", "/a:relative:/b"};
     QList<std::optional<QByteArray>> saved;
     for (int i = 0; i < 3; ++i) {
-        saved.append(qEnvironmentVariableIsSet(names[i]) ? std::optional(qgetenv(names[i])) : std::nullopt);
+        saved.append(qEnvironmentVariableIsSet(names[i]) ? std::optional(qgetenv(names[i]))
+                                                         : std::nullopt);
         qputenv(names[i], values[i]);
     }
     const Environment env = Environment::FromProcess();
-    for (int i = 0; i < 3; ++i)
-        saved[i] ? qputenv(names[i], *saved[i]) : qunsetenv(names[i]);
+    for (int i = 0; i < 3; ++i) saved[i] ? qputenv(names[i], *saved[i]) : qunsetenv(names[i]);
     EXPECT_EQ(env.dataHome, "/h/.local/share");
     EXPECT_EQ(env.configDirs, (QStringList{"/a", "/b"}));
-    RunToolQuietly(QStringLiteral("kestrawin-no-such-tool"), {});  // a missing tool is no error
+    RunToolQuietly(QStringLiteral("kestrawin-no-such-tool"), {}); // a missing tool is no error
 }
 
-TEST(Environment, RegistersTheRunningProgramOrItsAppImage) {
+TEST(Environment, RegistersTheRunningProgramOrItsAppImage)
+{
     ASSERT_FALSE(qEnvironmentVariableIsSet("APPIMAGE"));
     EXPECT_EQ(ProgramPathForRegistration(), QCoreApplication::applicationFilePath());
     qputenv("APPIMAGE", "/opt/Kestrawin-1.8.AppImage");

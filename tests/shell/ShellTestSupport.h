@@ -5,8 +5,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QMap>
-#include <QStringList>
 #include <QProcess>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
@@ -17,19 +17,22 @@
 
 namespace kestrawin::shell::testing {
 
-inline QByteArray ReadAll(const QString& path) {
+inline QByteArray ReadAll(const QString& path)
+{
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-inline void WriteAll(const QString& path, const QByteArray& bytes) {
+inline void WriteAll(const QString& path, const QByteArray& bytes)
+{
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
     f.write(bytes);
 }
 
-inline int ModeOf(const QString& path) {
+inline int ModeOf(const QString& path)
+{
     struct stat st {};
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
@@ -43,7 +46,8 @@ struct TempDesktop {
         toolRuns.append(QStringList{program} + args);
     };
 
-    TempDesktop() {
+    TempDesktop()
+    {
         env.home = dir.path() + QStringLiteral("/home");
         env.dataHome = env.home + QStringLiteral("/.local/share");
         env.configHome = env.home + QStringLiteral("/.config");
@@ -52,12 +56,17 @@ struct TempDesktop {
     }
     QString Data(const QString& rel) const { return env.dataHome + QLatin1Char('/') + rel; }
     QString Config(const QString& rel) const { return env.configHome + QLatin1Char('/') + rel; }
-    RegisterOutcome Register(const QString& program) { return RegisterShell(program, env, recorder); }
+    RegisterOutcome Register(const QString& program)
+    {
+        return RegisterShell(program, env, recorder);
+    }
 
     // Every file and symbolic link below HOME, relative to it, with its mode.
-    QMap<QString, int> Files() const {
+    QMap<QString, int> Files() const
+    {
         QMap<QString, int> files;
-        QDirIterator it(env.home, QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
+        QDirIterator it(env.home, QDir::Files | QDir::System | QDir::Hidden,
+                        QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString path = it.next();
             files.insert(QDir(env.home).relativeFilePath(path), ModeOf(path));
@@ -67,7 +76,8 @@ struct TempDesktop {
 };
 
 // Key-file reading as GLib does it: "group/key" -> unescaped value.
-inline QMap<QString, QString> ParseKeyFile(const QByteArray& bytes) {
+inline QMap<QString, QString> ParseKeyFile(const QByteArray& bytes)
+{
     QMap<QString, QString> values;
     QString group;
     for (const QString& line : QString::fromUtf8(bytes).split(QLatin1Char('\n'))) {
@@ -76,8 +86,7 @@ inline QMap<QString, QString> ParseKeyFile(const QByteArray& bytes) {
             continue;
         }
         const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq < 0)
-            continue;
+        if (eq < 0) continue;
         QString value;
         const QString raw = line.mid(eq + 1);
         for (qsizetype i = 0; i < raw.size(); ++i) {
@@ -86,8 +95,11 @@ inline QMap<QString, QString> ParseKeyFile(const QByteArray& bytes) {
                 continue;
             }
             const QChar e = raw[++i];
-            value += e == u'n' ? QChar(u'\n') : e == u't' ? QChar(u'\t') : e == u'r' ? QChar(u'\r')
-                   : e == u's' ? QChar(u' ') : e;
+            value += e == u'n'   ? QChar(u'\n')
+                     : e == u't' ? QChar(u'\t')
+                     : e == u'r' ? QChar(u'\r')
+                     : e == u's' ? QChar(u' ')
+                                 : e;
         }
         values.insert(group + QLatin1Char('/') + line.left(eq), value);
     }
@@ -96,13 +108,13 @@ inline QMap<QString, QString> ParseKeyFile(const QByteArray& bytes) {
 
 // unique-id -> command of every action in a uca.xml (unique-id comes first in ours
 // and in Thunar's own files).
-inline QMultiMap<QString, QString> ThunarCommands(const QByteArray& uca) {
+inline QMultiMap<QString, QString> ThunarCommands(const QByteArray& uca)
+{
     QMultiMap<QString, QString> commands;
     QXmlStreamReader r(uca);
     QString id;
     while (!r.atEnd()) {
-        if (r.readNext() != QXmlStreamReader::StartElement)
-            continue;
+        if (r.readNext() != QXmlStreamReader::StartElement) continue;
         if (r.name() == u"unique-id")
             id = r.readElementText();
         else if (r.name() == u"command")
@@ -112,9 +124,10 @@ inline QMultiMap<QString, QString> ThunarCommands(const QByteArray& uca) {
 }
 
 // Runs a program that records its argv into $RECORD (NUL-separated) and returns it.
-inline QStringList RunRecorded(const QString& program, const QStringList& args, const QString& record,
-                               const QString& folder = QString(),
-                               const QList<std::pair<QString, QString>>& extraEnv = {}) {
+inline QStringList RunRecorded(const QString& program, const QStringList& args,
+                               const QString& record, const QString& folder = QString(),
+                               const QList<std::pair<QString, QString>>& extraEnv = {})
+{
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("RECORD"), record);
@@ -133,4 +146,4 @@ inline QStringList RunRecorded(const QString& program, const QStringList& args, 
     return argv;
 }
 
-}  // namespace kestrawin::shell::testing
+} // namespace kestrawin::shell::testing

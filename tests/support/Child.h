@@ -17,7 +17,7 @@ struct ChildLimits {
     bool unprivileged = false; // when root: run as "nobody"
     // Together, a huge stack size (the size of every new thread's stack) and
     // a small address space make every thread fail to start.
-    rlim_t stackSize = RLIM_INFINITY;    // unchanged when infinite
+    rlim_t stackSize = RLIM_INFINITY; // unchanged when infinite
     rlim_t addressSpace = RLIM_INFINITY;
 };
 

@@ -35,14 +35,15 @@ std::string RandomBytes(std::size_t n, unsigned stream)
 std::vector<std::string> Listing(const fs::path& folder)
 {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
 
 unsigned Mode(const fs::path& path)
 {
-    struct stat st{};
+    struct stat st {};
     lstat(path.c_str(), &st);
     return st.st_mode & 07777;
 }
@@ -50,8 +51,8 @@ unsigned Mode(const fs::path& path)
 const kestrawin::ops::KeyContainer& SharedKeys()
 {
     static kestrawin::ops::KeyContainer keys = [] {
-        const fs::path folder = fs::temp_directory_path()
-            / ("kestrawin-keys-" + std::to_string(getpid()));
+        const fs::path folder =
+            fs::temp_directory_path() / ("kestrawin-keys-" + std::to_string(getpid()));
         kestrawin::ops::KeyContainer k;
         EXPECT_TRUE(kestrawin::ops::KeyContainer::Acquire(folder, &k).ok());
         EXPECT_TRUE(k.RegenerateKeyPairs().ok());
@@ -65,8 +66,8 @@ void ScratchTest::SetUp()
 {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir = fs::temp_directory_path()
-        / ("kestrawin-" + std::string(info->test_suite_name()) + "-" + info->name() + "-"
-           + std::to_string(getpid()));
+          / ("kestrawin-" + std::string(info->test_suite_name()) + "-" + info->name() + "-"
+             + std::to_string(getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
 }

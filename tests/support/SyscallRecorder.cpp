@@ -58,13 +58,14 @@ void MaybeAppend(int fd)
 {
     static bool done = false;
     const char* target = std::getenv("KW_APPEND_ON_FLUSH");
-    struct stat st{};
+    struct stat st {};
     if (done || !target || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
     // Only a file in the target's own folder: the output, not the key store.
     const std::string t = target;
     const std::string path = PathOf(fd);
     const std::size_t folder = t.rfind('/');
-    if (folder == std::string::npos || path.rfind('/') != folder || path.compare(0, folder, t, 0, folder) != 0)
+    if (folder == std::string::npos || path.rfind('/') != folder
+        || path.compare(0, folder, t, 0, folder) != 0)
         return;
     done = true;
     if (std::FILE* f = std::fopen(target, "a")) {
@@ -94,21 +95,22 @@ int fdatasync(int fd)
 int linkat(int olddirfd, const char* oldpath, int newdirfd, const char* newpath, int flags)
 {
     Record("link " + PathAt(newdirfd, newpath));
-    return Next<int (*)(int, const char*, int, const char*, int)>("linkat")(olddirfd, oldpath, newdirfd,
-                                                                          newpath, flags);
+    return Next<int (*)(int, const char*, int, const char*, int)>("linkat")(
+        olddirfd, oldpath, newdirfd, newpath, flags);
 }
 
 int renameat(int olddirfd, const char* oldpath, int newdirfd, const char* newpath)
 {
     Record("rename " + PathAt(olddirfd, oldpath) + " " + PathAt(newdirfd, newpath));
-    return Next<int (*)(int, const char*, int, const char*)>("renameat")(olddirfd, oldpath, newdirfd, newpath);
+    return Next<int (*)(int, const char*, int, const char*)>("renameat")(olddirfd, oldpath,
+                                                                         newdirfd, newpath);
 }
 
 int renameat2(int olddirfd, const char* oldpath, int newdirfd, const char* newpath, unsigned flags)
 {
     Record("rename " + PathAt(olddirfd, oldpath) + " " + PathAt(newdirfd, newpath));
-    return Next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(olddirfd, oldpath,
-                                                                                  newdirfd, newpath, flags);
+    return Next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(
+        olddirfd, oldpath, newdirfd, newpath, flags);
 }
 
 int unlinkat(int dirfd, const char* path, int flags)

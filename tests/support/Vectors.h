@@ -11,10 +11,10 @@
 namespace kwtest {
 
 struct WindowsVector {
-    std::string name;          // the sidecar's name without ".json", e.g. "v05_text"
-    std::string container;     // file name of the container, beside the sidecar
-    std::string password;      // UTF-8
-    std::string plaintext;     // file name of the plaintext, beside the sidecar
+    std::string name;      // the sidecar's name without ".json", e.g. "v05_text"
+    std::string container; // file name of the container, beside the sidecar
+    std::string password;  // UTF-8
+    std::string plaintext; // file name of the plaintext, beside the sidecar
     std::uint64_t plaintextSize = 0;
     std::string passwordCp1252Hex; // the bytes that were hashed, as Windows-1252
 };

@@ -59,10 +59,10 @@ void Bridge(QAccessibleEvent* event)
     case QAccessible::ValueChanged:
         heard.texts << static_cast<QAccessibleValueChangeEvent*>(event)->value().toString();
         break;
-    default:
-        break;
+    default: break;
     }
-    QAccessibleInterface* iface = event->type() == QAccessible::ObjectDestroyed ? nullptr : event->accessibleInterface();
+    QAccessibleInterface* iface =
+        event->type() == QAccessible::ObjectDestroyed ? nullptr : event->accessibleInterface();
     if (iface && iface->isValid()) {
         heard.name = iface->text(QAccessible::Name);
         heard.texts << iface->text(QAccessible::Value);
@@ -83,15 +83,17 @@ QStringList Answers(QLineEdit* field)
 {
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(field);
     QStringList answers;
-    for (auto t : {QAccessible::Name, QAccessible::Value, QAccessible::Description, QAccessible::Help})
+    for (auto t :
+         {QAccessible::Name, QAccessible::Value, QAccessible::Description, QAccessible::Help})
         answers << iface->text(t);
     QAccessibleTextInterface* text = iface->textInterface();
     if (!text) return answers;
     const int count = text->characterCount();
     answers << text->text(0, count) << text->text(0, -1);
     for (int offset = 0; offset <= count; ++offset) {
-        for (auto boundary : {QAccessible::CharBoundary, QAccessible::WordBoundary, QAccessible::SentenceBoundary,
-                              QAccessible::ParagraphBoundary, QAccessible::LineBoundary, QAccessible::NoBoundary}) {
+        for (auto boundary :
+             {QAccessible::CharBoundary, QAccessible::WordBoundary, QAccessible::SentenceBoundary,
+              QAccessible::ParagraphBoundary, QAccessible::LineBoundary, QAccessible::NoBoundary}) {
             int start = 0, end = 0;
             answers << text->textAtOffset(offset, boundary, &start, &end)
                     << text->textBeforeOffset(offset, boundary, &start, &end)
@@ -160,7 +162,8 @@ private slots:
             // ...and no event of any kind carried a typed character.
             for (const Heard& heard : Log())
                 QVERIFY2(Leaked(heard.texts, secret).isEmpty(),
-                         qPrintable(QStringLiteral("%1 heard \"%2\"").arg(field->objectName(), Leaked(heard.texts, secret))));
+                         qPrintable(QStringLiteral("%1 heard \"%2\"")
+                                        .arg(field->objectName(), Leaked(heard.texts, secret))));
 
             // Nor does any question put to the field.
             field->selectAll();
@@ -180,7 +183,9 @@ private slots:
         auto encrypt = h.Open({S(h.path(QStringLiteral("f.txt"))), "/crypt"});
         auto decrypt = h.Open({S(h.path(QStringLiteral("f.txt.ksw"))), "/encrypt"});
         auto main = h.Open({});
-        auto name = [](QObject* o) { return QAccessible::queryAccessibleInterface(o)->text(QAccessible::Name); };
+        auto name = [](QObject* o) {
+            return QAccessible::queryAccessibleInterface(o)->text(QAccessible::Name);
+        };
         QCOMPARE(name(encrypt->Password1), QStringLiteral("Enter a password"));
         QCOMPARE(name(encrypt->Password2), QStringLiteral("Verify the password"));
         QCOMPARE(name(decrypt->Password), QStringLiteral("Password"));
@@ -193,8 +198,11 @@ private slots:
                 QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(widget);
                 if (!iface) continue;
                 const QAccessible::Role role = iface->role();
-                QVERIFY2(role != QAccessible::Window && role != QAccessible::Border && role != QAccessible::Dialog,
-                         qPrintable(QStringLiteral("%1 in %2").arg(role).arg(widget->metaObject()->className())));
+                QVERIFY2(role != QAccessible::Window && role != QAccessible::Border
+                             && role != QAccessible::Dialog,
+                         qPrintable(QStringLiteral("%1 in %2")
+                                        .arg(role)
+                                        .arg(widget->metaObject()->className())));
                 if (qobject_cast<BottomBar*>(widget)) QCOMPARE(role, QAccessible::Pane);
                 if (auto* button = qobject_cast<QPushButton*>(widget)) {
                     QCOMPARE(role, QAccessible::Button);
@@ -208,7 +216,8 @@ private slots:
         QCOMPARE(link->role(), QAccessible::Link);
         QCOMPARE(link->text(QAccessible::Name), QStringLiteral("kestrawin.example"));
         QVERIFY(link->state().focusable);
-        QVERIFY(link->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        QVERIFY(link->actionInterface()->actionNames().contains(
+            QAccessibleActionInterface::pressAction()));
         link->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
         QCOMPARE(h.opened, QList<QUrl>{QUrl(QStringLiteral("https://kestrawin.example/"))});
     }
@@ -228,10 +237,12 @@ private slots:
         auto spoken = [&] {
             // A notification is spoken when it shows.
             QStringList said;
-            for (const Heard& heard : From(form->Panel13, QAccessible::ObjectShow)) said << heard.name;
+            for (const Heard& heard : From(form->Panel13, QAccessible::ObjectShow))
+                said << heard.name;
             return said;
         };
-        QCOMPARE(QAccessible::queryAccessibleInterface(form->Panel13)->role(), QAccessible::Notification);
+        QCOMPARE(QAccessible::queryAccessibleInterface(form->Panel13)->role(),
+                 QAccessible::Notification);
         QCOMPARE(spoken(), (QStringList{QStringLiteral("Please wait while the file is encrypted"),
                                         QStringLiteral("Encryption completed")}));
         QCOMPARE(From(form->Panel13, QAccessible::Alert).size(), 2);
@@ -277,7 +288,8 @@ private slots:
         // And on to the buttons, each announced by its caption.
         QTest::keyClick(form->Password2, Qt::Key_Tab);
         QCOMPARE(From(form->SpeedButton3, QAccessible::Focus).size(), 1);
-        QCOMPARE(From(form->SpeedButton3, QAccessible::Focus).first().name, QStringLiteral("Encrypt"));
+        QCOMPARE(From(form->SpeedButton3, QAccessible::Focus).first().name,
+                 QStringLiteral("Encrypt"));
     }
 };
 
@@ -287,7 +299,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     style::Apply(app);
     // As when a screen reader runs: accessibility on, and a bridge listening.
-    QPlatformAccessibility* platform = QGuiApplicationPrivate::platformIntegration()->accessibility();
+    QPlatformAccessibility* platform =
+        QGuiApplicationPrivate::platformIntegration()->accessibility();
     if (!platform) qFatal("no platform accessibility");
     platform->setActive(true);
     QAccessible::installUpdateHandler(&Bridge);

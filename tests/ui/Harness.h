@@ -65,7 +65,8 @@ struct Harness {
         env.shellEnvironment.configDirs = {home.filePath(QStringLiteral("etc-xdg"))};
         env.shellEnvironment.dataDirs = {home.filePath(QStringLiteral("usr-share"))};
         env.programPath = QStringLiteral("/opt/kestrawin/bin/kestrawin");
-        env.keyFolder = (env.shellEnvironment.dataHome + QStringLiteral("/kestrawin")).toStdString();
+        env.keyFolder =
+            (env.shellEnvironment.dataHome + QStringLiteral("/kestrawin")).toStdString();
         env.messages = &messages;
         env.openUrl = [this](const QUrl& url) { opened << url; };
         env.sleep = [this](int ms) { sleeps << ms; };

@@ -73,7 +73,8 @@ struct Harness {
         env.shellEnvironment.configDirs = {home.filePath(QStringLiteral("etc-xdg"))};
         env.shellEnvironment.dataDirs = {home.filePath(QStringLiteral("usr-share"))};
         env.programPath = QStringLiteral("/opt/kestrawin/bin/kestrawin");
-        env.keyFolder = (env.shellEnvironment.dataHome + QStringLiteral("/kestrawin")).toStdString();
+        env.keyFolder =
+            (env.shellEnvironment.dataHome + QStringLiteral("/kestrawin")).toStdString();
         env.messages = &messages;
         env.openUrl = [this](const QUrl& url) { opened << url; };
         env.sleep = [this](int ms) { sleeps << ms; };
@@ -166,7 +167,8 @@ private slots:
         QCOMPARE(form->SpeedButton5->text(), QStringLiteral("Update"));
         QVERIFY(form->hasCryptProvider());
         // Registration ran first, in the scratch home.
-        QVERIFY(QFile::exists(h.path(QStringLiteral(".local/share/applications/kestrawin-decrypt.desktop"))));
+        QVERIFY(QFile::exists(
+            h.path(QStringLiteral(".local/share/applications/kestrawin-decrypt.desktop"))));
         // No text is cut off: every label fits inside the window.
         for (QLabel* label : form->findChildren<QLabel*>()) {
             const QRect inWindow(label->mapTo(form.get(), QPoint(0, 0)), label->sizeHint());
@@ -205,20 +207,30 @@ private slots:
         auto press = [&] { QTest::mouseClick(form->SpeedButton3, Qt::LeftButton); };
 
         press(); // both empty
-        QCOMPARE(h.messages.shown.takeFirst(), QStringLiteral("inform: ") + QStringLiteral("You have not entered a password!"));
+        QCOMPARE(h.messages.shown.takeFirst(),
+                 QStringLiteral("inform: ") + QStringLiteral("You have not entered a password!"));
         Type(form->Password2, QStringLiteral("abcdefg")); // one empty, one not: different
         press();
-        QCOMPARE(h.messages.shown.takeFirst(), QStringLiteral("inform: ") + QStringLiteral("You have entered two different passwords.\n\rPlease make sure the password match."));
+        QCOMPARE(h.messages.shown.takeFirst(),
+                 QStringLiteral("inform: ")
+                     + QStringLiteral("You have entered two different passwords.\n\rPlease make "
+                                      "sure the password match."));
         Type(form->Password1, QStringLiteral("ABCDEFG")); // case counts
         press();
-        QCOMPARE(h.messages.shown.takeFirst(), QStringLiteral("inform: ") + QStringLiteral("You have entered two different passwords.\n\rPlease make sure the password match."));
+        QCOMPARE(h.messages.shown.takeFirst(),
+                 QStringLiteral("inform: ")
+                     + QStringLiteral("You have entered two different passwords.\n\rPlease make "
+                                      "sure the password match."));
 
         // Five characters: asked; No leaves the page as it was, fields included.
         form->Password1->setText(QStringLiteral("abcde"));
         form->Password2->setText(QStringLiteral("abcde"));
         h.messages.answers = {false};
         press();
-        QCOMPARE(h.messages.shown.takeFirst(), QStringLiteral("ask: ") + QStringLiteral("You have entered a password which has less than 6 characters.\n\rAre you sure you want to continue?"));
+        QCOMPARE(h.messages.shown.takeFirst(),
+                 QStringLiteral("ask: ")
+                     + QStringLiteral("You have entered a password which has less than 6 "
+                                      "characters.\n\rAre you sure you want to continue?"));
         QCOMPARE(form->currentPage(), 1);
         QCOMPARE(form->Password1->text(), QStringLiteral("abcde"));
         QVERIFY(QFile::exists(h.path(QStringLiteral("f.txt"))));
@@ -226,7 +238,10 @@ private slots:
         // Yes goes on: busy at once, then done.
         h.messages.answers = {true};
         press();
-        QCOMPARE(h.messages.shown.takeFirst(), QStringLiteral("ask: ") + QStringLiteral("You have entered a password which has less than 6 characters.\n\rAre you sure you want to continue?"));
+        QCOMPARE(h.messages.shown.takeFirst(),
+                 QStringLiteral("ask: ")
+                     + QStringLiteral("You have entered a password which has less than 6 "
+                                      "characters.\n\rAre you sure you want to continue?"));
         QCOMPARE(form->currentPage(), 3);
         QCOMPARE(form->Panel13->text(), QStringLiteral("Please wait while the file is encrypted"));
         QVERIFY(!form->SpeedButton9->isEnabled() && !form->SpeedButton10->isEnabled());
@@ -284,9 +299,12 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("wrong password") << "wrong" << QStringLiteral("Invalid password!");
         QTest::newRow("not a container") << "text" << QStringLiteral("Invalid password!");
-        QTest::newRow("damaged container") << "damaged" << QStringLiteral("Decryption failed") + "\nThe encrypted file is damaged";
-        QTest::newRow("output unwritable") << "folder" << QStringLiteral("Decryption failed") + "\nThe result cannot be written";
-        QTest::newRow("input missing") << "missing" << QStringLiteral("Decryption failed") + "\nThe file no longer exists";
+        QTest::newRow("damaged container")
+            << "damaged" << QStringLiteral("Decryption failed") + "\nThe encrypted file is damaged";
+        QTest::newRow("output unwritable")
+            << "folder" << QStringLiteral("Decryption failed") + "\nThe result cannot be written";
+        QTest::newRow("input missing")
+            << "missing" << QStringLiteral("Decryption failed") + "\nThe file no longer exists";
     }
 
     void failuresSayWhatHappenedAndKeepTheFiles()
@@ -307,8 +325,10 @@ private slots:
         if (setup == "text") container = "just some text, not a container";
         if (setup == "damaged") container.chop(3);
         if (setup == "folder") QDir(h.path(QString())).mkdir(QStringLiteral("doc"));
-        if (setup != "missing") h.Write(QStringLiteral("doc.ksw"), container);
-        else QFile::remove(h.path(QStringLiteral("doc.ksw")));
+        if (setup != "missing")
+            h.Write(QStringLiteral("doc.ksw"), container);
+        else
+            QFile::remove(h.path(QStringLiteral("doc.ksw")));
 
         auto form = h.Open({S(h.path(QStringLiteral("doc.ksw"))), "/encrypt"});
         Type(form->Password, password);
@@ -329,9 +349,10 @@ private slots:
             << "save" << done + "The original file changed during the work and was kept" << true;
         QTest::newRow("moved meanwhile")
             << "move" << done + "The original file was moved or deleted during the work" << false;
-        QTest::newRow("other names") << "link"
-                                     << done + "The original contents are still readable under 1 other name (hard link)"
-                                     << false;
+        QTest::newRow("other names")
+            << "link"
+            << done + "The original contents are still readable under 1 other name (hard link)"
+            << false;
     }
 
     void secondLineSaysWhatBecameOfTheOriginal()
@@ -341,8 +362,10 @@ private slots:
         QFETCH(bool, originalThere);
         Harness h;
         h.Write(QStringLiteral("doc"), "version 1");
-        if (world == "link") QCOMPARE(::link(h.path(QStringLiteral("doc")).toUtf8().constData(),
-                                             h.path(QStringLiteral("other")).toUtf8().constData()), 0);
+        if (world == "link")
+            QCOMPARE(::link(h.path(QStringLiteral("doc")).toUtf8().constData(),
+                            h.path(QStringLiteral("other")).toUtf8().constData()),
+                     0);
         // Another program acts while the container is flushed.
         struct World {
             Harness* h;
@@ -356,9 +379,12 @@ private slots:
             if (w->what == "save") {
                 w->h->Write(QStringLiteral("doc.new"), "version 2");
                 QFile::remove(w->h->path(QStringLiteral("doc")));
-                QFile::rename(w->h->path(QStringLiteral("doc.new")), w->h->path(QStringLiteral("doc")));
+                QFile::rename(w->h->path(QStringLiteral("doc.new")),
+                              w->h->path(QStringLiteral("doc")));
             }
-            if (w->what == "move") QFile::rename(w->h->path(QStringLiteral("doc")), w->h->path(QStringLiteral("moved")));
+            if (w->what == "move")
+                QFile::rename(w->h->path(QStringLiteral("doc")),
+                              w->h->path(QStringLiteral("moved")));
             return 0;
         };
         auto form = h.Open({S(h.path(QStringLiteral("doc"))), "/crypt"});
@@ -381,7 +407,8 @@ private slots:
         form->Password2->setText(QStringLiteral("password1"));
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption failed") + "\nThe file no longer exists");
+        QCOMPARE(form->Panel13->text(),
+                 QStringLiteral("Encryption failed") + "\nThe file no longer exists");
         QVERIFY(!QFile::exists(h.path(QStringLiteral("gone.txt.ksw"))));
     }
 
@@ -390,7 +417,9 @@ private slots:
         Harness h;
         auto form = h.Open({"/x/a.ksw", "/encrypt"});
         QTest::keyClick(form->Password, Qt::Key_Return);
-        QCOMPARE(h.messages.shown, QStringList{QStringLiteral("inform: ") + QStringLiteral("You have not entered a password!")});
+        QCOMPARE(h.messages.shown,
+                 QStringList{QStringLiteral("inform: ")
+                             + QStringLiteral("You have not entered a password!")});
         QCOMPARE(form->currentPage(), 2);
     }
 
@@ -405,7 +434,7 @@ private slots:
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
         QVERIFY(form->busy());
         h.messages.answers = {false}; // asked whether to stop: go on
-        QVERIFY(!form->close()); // refused while the worker runs...
+        QVERIFY(!form->close());      // refused while the worker runs...
         QVERIFY(form->isVisible());
         QVERIFY(WaitForWork(*form));
         QVERIFY(form->isVisible()); // ...the outcome shows...
@@ -413,7 +442,8 @@ private slots:
         QVERIFY(form->close()); // ...and then it closes
         QVERIFY(!form->hasCryptProvider());
         QVERIFY(!QFile::exists(h.path(QStringLiteral("big"))));
-        QCOMPARE(QFileInfo(h.path(QStringLiteral("big.ksw"))).size(), qint64(16 + 148 + 128 + (24 << 20) + 8));
+        QCOMPARE(QFileInfo(h.path(QStringLiteral("big.ksw"))).size(),
+                 qint64(16 + 148 + 128 + (24 << 20) + 8));
     }
 
     void severalFilesOnePasswordEachOnItsOwn()
@@ -430,8 +460,8 @@ private slots:
             QVERIFY2(!probe.open(QIODevice::ReadOnly), "the test needs a file it cannot read");
         }
 
-        auto form = h.Open({S(h.path(QStringLiteral("a.txt"))), S(unreadable), S(h.path(QStringLiteral("c.txt"))),
-                            "/crypt"});
+        auto form = h.Open({S(h.path(QStringLiteral("a.txt"))), S(unreadable),
+                            S(h.path(QStringLiteral("c.txt"))), "/crypt"});
         QCOMPARE(form->currentPage(), 1);
         QCOMPARE(form->SelectedFiles().size(), std::size_t{3});
         form->Password1->setText(QStringLiteral("one password"));
@@ -443,15 +473,20 @@ private slots:
         QVERIFY(WaitForWork(*form));
 
         // The other two are done; the summary names the failure and why.
-        QCOMPARE(form->Panel13->text(), QStringLiteral("2 of 3 files encrypted\nb secret.txt\nThe file cannot be read"));
-        QVERIFY(!QFile::exists(h.path(QStringLiteral("a.txt"))) && QFile::exists(h.path(QStringLiteral("a.txt.ksw"))));
-        QVERIFY(!QFile::exists(h.path(QStringLiteral("c.txt"))) && QFile::exists(h.path(QStringLiteral("c.txt.ksw"))));
+        QCOMPARE(form->Panel13->text(),
+                 QStringLiteral("2 of 3 files encrypted\nb secret.txt\nThe file cannot be read"));
+        QVERIFY(!QFile::exists(h.path(QStringLiteral("a.txt")))
+                && QFile::exists(h.path(QStringLiteral("a.txt.ksw"))));
+        QVERIFY(!QFile::exists(h.path(QStringLiteral("c.txt")))
+                && QFile::exists(h.path(QStringLiteral("c.txt.ksw"))));
         QVERIFY(!QFile::exists(unreadable + QStringLiteral(".ksw")));
-        QCOMPARE(QFileInfo(unreadable).permissions() & ~QFileDevice::Permissions(0x0f00), QFileDevice::WriteOwner);
+        QCOMPARE(QFileInfo(unreadable).permissions() & ~QFileDevice::Permissions(0x0f00),
+                 QFileDevice::WriteOwner);
         QVERIFY(form->SpeedButton9->isEnabled() && form->SpeedButton10->isEnabled());
         QVERIFY(form->DetailsButton->isVisible());
         QTest::mouseClick(form->DetailsButton, Qt::LeftButton);
-        QCOMPARE(h.messages.shown, QStringList{QStringLiteral("inform: ") + unreadable + QStringLiteral(": The file cannot be read")});
+        QCOMPARE(h.messages.shown, QStringList{QStringLiteral("inform: ") + unreadable
+                                               + QStringLiteral(": The file cannot be read")});
         QFile::setPermissions(unreadable, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         form.reset();
 
@@ -460,15 +495,18 @@ private slots:
         KeyContainer keys;
         QVERIFY(KeyContainer::Acquire(S(h.path(QStringLiteral("keys"))), &keys).ok());
         QVERIFY(keys.RegenerateKeyPairs().ok());
-        QVERIFY(EncryptSelectedFile(keys, S(h.path(QStringLiteral("d.txt"))), "another password").ok());
-        form = h.Open({S(h.path(QStringLiteral("a.txt.ksw"))), S(h.path(QStringLiteral("d.txt.ksw"))),
-                       S(h.path(QStringLiteral("c.txt.ksw"))), "/encrypt"});
+        QVERIFY(
+            EncryptSelectedFile(keys, S(h.path(QStringLiteral("d.txt"))), "another password").ok());
+        form =
+            h.Open({S(h.path(QStringLiteral("a.txt.ksw"))), S(h.path(QStringLiteral("d.txt.ksw"))),
+                    S(h.path(QStringLiteral("c.txt.ksw"))), "/encrypt"});
         QCOMPARE(form->currentPage(), 2);
         Type(form->Password, QStringLiteral("one password"));
         QTest::keyClick(form->Password, Qt::Key_Return);
         QCOMPARE(form->Panel13->text(), QStringLiteral("Please wait while 3 files are decrypted"));
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), QStringLiteral("2 of 3 files decrypted\nd.txt.ksw\n") + QStringLiteral("Invalid password!"));
+        QCOMPARE(form->Panel13->text(), QStringLiteral("2 of 3 files decrypted\nd.txt.ksw\n")
+                                            + QStringLiteral("Invalid password!"));
         QCOMPARE(h.Read(QStringLiteral("a.txt")), QByteArray("alpha"));
         QCOMPARE(h.Read(QStringLiteral("c.txt")), QByteArray("charlie"));
         QVERIFY(QFile::exists(h.path(QStringLiteral("d.txt.ksw"))));
@@ -486,15 +524,17 @@ private slots:
         h.messages.answers = {false};
         QVERIFY(!form->close());
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed") + QStringLiteral("\n2 files encrypted"));
+        QCOMPARE(form->Panel13->text(),
+                 QStringLiteral("Encryption completed") + QStringLiteral("\n2 files encrypted"));
         QVERIFY(!form->DetailsButton->isVisible());
     }
 
     void batchSummaryFitsTheWindow()
     {
         Harness h;
-        const QString longName = QStringLiteral("a very long name that no window of this size could ever show "
-                                                "in one line, not even close, report-final-v2.txt");
+        const QString longName =
+            QStringLiteral("a very long name that no window of this size could ever show "
+                           "in one line, not even close, report-final-v2.txt");
         h.Write(QStringLiteral("x.ksw"), "already encrypted, so skipped");
         auto form = h.Open({S(h.path(longName)), S(h.path(QStringLiteral("x.ksw"))), "/crypt"});
         form->Password1->setText(QStringLiteral("one password"));
@@ -504,11 +544,13 @@ private slots:
         const QStringList lines = form->Panel13->text().split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines[0], QStringLiteral("0 of 2 files encrypted"));
-        QVERIFY(lines[1].startsWith(QStringLiteral("a very")) && lines[1].endsWith(QStringLiteral("v2.txt")));
+        QVERIFY(lines[1].startsWith(QStringLiteral("a very"))
+                && lines[1].endsWith(QStringLiteral("v2.txt")));
         QVERIFY(lines[1].contains(QChar(0x2026)));
         const QFontMetrics metrics = form->Panel13->fontMetrics();
         for (const QString& line : lines)
-            QVERIFY2(metrics.horizontalAdvance(line) <= form->Panel13->contentsRect().width() - 2 * form->Panel13->margin(),
+            QVERIFY2(metrics.horizontalAdvance(line)
+                         <= form->Panel13->contentsRect().width() - 2 * form->Panel13->margin(),
                      qPrintable(line));
         // Every line and the Details button inside the message area.
         const int textHeight = metrics.lineSpacing() * static_cast<int>(lines.size());
@@ -516,8 +558,10 @@ private slots:
         QVERIFY(form->Panel13->geometry().contains(form->DetailsButton->geometry()));
         QTest::mouseClick(form->DetailsButton, Qt::LeftButton);
         QCOMPARE(h.messages.shown.size(), 1);
-        QVERIFY(h.messages.shown[0].contains(h.path(longName) + QStringLiteral(": The file no longer exists")));
-        QVERIFY(h.messages.shown[0].contains(h.path(QStringLiteral("x.ksw")) + QStringLiteral(": This file is encrypted")));
+        QVERIFY(h.messages.shown[0].contains(h.path(longName)
+                                             + QStringLiteral(": The file no longer exists")));
+        QVERIFY(h.messages.shown[0].contains(h.path(QStringLiteral("x.ksw"))
+                                             + QStringLiteral(": This file is encrypted")));
         QCOMPARE(h.Read(QStringLiteral("x.ksw")), QByteArray("already encrypted, so skipped"));
     }
 
@@ -547,16 +591,22 @@ private slots:
     {
         Harness h;
         auto form = h.Open({});
-        const QString entry = h.path(QStringLiteral(".local/share/applications/kestrawin-decrypt.desktop"));
+        const QString entry =
+            h.path(QStringLiteral(".local/share/applications/kestrawin-decrypt.desktop"));
         h.messages.answers = {false};
         QTest::mouseClick(form->SpeedButton6, Qt::LeftButton);
-        QCOMPARE(h.messages.shown, QStringList{QStringLiteral("ask: ") + QStringLiteral("Remove the program from the shell?")});
+        QCOMPARE(h.messages.shown,
+                 QStringList{QStringLiteral("ask: ")
+                             + QStringLiteral("Remove the program from the shell?")});
         QVERIFY(QFile::exists(entry));
         h.messages.shown.clear();
         h.messages.answers = {true};
         QTest::mouseClick(form->SpeedButton6, Qt::LeftButton);
-        QCOMPARE(h.messages.shown, (QStringList{QStringLiteral("ask: ") + QStringLiteral("Remove the program from the shell?"),
-                                                QStringLiteral("inform: ") + QStringLiteral("The program has been removed from the shell.")}));
+        QCOMPARE(h.messages.shown,
+                 (QStringList{
+                     QStringLiteral("ask: ") + QStringLiteral("Remove the program from the shell?"),
+                     QStringLiteral("inform: ")
+                         + QStringLiteral("The program has been removed from the shell.")}));
         QVERIFY(!QFile::exists(entry));
     }
 
@@ -571,8 +621,9 @@ private slots:
         h.messages.answers = {true};
         QTest::mouseClick(form->SpeedButton6, Qt::LeftButton);
         QCOMPARE(h.messages.shown.size(), 2);
-        QCOMPARE(h.messages.shown[1], QStringLiteral("error: Failed to set data for '%1/kestrawin-decrypt.desktop'")
-                                          .arg(folder));
+        QCOMPARE(h.messages.shown[1],
+                 QStringLiteral("error: Failed to set data for '%1/kestrawin-decrypt.desktop'")
+                     .arg(folder));
     }
 
     void webPagesAndTheClosingPause()
@@ -582,7 +633,8 @@ private slots:
         auto form = h.Open({});
         QTest::mouseClick(form->SpeedButton5, Qt::LeftButton);
         form->Panel11Click();
-        QCOMPARE(h.opened, (QList<QUrl>{product, QUrl(QStringLiteral("https://kestrawin.example/"))}));
+        QCOMPARE(h.opened,
+                 (QList<QUrl>{product, QUrl(QStringLiteral("https://kestrawin.example/"))}));
         h.opened.clear();
         form.reset(); // destroyed on the Main page: a pause, then the product page
         QCOMPARE(h.sleeps, QList<int>{3000});
@@ -593,7 +645,8 @@ private slots:
         form = h.Open({"/x/a.txt", "/crypt"});
         for (QPushButton* update : {form->SpeedButton4}) QTest::mouseClick(update, Qt::LeftButton);
         form->ShowResult(QStringLiteral("done"));
-        QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50); // no double click
+        QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval()
+                     + 50); // no double click
         QTest::mouseClick(form->SpeedButton9, Qt::LeftButton);
         QCOMPARE(h.opened, (QList<QUrl>{product, product}));
         form.reset(); // from another page: nothing
@@ -604,7 +657,8 @@ private slots:
     void registrationFailureIsReportedAndStartupGoesOn()
     {
         Harness h;
-        FormEnvironment env = h.Environment({h.path(QStringLiteral("f.txt")).toStdString(), "/crypt"});
+        FormEnvironment env =
+            h.Environment({h.path(QStringLiteral("f.txt")).toStdString(), "/crypt"});
         // The data folder cannot be created: a file stands in its place.
         h.Write(QStringLiteral("blocked"), "a file, not a folder");
         env.shellEnvironment.dataHome = h.path(QStringLiteral("blocked/share"));
@@ -627,9 +681,14 @@ private slots:
 
     void messageTextsShowTwoCleanLines()
     {
-        QCOMPARE(DisplayText(QStringLiteral("You have entered two different passwords.\n\rPlease make sure the password match.")),
-                 QStringLiteral("You have entered two different passwords.\nPlease make sure the password match."));
-        QVERIFY(!DisplayText(QStringLiteral("You have entered a password which has less than 6 characters.\n\rAre you sure you want to continue?")).contains(QLatin1Char('\r')));
+        QCOMPARE(
+            DisplayText(QStringLiteral("You have entered two different passwords.\n\rPlease make "
+                                       "sure the password match.")),
+            QStringLiteral(
+                "You have entered two different passwords.\nPlease make sure the password match."));
+        QVERIFY(!DisplayText(QStringLiteral("You have entered a password which has less than 6 "
+                                            "characters.\n\rAre you sure you want to continue?"))
+                     .contains(QLatin1Char('\r')));
     }
 };
 

@@ -24,7 +24,8 @@ QString RootProperty(const QString& name)
 {
     QProcess xprop;
     xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), name});
-    return xprop.waitForFinished(10000) ? QString::fromLocal8Bit(xprop.readAllStandardOutput()) : QString();
+    return xprop.waitForFinished(10000) ? QString::fromLocal8Bit(xprop.readAllStandardOutput())
+                                        : QString();
 }
 
 // The window manager's stacking order, bottom to top.
@@ -33,7 +34,8 @@ QList<WId> StackingOrder()
     QList<WId> order;
     const QString out = RootProperty(QStringLiteral("_NET_CLIENT_LIST_STACKING"));
     static const QRegularExpression id(QStringLiteral("0x[0-9a-fA-F]+"));
-    for (auto it = id.globalMatch(out); it.hasNext();) order << it.next().captured().toULong(nullptr, 16);
+    for (auto it = id.globalMatch(out); it.hasNext();)
+        order << it.next().captured().toULong(nullptr, 16);
     return order;
 }
 
@@ -73,7 +75,8 @@ class StackingTest : public QObject {
 private slots:
     void messageBoxesStayAboveTheWindow()
     {
-        if (!RootProperty(QStringLiteral("_NET_SUPPORTED")).contains(QStringLiteral("_NET_CLIENT_LIST_STACKING")))
+        if (!RootProperty(QStringLiteral("_NET_SUPPORTED"))
+                 .contains(QStringLiteral("_NET_CLIENT_LIST_STACKING")))
             QSKIP("no window manager that reports its stacking order");
         Harness h;
         FormEnvironment env = h.Environment({S(h.path(QStringLiteral("f.txt"))), "/crypt"});
@@ -85,15 +88,21 @@ private slots:
         QTest::qWait(300);
 
         QString text;
-        QVERIFY(OpensAbove(form, [&] { form.SpeedButton3Click(); }, &text));
+        QVERIFY(OpensAbove(
+            form, [&] { form.SpeedButton3Click(); }, &text));
         QCOMPARE(text, QStringLiteral("You have not entered a password!"));
 
         form.Password1->setText(QStringLiteral("one"));
-        QVERIFY(OpensAbove(form, [&] { form.SpeedButton3Click(); }, &text));
-        QCOMPARE(text, QStringLiteral("You have entered two different passwords.\nPlease make sure the password match."));
+        QVERIFY(OpensAbove(
+            form, [&] { form.SpeedButton3Click(); }, &text));
+        QCOMPARE(
+            text,
+            QStringLiteral(
+                "You have entered two different passwords.\nPlease make sure the password match."));
 
         form.Password2->setText(QStringLiteral("one"));
-        QVERIFY(OpensAbove(form, [&] { form.SpeedButton3Click(); }, &text)); // answered No
+        QVERIFY(OpensAbove(
+            form, [&] { form.SpeedButton3Click(); }, &text)); // answered No
         QCOMPARE(text.left(40), QStringLiteral("You have entered a password which has le"));
         QCOMPARE(form.currentPage(), 1);
     }

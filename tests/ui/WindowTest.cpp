@@ -62,16 +62,19 @@ QList<Shown> Texts(TMainForm& form)
 {
     QList<Shown> shown;
     for (QLabel* label : form.findChildren<QLabel*>()) {
-        const QColor text = label == form.Panel11 ? QColor(0, 0, 255) // the link's own colour
-                                                  : label->palette().color(QPalette::Active, QPalette::WindowText);
+        const QColor text = label == form.Panel11
+                                ? QColor(0, 0, 255) // the link's own colour
+                                : label->palette().color(QPalette::Active, QPalette::WindowText);
         shown << Shown{label->text(), text, Background(label)};
     }
     for (QLineEdit* field : form.findChildren<QLineEdit*>())
-        shown << Shown{field->objectName(), field->palette().color(QPalette::Active, QPalette::Text),
+        shown << Shown{field->objectName(),
+                       field->palette().color(QPalette::Active, QPalette::Text),
                        field->palette().color(QPalette::Active, QPalette::Base)};
     for (QPushButton* button : form.findChildren<QPushButton*>())
         if (button->isEnabled())
-            shown << Shown{button->text(), button->palette().color(QPalette::Active, QPalette::ButtonText),
+            shown << Shown{button->text(),
+                           button->palette().color(QPalette::Active, QPalette::ButtonText),
                            Background(button)};
     return shown;
 }
@@ -84,7 +87,8 @@ QImage Grab(QWidget* widget)
 // Clicks at a point of the window, wherever that lands, as a mouse would.
 void ClickAt(TMainForm& form, QWidget* over)
 {
-    QTest::mouseClick(form.windowHandle(), Qt::LeftButton, {}, over->mapTo(&form, over->rect().center()));
+    QTest::mouseClick(form.windowHandle(), Qt::LeftButton, {},
+                      over->mapTo(&form, over->rect().center()));
 }
 
 } // namespace
@@ -100,7 +104,9 @@ private slots:
         const QPalette before = QApplication::palette();
         QApplication::setPalette(DarkPalette());
         Harness h;
-        for (auto args : {std::vector<std::string>{}, {"/x/f.txt", "/crypt"}, {"/x/f.ksw", "/encrypt"},
+        for (auto args : {std::vector<std::string>{},
+                          {"/x/f.txt", "/crypt"},
+                          {"/x/f.ksw", "/encrypt"},
                           {"/x/f.ksw", "/crypt"}}) {
             auto form = h.Open(args);
             for (const Shown& text : Texts(*form)) {
@@ -111,9 +117,10 @@ private slots:
                     QVERIFY(ratio > 4.1 && ratio < 4.3);
                     continue;
                 }
-                QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("\"%1\": %2 on %3, %4:1")
-                                                      .arg(text.what, text.text.name(), text.background.name())
-                                                      .arg(ratio, 0, 'f', 2)));
+                QVERIFY2(ratio >= 4.5,
+                         qPrintable(QStringLiteral("\"%1\": %2 on %3, %4:1")
+                                        .arg(text.what, text.text.name(), text.background.name())
+                                        .arg(ratio, 0, 'f', 2)));
             }
         }
         // A light scheme keeps the desktop's own text colour.
@@ -121,7 +128,8 @@ private slots:
         auto form = h.Open({});
         const QColor system = QApplication::palette().color(QPalette::WindowText);
         for (const Shown& text : Texts(*form))
-            if (text.what == QStringLiteral("to encrypt and decrypt your file")) QCOMPARE(text.text, system);
+            if (text.what == QStringLiteral("to encrypt and decrypt your file"))
+                QCOMPARE(text.text, system);
     }
 
     void keyboardFocusOnAFlatButtonShows()
@@ -151,7 +159,8 @@ private slots:
         QCOMPARE(h.opened, QList<QUrl>{QUrl(QStringLiteral("https://kestrawin.example/product"))});
         form->SpeedButton3->setFocus(Qt::TabFocusReason);
         QTest::keyClick(form->SpeedButton3, Qt::Key_Enter, Qt::KeypadModifier);
-        QCOMPARE(h.messages.shown, QStringList{QStringLiteral("inform: You have not entered a password!")});
+        QCOMPARE(h.messages.shown,
+                 QStringList{QStringLiteral("inform: You have not entered a password!")});
         QTest::keyClick(form->SpeedButton3, Qt::Key_Space); // as before
         QCOMPARE(h.messages.shown.size(), 2);
     }
@@ -160,7 +169,8 @@ private slots:
     {
         Harness h;
         auto main = h.Open({});
-        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : main.get(), Qt::Key_Escape);
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : main.get(),
+                        Qt::Key_Escape);
         QVERIFY(!main->isVisible());
 
         auto encrypt = h.Open({"/x/f.txt", "/crypt"});
@@ -189,13 +199,18 @@ private slots:
 
         h.messages.answers = {true};
         QVERIFY(!form->close()); // asked; Yes stops the work...
-        QCOMPARE(h.messages.shown, QStringList{QStringLiteral("ask: ") + QStringLiteral("The file is still being encrypted.\n\rDo you want to stop? The file will stay as it was.")});
+        QCOMPARE(h.messages.shown,
+                 QStringList{QStringLiteral("ask: ")
+                             + QStringLiteral("The file is still being encrypted.\n\rDo you want "
+                                              "to stop? The file will stay as it was.")});
         QVERIFY(form->isVisible());
         QVERIFY(WaitForWork(*form));
         // ...which says so, and leaves everything as it was.
-        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption stopped\nThe file has not been changed"));
+        QCOMPARE(form->Panel13->text(),
+                 QStringLiteral("Encryption stopped\nThe file has not been changed"));
         QCOMPARE(h.Read(QStringLiteral("big")), big);
-        QCOMPARE(QDir(h.path(QString())).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("big")});
+        QCOMPARE(QDir(h.path(QString())).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("big")});
         QVERIFY(form->isVisible());
         QVERIFY(form->close()); // now it closes
     }
@@ -263,7 +278,8 @@ private slots:
         form->Password2->setText(QStringLiteral("password1"));
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption failed\nThe file name is too long"));
+        QCOMPARE(form->Panel13->text(),
+                 QStringLiteral("Encryption failed\nThe file name is too long"));
         QCOMPARE(h.Read(longName), QByteArray("plain"));
 
         // Chosen in the menu, then deleted before the password was typed.
@@ -274,7 +290,8 @@ private slots:
         form->Password2->setText(QStringLiteral("password1"));
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption failed\nThe file no longer exists"));
+        QCOMPARE(form->Panel13->text(),
+                 QStringLiteral("Encryption failed\nThe file no longer exists"));
     }
 };
 
