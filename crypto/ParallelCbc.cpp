@@ -144,7 +144,7 @@ bool ParallelCbcDecryptor::Update(ByteView in, std::uint8_t* out, std::size_t* w
     // block) stays back: only Final knows whether it is the padded one.
     const std::size_t total = heldSize_ + in.size();
     if (total <= kBlock) {
-        std::memcpy(held_ + heldSize_, in.data(), in.size());
+        if (!in.empty()) std::memcpy(held_ + heldSize_, in.data(), in.size());
         heldSize_ = total;
         return true;
     }

@@ -343,7 +343,7 @@ bool Rc2Cbc::Update(ByteView in, std::uint8_t* out, std::size_t* written)
     std::size_t keep = total % kBlock;
     if (holdLast && keep == 0 && total > 0) keep = kBlock;
     if (total <= keep) {
-        std::memcpy(c.pending + c.pendingSize, in.data(), in.size());
+        if (!in.empty()) std::memcpy(c.pending + c.pendingSize, in.data(), in.size());
         c.pendingSize = total;
         return true;
     }
