@@ -32,6 +32,13 @@ std::string ErrorText(int err)
     return std::strerror(err);
 }
 
+// An input that cannot be opened: gone since it was chosen, or unreadable.
+Result Unopenable(int err)
+{
+    const bool gone = err == ENOENT || err == ENOTDIR;
+    return Result::fail(gone ? Outcome::InputMissing : Outcome::InputUnreadable, ErrorText(err));
+}
+
 constexpr std::string_view kTempMarker = ".kwtmp-";
 constexpr std::string_view kAsideMarker = ".kwdel-";
 constexpr std::size_t kRandomLetters = 10;
@@ -237,11 +244,10 @@ Result InputFile::Open(const std::string& path)
     if (parts.name.empty() || parts.name == "." || parts.name == "..")
         return Result::fail(Outcome::NotRegularFile, "a folder");
     dirFd_ = OpenFolder(parts.folder, &dirSyncable_);
-    if (dirFd_ < 0) return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
+    if (dirFd_ < 0) return Unopenable(errno);
     path_ = path;
     name_ = parts.name;
-    if (fstatat(dirFd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
+    if (fstatat(dirFd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Unopenable(errno);
     if (S_ISLNK(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a symbolic link");
     if (S_ISDIR(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a folder");
     if (!S_ISREG(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a special file");
@@ -252,7 +258,7 @@ Result InputFile::Open(const std::string& path)
     if (fd_ < 0) {
         const int err = errno;
         if (err == ELOOP) return Result::fail(Outcome::NotRegularFile, "a symbolic link");
-        return Result::fail(Outcome::InputUnreadable, ErrorText(err));
+        return Unopenable(err);
     }
     if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd_);
@@ -434,7 +440,7 @@ Result AtomicOutput::Fail(const char* what, int err)
         detail += ": ";
         detail += ErrorText(err);
     }
-    return Result::fail(Outcome::OutputUnwritable, detail);
+    return Result::fail(err == ENAMETOOLONG ? Outcome::NameTooLong : Outcome::OutputUnwritable, detail);
 }
 
 void AtomicOutput::Discard()
@@ -464,6 +470,11 @@ Result AtomicOutput::Open(mode_t permissions)
         dirFd_ = OpenFolder(parts_.folder, &dirSyncable_);
     }
     if (dirFd_ < 0) return Fail("cannot open the folder", errno);
+    // A name the folder cannot hold fails now, not after all the work (an
+    // unnamed temporary would only be refused its name at the end).
+    const long nameMax = fpathconf(dirFd_, _PC_NAME_MAX);
+    if (nameMax > 0 && parts_.name.size() > static_cast<std::size_t>(nameMax))
+        return Fail("the name is longer than the folder allows", ENAMETOOLONG);
     RemoveStaleTemporaries(dirFd_);
 
     if (ProcFdUsable()) {
