@@ -282,6 +282,17 @@ bool InputFile::ChangedSinceOpen() const
 {
     struct stat st {};
     if (!fd_.valid() || fstat(fd_.get(), &st) != 0) return true;
+    return !SameContentsAs(st);
+}
+
+bool InputFile::TouchedSinceOpen() const
+{
+    // The change time moves with any change, even one that puts the
+    // modification time back, but also when the file is renamed, linked or
+    // replaced under its name: fit for deciding a deletion, too strict for
+    // deciding whether what was read is sound.
+    struct stat st {};
+    if (!fd_.valid() || fstat(fd_.get(), &st) != 0) return true;
     return !SameContentsAs(st) || !SameTime(st.st_ctim, ctimeSec_, ctimeNsec_);
 }
 
@@ -301,7 +312,7 @@ Result InputFile::RemoveIfUnchanged(std::uint64_t* otherNames, const DiskHook& h
     }
     if (named.st_dev != dev_ || named.st_ino != ino_)
         return kept(Outcome::InputChanged, "replaced");
-    if (ChangedSinceOpen()) return kept(Outcome::InputChanged);
+    if (TouchedSinceOpen()) return kept(Outcome::InputChanged);
 
     if (int err = CallHook(hook, DiskStep::Remove, 0))
         return kept(Outcome::InputKept, ErrorText(err));
@@ -342,7 +353,7 @@ Result InputFile::RemoveIfUnchanged(std::uint64_t* otherNames, const DiskHook& h
         if (fstatat(dirFd_.get(), name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
             return kept(errno == ENOENT ? Outcome::InputMoved : Outcome::InputKept,
                         ErrorText(errno));
-        if (named.st_dev != dev_ || named.st_ino != ino_ || ChangedSinceOpen())
+        if (named.st_dev != dev_ || named.st_ino != ino_ || TouchedSinceOpen())
             return kept(Outcome::InputChanged);
         if (unlinkat(dirFd_.get(), name_.c_str(), 0) != 0) {
             if (errno == ENOENT) return kept(Outcome::InputMoved);

@@ -95,9 +95,10 @@ public:
     // Reads exactly n bytes at an offset (a short file is an error).
     [[nodiscard]] Result ReadAt(std::uint64_t offset, std::uint8_t* buf, std::size_t n);
     [[nodiscard]] Result Seek(std::uint64_t offset);
-    // True when the file's size, modification or change time differ from
-    // when it was opened: what was read may then be a mix of old and new
-    // contents.
+    // True when the file's size or modification time differ from when it was
+    // opened: what was read may then be a mix of old and new contents.
+    // (Being renamed or replaced under its name does not count: the contents
+    // read through the open file stay whole.)
     [[nodiscard]] bool ChangedSinceOpen() const;
     [[nodiscard]] int fd() const { return fd_.get(); }
 
@@ -113,6 +114,7 @@ public:
 private:
     void Close();
     bool SameContentsAs(const struct stat& st) const;
+    bool TouchedSinceOpen() const; // also the change time
 
     FileDescriptor fd_;
     FileDescriptor dirFd_;
