@@ -2,6 +2,7 @@
 // The program's one window: a notebook of four pages (Main, Encrypt, Decrypt,
 // Error) in a fixed, always-on-top 200 x 149 window.
 
+#include "Accessibility.h"
 #include "MessageBoxes.h"
 
 #include "app/WindowSlot.h"
@@ -9,6 +10,7 @@
 #include "shell/ShellRegistration.h"
 #include "workers/Workers.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 
@@ -81,7 +83,7 @@ public:
     QLineEdit* Password2 = nullptr;
     QLineEdit* Password = nullptr;
     QLabel* Panel11 = nullptr;            // the vendor's address
-    QLabel* Panel13 = nullptr;            // the Error page's message
+    StatusLabel* Panel13 = nullptr;       // the Error page's message
     QProgressBar* ProgressBar1 = nullptr; // under the waiting message
     QPushButton* DetailsButton = nullptr; // after a batch with failures: each file's reason
 
@@ -101,6 +103,7 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildWindow();
@@ -118,6 +121,7 @@ private:
     void FormDestroy();
 
     void StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool encrypting);
+    void AskToStop();
     void EncryptDone(const workers::WorkResult& result);
     void DecryptDone(const workers::WorkResult& result);
     void BatchDone(const workers::TBatchThread& batch);
@@ -132,8 +136,10 @@ private:
     QString details_; // what the Details button shows
     app::WindowSlot windowSlot_;
     workers::WorkerThread* worker_ = nullptr;
+    bool encrypting_ = false;
     bool shown_ = false;
-    bool closeWhenDone_ = false;
+    bool askingToStop_ = false;
+    QElapsedTimer resultShown_; // since the Error page last showed an outcome
 };
 
 } // namespace kestrawin::ui

@@ -47,7 +47,7 @@ TEST_F(Batch, EachFileEndsOnItsOwnAndOneFailureStopsNoOther)
     const auto outcomes = RunBatch(Direction::Encrypt, SharedKeys(), Strings(paths), kPassword, options);
 
     ASSERT_EQ(outcomes.size(), paths.size());
-    const Outcome expected[] = {Outcome::Success,        Outcome::NotRegularFile, Outcome::InputUnreadable,
+    const Outcome expected[] = {Outcome::Success,        Outcome::NotRegularFile, Outcome::InputMissing,
                                 Outcome::AlreadyEncrypted, Outcome::NotRegularFile, Outcome::Success,
                                 Outcome::Success};
     for (std::size_t i = 0; i < paths.size(); ++i) {

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QStyleHints>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -287,7 +288,7 @@ private slots:
         QTest::newRow("not a container") << "text" << Q(texts::InvalidPassword);
         QTest::newRow("damaged container") << "damaged" << Q(texts::DecryptionFailed) + "\nThe encrypted file is damaged";
         QTest::newRow("output unwritable") << "folder" << Q(texts::DecryptionFailed) + "\nThe result cannot be written";
-        QTest::newRow("input missing") << "missing" << Q(texts::DecryptionFailed) + "\nThe file cannot be read";
+        QTest::newRow("input missing") << "missing" << Q(texts::DecryptionFailed) + "\nThe file no longer exists";
     }
 
     void failuresSayWhatHappenedAndKeepTheFiles()
@@ -328,7 +329,7 @@ private slots:
         form->Password2->setText(QStringLiteral("password1"));
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), Q(texts::EncryptionFailed) + "\nThe file cannot be read");
+        QCOMPARE(form->Panel13->text(), Q(texts::EncryptionFailed) + "\nThe file no longer exists");
         QVERIFY(!QFile::exists(h.path(QStringLiteral("gone.txt.ksw"))));
     }
 
@@ -351,10 +352,13 @@ private slots:
         form->Password2->setText(QStringLiteral("password1"));
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
         QVERIFY(form->busy());
+        h.messages.answers = {false}; // asked whether to stop: go on
         QVERIFY(!form->close()); // refused while the worker runs...
         QVERIFY(form->isVisible());
         QVERIFY(WaitForWork(*form));
-        QTRY_VERIFY(!form->isVisible()); // ...and done once it has finished
+        QVERIFY(form->isVisible()); // ...the outcome shows...
+        QCOMPARE(form->Panel13->text(), Q(texts::EncryptionCompleted));
+        QVERIFY(form->close()); // ...and then it closes
         QVERIFY(!form->hasCryptProvider());
         QVERIFY(!QFile::exists(h.path(QStringLiteral("big"))));
         QCOMPARE(QFileInfo(h.path(QStringLiteral("big.ksw"))).size(), qint64(16 + 148 + 128 + (24 << 20) + 8));
@@ -419,16 +423,17 @@ private slots:
         form.reset();
 
         // All of them: completed, with the count, and nothing more to see.
-        // Closing meanwhile waits for the work, as for one file.
+        // Closing meanwhile asks, as for one file; going on finishes the work.
         form = h.Open({S(h.path(QStringLiteral("a.txt"))), S(h.path(QStringLiteral("c.txt")))});
         QCOMPARE(form->currentPage(), 1);
         form->Password1->setText(QStringLiteral("one password"));
         form->Password2->setText(QStringLiteral("one password"));
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
         QVERIFY(form->busy());
+        h.messages.answers = {false};
         QVERIFY(!form->close());
         QVERIFY(WaitForWork(*form));
-        QTRY_VERIFY(!form->isVisible());
+        QVERIFY(form->isVisible());
         QCOMPARE(form->Panel13->text(), Q(texts::EncryptionCompleted) + QStringLiteral("\n2 files encrypted"));
         QVERIFY(!form->DetailsButton->isVisible());
     }
@@ -459,7 +464,7 @@ private slots:
         QVERIFY(form->Panel13->geometry().contains(form->DetailsButton->geometry()));
         QTest::mouseClick(form->DetailsButton, Qt::LeftButton);
         QCOMPARE(h.messages.shown.size(), 1);
-        QVERIFY(h.messages.shown[0].contains(h.path(longName) + QStringLiteral(": The file cannot be read")));
+        QVERIFY(h.messages.shown[0].contains(h.path(longName) + QStringLiteral(": The file no longer exists")));
         QVERIFY(h.messages.shown[0].contains(h.path(QStringLiteral("x.ksw")) + QStringLiteral(": This file is encrypted")));
         QCOMPARE(h.Read(QStringLiteral("x.ksw")), QByteArray("already encrypted, so skipped"));
     }
@@ -512,6 +517,7 @@ private slots:
         form = h.Open({"/x/a.txt", "/crypt"});
         for (QPushButton* update : {form->SpeedButton4}) QTest::mouseClick(update, Qt::LeftButton);
         form->ShowResult(QStringLiteral("done"));
+        QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50); // no double click
         QTest::mouseClick(form->SpeedButton9, Qt::LeftButton);
         QCOMPARE(h.opened, (QList<QUrl>{product, product}));
         form.reset(); // from another page: nothing
