@@ -1,11 +1,15 @@
 // Entry: the application, its title, the main window and the message loop.
 
+#include "app/CommandLine.h"
+#include "app/Information.h"
 #include "ui/MainForm.h"
 #include "ui/Style.h"
 #include "ui/Texts.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 namespace {
@@ -31,6 +35,21 @@ public:
 
 int main(int argc, char** argv)
 {
+    // Answered without a window, a display or the registration.
+    const kestrawin::app::Information asked =
+        kestrawin::app::InformationAskedFor(kestrawin::app::ArgumentsOf(argc, argv));
+    if (asked != kestrawin::app::Information::None) {
+        const std::string text = kestrawin::app::InformationText(asked);
+        const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+        return written ? 0 : 1;
+    }
+    // Qt would abort with its own words; say what is missing instead.
+    if (!kestrawin::app::CanShowWindow(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
+                                       std::getenv("QT_QPA_PLATFORM"), kestrawin::app::ArgumentsOf(argc, argv))) {
+        std::fputs(kestrawin::app::NoSessionMessage().c_str(), stderr);
+        return 1;
+    }
+
     // The environment is read before Qt takes its own options out of argv.
     kestrawin::ui::FormEnvironment environment = kestrawin::ui::FormEnvironment::FromProcess(argc, argv);
 
