@@ -4,9 +4,7 @@
 //   kestrawin-cli decrypt [--keep] [--password-file FILE] PATH
 //   kestrawin-cli --help | --version
 //
-// Exit status: 0 success, 1 wrong password, 2 damaged or not a container,
-// 3 input unreadable, not a regular file or output unwritable, 64 usage,
-// 70 crypto library failure, 130 interrupted.
+// Exit status: see kUsage; the man page and the README give the same list.
 
 #include "Password.h"
 
@@ -44,8 +42,15 @@ const char kUsage[] =
     "                        without it the password is asked on the terminal\n"
     "  --keep                keep the input file\n"
     "\n"
-    "Exit status: 0 success, 1 wrong password, 2 damaged or not an encrypted file,\n"
-    "3 input unreadable, not a regular file or output unwritable, 64 usage error.\n";
+    "Exit status:\n"
+    "    0  success\n"
+    "    1  wrong password\n"
+    "    2  damaged, or not an encrypted file\n"
+    "    3  the input is unreadable or not a regular file, or the output unwritable\n"
+    "    4  done, but the input was kept\n"
+    "   64  usage error\n"
+    "   70  internal error: the crypto library failed\n"
+    "  130  interrupted; nothing was changed\n";
 
 int Usage(const char* problem)
 {
