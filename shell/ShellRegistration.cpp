@@ -38,6 +38,23 @@ QStringList XdgDirs(const char* variable, const QStringList& fallback) {
     return dirs.isEmpty() ? fallback : dirs;
 }
 
+// Where python3-nautilus (and its like elsewhere) puts the library through which
+// Nautilus loads Python extensions: <libdir>[/<triplet>]/nautilus/extensions-<N>/.
+bool NautilusLoadsPython() {
+    for (const QString& base : {QStringLiteral("/usr/lib"), QStringLiteral("/usr/lib64"),
+                                QStringLiteral("/usr/local/lib")}) {
+        QStringList nautilusDirs{base + QStringLiteral("/nautilus")};
+        for (const QString& sub : QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            nautilusDirs.append(base + QLatin1Char('/') + sub + QStringLiteral("/nautilus"));
+        for (const QString& dir : nautilusDirs) {
+            for (const QString& ext : QDir(dir).entryList({QStringLiteral("extensions-*")}, QDir::Dirs))
+                if (QFileInfo::exists(dir + QLatin1Char('/') + ext + QStringLiteral("/libnautilus-python.so")))
+                    return true;
+        }
+    }
+    return false;
+}
+
 // GLib's launcher breaks on a `%` or a line break in the program path however it
 // is quoted.
 bool NeedsProgramLink(const QString& program) {
@@ -139,6 +156,7 @@ Environment Environment::FromProcess() {
     env.configHome = XdgHome("XDG_CONFIG_HOME", QDir::cleanPath(env.home + QStringLiteral("/.config")));
     env.configDirs = XdgDirs("XDG_CONFIG_DIRS", {QStringLiteral("/etc/xdg")});
     env.dataDirs = XdgDirs("XDG_DATA_DIRS", {QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share")});
+    env.nautilusPython = NautilusLoadsPython();
     return env;
 }
 
@@ -202,6 +220,9 @@ RegisterOutcome RegisterShell(const QString& programPath, const Environment& env
         if (note(WriteFileIfDifferent(file.path, file.bytes, file.mode), file.path) == WriteResult::Written)
             refresh.Note(file.role);
     }
+    for (const QString& path : SupersededFiles(env) + (env.nautilusPython ? QStringList() : CompiledExtensionFiles(env)))
+        if (RemoveIfPresent(path))
+            outcome.changed = true;
     note(RegisterThunarActions(program, env), ThunarUcaPath(env));
     refresh.Run(env, runTool);
     return outcome;
@@ -213,6 +234,8 @@ void UnregisterShell(const Environment& env, const ToolRunner& runTool) {
         if (RemoveIfPresent(file.path))
             refresh.Note(file.role);
     }
+    for (const QString& path : SupersededFiles(env) + CompiledExtensionFiles(env))
+        RemoveIfPresent(path);
     RemoveProgramLink(env);
 
     // A uca.xml that does not parse is not ours to touch.

@@ -16,6 +16,7 @@ namespace kestrawin::shell {
 struct Environment {
     QString home, dataHome, configHome;  // XDG_DATA_HOME / XDG_CONFIG_HOME with their defaults
     QStringList configDirs, dataDirs;    // XDG_CONFIG_DIRS (default /etc/xdg), XDG_DATA_DIRS
+    bool nautilusPython = false;         // Nautilus can load Python extensions (python3-nautilus)
     static Environment FromProcess();
 };
 
