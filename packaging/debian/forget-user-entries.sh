@@ -40,16 +40,15 @@ import os, sys, tempfile
 import xml.etree.ElementTree as ET
 path = sys.argv[1]
 tree = ET.parse(path)
-root = tree.getroot()
-ours = [a for a in root.findall("action") if (a.findtext("unique-id") or "").strip() in ("kestrawin-encrypt", "kestrawin-decrypt")]
+ids = ("kestrawin-encrypt", "kestrawin-decrypt")
+ours = [a for a in tree.iterfind("action") if (a.findtext("unique-id") or "").strip() in ids]
 if ours:
     for action in ours:
-        root.remove(action)
+        tree.getroot().remove(action)
     mode = os.stat(path).st_mode & 0o7777
     fd, temp = tempfile.mkstemp(dir=os.path.dirname(path), prefix=".uca.xml.")
-    with os.fdopen(fd, "wb") as out:
+    with os.fdopen(fd, "wb", buffering=0) as out:
         tree.write(out, encoding="UTF-8", xml_declaration=True)
-        out.flush()
         os.fsync(out.fileno())
     os.chmod(temp, mode)
     os.replace(temp, path)
