@@ -66,9 +66,11 @@ int ExitStatusOf(Outcome outcome)
     case Outcome::WrongPassword: return 1;
     case Outcome::NotContainer:
     case Outcome::DamagedContainer: return 2;
+    case Outcome::InputMissing:
     case Outcome::InputUnreadable:
     case Outcome::NotRegularFile:
     case Outcome::NoOutputName:
+    case Outcome::NameTooLong:
     case Outcome::OutputUnwritable: return 3;
     case Outcome::Cancelled: return kExitInterrupted;
     case Outcome::CryptoFailure: return kExitSoftware;

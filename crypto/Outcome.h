@@ -11,9 +11,11 @@ enum class Outcome {
     WrongPassword,     // no candidate encoding of the password verifies the stored signature
     NotContainer,      // no container magic and no container structure either
     DamagedContainer,  // a container whose structure or padding is broken
-    InputUnreadable,   // the input is missing or cannot be opened or read
+    InputMissing,      // the input does not exist (any more)
+    InputUnreadable,   // the input cannot be opened or read
     NotRegularFile,    // the input is a directory, FIFO, device, socket or symbolic link
     NoOutputName,      // the path is too short to give a plain file name
+    NameTooLong,       // the output's name is longer than its folder allows
     OutputUnwritable,  // the output cannot be created, written, flushed or renamed into place
     Cancelled,         // the caller asked to stop; nothing was changed
     CryptoFailure,     // the crypto provider failed (no key pair, a library call failed)

@@ -30,6 +30,13 @@ std::string ErrorText(int err)
     return std::strerror(err);
 }
 
+// An input that cannot be opened: gone since it was chosen, or unreadable.
+Result Unopenable(int err)
+{
+    const bool gone = err == ENOENT || err == ENOTDIR;
+    return Result::fail(gone ? Outcome::InputMissing : Outcome::InputUnreadable, ErrorText(err));
+}
+
 constexpr const char kTempMarker[] = ".kwtmp-";
 constexpr std::size_t kTempSuffix = 6;
 constexpr std::size_t kMaxName = 255;
@@ -141,8 +148,7 @@ Result InputFile::Open(const std::string& path)
 {
     struct stat st{};
     if (path.empty()) return Result::fail(Outcome::InputUnreadable, "no file name");
-    if (lstat(path.c_str(), &st) != 0)
-        return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
+    if (lstat(path.c_str(), &st) != 0) return Unopenable(errno);
     if (S_ISLNK(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a symbolic link");
     if (S_ISDIR(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a folder");
     if (!S_ISREG(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a special file");
@@ -153,7 +159,7 @@ Result InputFile::Open(const std::string& path)
     if (fd_ < 0) {
         const int err = errno;
         if (err == ELOOP) return Result::fail(Outcome::NotRegularFile, "a symbolic link");
-        return Result::fail(Outcome::InputUnreadable, ErrorText(err));
+        return Unopenable(err);
     }
     if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd_);
@@ -235,7 +241,7 @@ Result AtomicOutput::Fail(const char* what, int err)
         detail += ": ";
         detail += ErrorText(err);
     }
-    return Result::fail(Outcome::OutputUnwritable, detail);
+    return Result::fail(err == ENAMETOOLONG ? Outcome::NameTooLong : Outcome::OutputUnwritable, detail);
 }
 
 void AtomicOutput::Discard()
@@ -260,6 +266,11 @@ Result AtomicOutput::Open(mode_t permissions)
         return Fail("no file name", 0);
     dirFd_ = OpenFolder(parts_.folder, &dirSyncable_);
     if (dirFd_ < 0) return Fail("cannot open the folder", errno);
+    // A name the folder cannot hold fails now, not after all the work (an
+    // unnamed temporary would only be refused its name at the end).
+    const long nameMax = fpathconf(dirFd_, _PC_NAME_MAX);
+    if (nameMax > 0 && parts_.name.size() > static_cast<std::size_t>(nameMax))
+        return Fail("the name is longer than the folder allows", ENAMETOOLONG);
     RemoveStaleTemporaries(dirFd_);
 
     if (ProcFdUsable()) {

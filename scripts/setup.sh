@@ -6,8 +6,9 @@
 #                           fuzzer need (the default)
 set -eu
 run_packages="cmake make g++ pkg-config qt6-base-dev libssl-dev \
-desktop-file-utils shared-mime-info fonts-dejavu-core"
-test_packages="libgtest-dev openssl xvfb xauth imagemagick clang libclang-rt-14-dev python3"
+desktop-file-utils shared-mime-info fonts-dejavu-core qt6-gtk-platformtheme"
+test_packages="libgtest-dev openssl xvfb xauth imagemagick clang libclang-rt-14-dev python3 \
+qt6-base-private-dev openbox x11-utils"
 case "${1:-test}" in
     run) packages=$run_packages ;;
     test) packages="$run_packages $test_packages" ;;

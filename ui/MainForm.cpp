@@ -1,5 +1,8 @@
 #include "MainForm.h"
 
+#include "Accessibility.h"
+#include "Contrast.h"
+#include "Controls.h"
 #include "Style.h"
 #include "Texts.h"
 
@@ -18,7 +21,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStackedWidget>
+#include <QStyleHints>
 #include <QThread>
 #include <QUrl>
 
@@ -72,6 +77,8 @@ QLineEdit* MakePasswordField(QWidget* parent, const char* name)
     field->setEchoMode(QLineEdit::Password);
     QPalette palette = field->palette();
     palette.setColor(QPalette::Base, style::Face);
+    // The background is fixed: a dark scheme's light text would not show.
+    palette.setColor(QPalette::Text, contrast::Readable(palette.color(QPalette::Text), style::Face));
     field->setPalette(palette);
     return field;
 }
@@ -122,6 +129,8 @@ FormEnvironment FormEnvironment::FromProcess(int argc, const char* const* argv)
 TMainForm::TMainForm(FormEnvironment environment, QWidget* parent)
     : QWidget(parent), env_(std::move(environment))
 {
+    // A box without a parent would open under this always-on-top window.
+    Messages().SetOwner(this);
     BuildWindow();
     FormCreate();
 }
@@ -149,6 +158,7 @@ MessageBoxes& TMainForm::Messages()
 
 void TMainForm::BuildWindow()
 {
+    InstallAccessibility();
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(Q(texts::WindowCaption));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
@@ -174,22 +184,26 @@ void TMainForm::BuildWindow()
     setTabOrder(SpeedButton3, SpeedButton4);
     setTabOrder(Password, SpeedButton1);
     setTabOrder(SpeedButton1, SpeedButton2);
+
+    // Escape closes the window where nothing typed would be lost: on the Main
+    // page and once an outcome shows.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (currentPage() == app::MainPage || (currentPage() == app::ErrorPage && !busy())) close();
+    });
 }
 
 QFrame* TMainForm::BuildBottomBar(QWidget* page, QPushButton*& left, const char* leftText,
                                   QPushButton*& right, const char* rightText, bool underlined)
 {
-    auto* bar = new QFrame(page);
+    auto* bar = new BottomBar(page);
     bar->setGeometry(0, kClientHeight - kBarHeight, kClientWidth, kBarHeight);
     bar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     bar->setLineWidth(1);
     Fill(bar, style::Face);
     auto makeButton = [&](const char* text, int x) {
-        auto* button = new QPushButton(Q(text), bar);
+        auto* button = new FlatButton(Q(text), bar);
         button->setGeometry(x, 8, 89, 25);
-        button->setFlat(true);
-        button->setAutoDefault(false);
-        button->setCursor(Qt::PointingHandCursor);
         // Blue while usable; a disabled button keeps the style's grey.
         QPalette palette = button->palette();
         for (auto group : {QPalette::Active, QPalette::Inactive})
@@ -227,19 +241,18 @@ QWidget* TMainForm::BuildMainPage()
     area->setGeometry(0, kTitleHeight, kClientWidth, kMessageHeight);
     Fill(area, style::MessageArea);
     MakeLabel(area, texts::MainLine1, 8, 10, Qt::black);
-    MakeLabel(area, texts::MainLine2, 7, 26, palette().color(QPalette::WindowText));
+    // The desktop's text colour where it reads on the fixed light blue.
+    MakeLabel(area, texts::MainLine2, 7, 26,
+              contrast::Readable(palette().color(QPalette::WindowText), style::MessageArea));
 
     // The vendor's address: a link that can also be selected and copied.
-    Panel11 = new QLabel(area);
-    Panel11->setObjectName(QStringLiteral("Panel11"));
-    Panel11->setTextFormat(Qt::RichText);
-    Panel11->setText(QStringLiteral("<a href=\"%1\" style=\"color:#0000ff; text-decoration:underline\">%2</a>")
-                         .arg(Q(app::VendorSiteAddress).toHtmlEscaped(), Q(app::VendorSiteText).toHtmlEscaped()));
-    Panel11->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    Panel11->setCursor(Qt::PointingHandCursor);
-    Panel11->move(8, 48);
-    Panel11->adjustSize();
-    connect(Panel11, &QLabel::linkActivated, this, [this] { Panel11Click(); });
+    auto* link = new LinkLabel(area);
+    link->setObjectName(QStringLiteral("Panel11"));
+    link->setLink(Q(app::VendorSiteAddress), Q(app::VendorSiteText));
+    link->move(8, 48);
+    link->adjustSize();
+    connect(link, &LinkLabel::activated, this, [this] { Panel11Click(); });
+    Panel11 = link;
 
     BuildBottomBar(page, SpeedButton6, "", SpeedButton5, "", false);
     connect(SpeedButton6, &QPushButton::clicked, this, &TMainForm::SpeedButton6Click);
@@ -256,6 +269,8 @@ QWidget* TMainForm::BuildEncryptPage()
     Fill(area, Qt::white);
     Password1 = MakePasswordField(MakeBox(area, texts::EnterPasswordBox, 8, 46, Qt::black), "Password1");
     Password2 = MakePasswordField(MakeBox(area, texts::VerifyPasswordBox, 56, 46, Qt::black), "Password2");
+    Password1->setAccessibleName(Q(texts::EnterPasswordName));
+    Password2->setAccessibleName(Q(texts::VerifyPasswordName));
     BuildBottomBar(page, SpeedButton3, texts::Encrypt, SpeedButton4, texts::Update, false);
     connect(SpeedButton3, &QPushButton::clicked, this, &TMainForm::SpeedButton3Click);
     connect(SpeedButton4, &QPushButton::clicked, this, &TMainForm::UpdateClick);
@@ -277,6 +292,7 @@ QWidget* TMainForm::BuildDecryptPage()
     MakeLabel(box, texts::DecryptLine2, 8, 32, Qt::black);
     Password = MakePasswordField(box, "Password");
     Password->move(8, 56);
+    Password->setAccessibleName(Q(texts::PasswordName));
     BuildBottomBar(page, SpeedButton1, texts::Decrypt, SpeedButton2, texts::Update, true);
     connect(SpeedButton1, &QPushButton::clicked, this, &TMainForm::SpeedButton1Click);
     connect(SpeedButton2, &QPushButton::clicked, this, &TMainForm::UpdateClick);
@@ -289,7 +305,7 @@ QWidget* TMainForm::BuildErrorPage()
     auto* page = new QWidget;
     page->setObjectName(QStringLiteral("ErrorPage"));
     BuildTitleBand(page);
-    Panel13 = new QLabel(page);
+    Panel13 = new StatusLabel(page);
     Panel13->setObjectName(QStringLiteral("Panel13"));
     Panel13->setGeometry(0, kTitleHeight, kClientWidth, kMessageHeight);
     Panel13->setAlignment(Qt::AlignCenter);
@@ -309,6 +325,10 @@ QWidget* TMainForm::BuildErrorPage()
     BuildBottomBar(page, SpeedButton9, texts::Update, SpeedButton10, texts::Close, false);
     connect(SpeedButton9, &QPushButton::clicked, this, &TMainForm::UpdateClick);
     connect(SpeedButton10, &QPushButton::clicked, this, &TMainForm::SpeedButton10Click);
+    // The second click of a double click on Encrypt or Decrypt must not land
+    // on the outcome's buttons.
+    SpeedButton9->installEventFilter(this);
+    SpeedButton10->installEventFilter(this);
     return page;
 }
 
@@ -364,15 +384,33 @@ void TMainForm::FormShow()
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
-    if (busy()) {
-        // Closing now would end the program under the worker: close once the
-        // work is done instead.
-        closeWhenDone_ = true;
+    if (busy() || askingToStop_) {
+        // Closing now would end the program under the worker: the window
+        // stays until the outcome (or the stop) shows.
         event->ignore();
+        if (busy() && !askingToStop_) AskToStop();
         return;
     }
     FormClose();
     event->accept();
+}
+
+void TMainForm::AskToStop()
+{
+    askingToStop_ = true;
+    const bool stop = Messages().Ask(Q(encrypting_ ? texts::StopEncrypting : texts::StopDecrypting));
+    askingToStop_ = false;
+    // The work may have ended while the question was open: its outcome stands.
+    if (stop && worker_) worker_->RequestCancel();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    const bool press = event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick;
+    if (press && (watched == SpeedButton9 || watched == SpeedButton10) && resultShown_.isValid()
+        && resultShown_.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval())
+        return true;
+    return QWidget::eventFilter(watched, event);
 }
 
 void TMainForm::FormClose()
@@ -408,20 +446,22 @@ void TMainForm::ShowPage(int index)
 
 void TMainForm::ShowBusy(const QString& text)
 {
-    Panel13->setText(text);
+    Panel13->setStatus(text);
     SpeedButton9->setEnabled(false);
     SpeedButton10->setEnabled(false);
     ProgressBar1->setValue(0);
     ProgressBar1->show();
+    resultShown_.invalidate();
     ShowPage(app::ErrorPage);
 }
 
 void TMainForm::ShowResult(const QString& text)
 {
-    Panel13->setText(text);
+    Panel13->setStatus(text);
     SpeedButton9->setEnabled(true);
     SpeedButton10->setEnabled(true);
     ProgressBar1->hide();
+    resultShown_.start();
     ShowPage(app::ErrorPage);
 }
 
@@ -472,6 +512,8 @@ void TMainForm::SpeedButton1Click()
 void TMainForm::StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool encrypting)
 {
     worker_ = worker.release();
+    encrypting_ = encrypting;
+    ProgressBar1->setAccessibleName(Q(encrypting ? texts::EncryptionProgress : texts::DecryptionProgress));
     connect(worker_, &workers::WorkerThread::progress, this, &TMainForm::OnProgress);
     // The completion handler runs here, on the window's thread, once the
     // worker's body has returned.
@@ -482,7 +524,6 @@ void TMainForm::StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool 
         else DecryptDone(done->result());
         done->deleteLater();
         emit workFinished();
-        if (closeWhenDone_) close();
     });
     worker_->start();
 }
@@ -494,7 +535,9 @@ void TMainForm::OnProgress(qint64 done, qint64 total)
 
 void TMainForm::EncryptDone(const workers::WorkResult& result)
 {
-    if (result.outcome == Outcome::Success)
+    if (result.outcome == Outcome::Cancelled)
+        ShowResult(Q(texts::EncryptionStopped) + QLatin1Char('\n') + Q(texts::NothingChanged));
+    else if (result.outcome == Outcome::Success)
         ShowResult(Completed(texts::EncryptionCompleted, result));
     else
         ShowResult(Q(texts::EncryptionFailed) + QLatin1Char('\n') + Reason(result));
@@ -509,6 +552,9 @@ void TMainForm::DecryptDone(const workers::WorkResult& result)
     case Outcome::WrongPassword:
     case Outcome::NotContainer:
         ShowResult(Q(texts::InvalidPassword));
+        break;
+    case Outcome::Cancelled:
+        ShowResult(Q(texts::DecryptionStopped) + QLatin1Char('\n') + Q(texts::NothingChanged));
         break;
     default:
         ShowResult(Q(texts::DecryptionFailed) + QLatin1Char('\n') + Reason(result));

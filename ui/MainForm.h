@@ -2,12 +2,14 @@
 // The program's one window: a notebook of four pages (Main, Encrypt, Decrypt,
 // Error) in a fixed, always-on-top 200 x 149 window.
 
+#include "Accessibility.h"
 #include "MessageBoxes.h"
 
 #include "crypto/KeyStore.h"
 #include "shell/ShellRegistration.h"
 #include "workers/Workers.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 
@@ -76,7 +78,7 @@ public:
     QLineEdit* Password2 = nullptr;
     QLineEdit* Password = nullptr;
     QLabel* Panel11 = nullptr;            // the vendor's address
-    QLabel* Panel13 = nullptr;            // the Error page's message
+    StatusLabel* Panel13 = nullptr;       // the Error page's message
     QProgressBar* ProgressBar1 = nullptr; // under the waiting message
 
     // Button and link actions.
@@ -94,6 +96,7 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildWindow();
@@ -111,6 +114,7 @@ private:
     void FormDestroy();
 
     void StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool encrypting);
+    void AskToStop();
     void EncryptDone(const workers::WorkResult& result);
     void DecryptDone(const workers::WorkResult& result);
     void OnProgress(qint64 done, qint64 total);
@@ -121,8 +125,10 @@ private:
     std::optional<KeyContainer> CryptProvider;
     std::string selectedFile_;
     workers::WorkerThread* worker_ = nullptr;
+    bool encrypting_ = false;
     bool shown_ = false;
-    bool closeWhenDone_ = false;
+    bool askingToStop_ = false;
+    QElapsedTimer resultShown_; // since the Error page last showed an outcome
 };
 
 } // namespace kestrawin::ui

@@ -3,6 +3,7 @@
 #include "Texts.h"
 
 #include <QMessageBox>
+#include <QWidget>
 
 namespace kestrawin::ui {
 namespace {
@@ -14,6 +15,10 @@ int Show(QWidget* parent, QMessageBox::Icon icon, const char* caption, const QSt
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(defaultButton);
     box.setWindowModality(Qt::ApplicationModal);
+    // A child of an always-on-top window stays on top with it; otherwise the
+    // window would cover the box that blocks it.
+    if (parent && (parent->window()->windowFlags() & Qt::WindowStaysOnTopHint))
+        box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     return box.exec();
 }
 
@@ -25,6 +30,11 @@ QString DisplayText(const QString& text)
     shown.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
     shown.remove(QLatin1Char('\r'));
     return shown;
+}
+
+void DialogMessageBoxes::SetOwner(QWidget* window)
+{
+    if (!parent_) parent_ = window;
 }
 
 void DialogMessageBoxes::Inform(const QString& text)

@@ -16,6 +16,8 @@ public:
     virtual bool Ask(const QString& text) = 0;
     // Caption "Kestrawin", error icon, OK: errors that escape a handler.
     virtual void Error(const QString& text) = 0;
+    // The window that the boxes belong to, once it exists: they stay above it.
+    virtual void SetOwner(QWidget* /*window*/) {}
 };
 
 // Real boxes, modal to the whole application.
@@ -25,6 +27,8 @@ public:
     void Inform(const QString& text) override;
     bool Ask(const QString& text) override;
     void Error(const QString& text) override;
+    // Boxes made without a parent get the window as theirs.
+    void SetOwner(QWidget* window) override;
 
 private:
     QWidget* parent_;

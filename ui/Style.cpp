@@ -1,7 +1,9 @@
 #include "Style.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QProxyStyle>
+#include <QStyleOptionButton>
 #include <QStyleFactory>
 
 namespace kestrawin::ui::style {
@@ -17,6 +19,24 @@ public:
         if (hint == SH_LineEdit_PasswordCharacter) return '*';
         if (hint == SH_DialogButtonBox_ButtonsHaveIcons) return 0; // plain OK, Yes and No
         return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override
+    {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
+        if (element != CE_PushButton || !button || !(button->features & QStyleOptionButton::Flat)
+            || !(button->state & State_HasFocus))
+            return;
+        // A flat button has no bevel to light up, so the base style shows no
+        // focus at all: a dotted frame in the caption's colour marks it.
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, false);
+        painter->setPen(QPen(button->palette.color(QPalette::ButtonText), 1, Qt::DotLine));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(button->rect.adjusted(2, 2, -3, -3));
+        painter->restore();
     }
 };
 

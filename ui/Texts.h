@@ -21,6 +21,13 @@ inline constexpr const char* DecryptionBox = " Decryption ";
 inline constexpr const char* DecryptLine1 = "Enter the password used";
 inline constexpr const char* DecryptLine2 = "to encrypt the file";
 
+// What screen readers call the password fields and the progress bar.
+inline constexpr const char* EnterPasswordName = "Enter a password";
+inline constexpr const char* VerifyPasswordName = "Verify the password";
+inline constexpr const char* PasswordName = "Password";
+inline constexpr const char* EncryptionProgress = "Encryption progress";
+inline constexpr const char* DecryptionProgress = "Decryption progress";
+
 // Buttons.
 inline constexpr const char* Uninstall = "Uninstall";
 inline constexpr const char* Update = "Update";
@@ -36,6 +43,11 @@ inline constexpr const char* ShortPassword =
     "You have entered a password which has less than 6 characters.\n\rAre you sure you want to continue?";
 inline constexpr const char* RemoveQuestion = "Remove the program from the shell?";
 inline constexpr const char* Removed = "The program has been removed from the shell.";
+// Closing the window while the work runs.
+inline constexpr const char* StopEncrypting =
+    "The file is still being encrypted.\n\rDo you want to stop? The file will stay as it was.";
+inline constexpr const char* StopDecrypting =
+    "The file is still being decrypted.\n\rDo you want to stop? The file will stay as it was.";
 
 // Error page.
 inline constexpr const char* FileIsEncrypted = "This file is encrypted";
@@ -46,6 +58,10 @@ inline constexpr const char* DecryptionCompleted = "Decryption completed";
 inline constexpr const char* InvalidPassword = "Invalid password!";
 inline constexpr const char* EncryptionFailed = "Encryption failed";
 inline constexpr const char* DecryptionFailed = "Decryption failed";
+inline constexpr const char* EncryptionStopped = "Encryption stopped";
+inline constexpr const char* DecryptionStopped = "Decryption stopped";
+// Second line after a stop.
+inline constexpr const char* NothingChanged = "The file has not been changed";
 // Second line when an operation succeeded but its input could not be deleted.
 inline constexpr const char* OriginalKept = "The original file could not be deleted";
 

@@ -26,6 +26,7 @@ void WorkerThread::run()
 
     // 2. The operation, reporting progress at a pace the window can follow.
     OperationOptions options;
+    options.cancel = &cancel_;
     auto last = std::chrono::steady_clock::now() - kProgressInterval;
     options.progress = [this, &last](std::uint64_t done, std::uint64_t total) {
         const auto now = std::chrono::steady_clock::now();

@@ -34,6 +34,9 @@ public:
 
     [[nodiscard]] const WorkResult& result() const { return result_; } // after finished()
     [[nodiscard]] const std::string& selectedFile() const { return selectedFile_; }
+    // Asks the work to stop at its next chunk, from any thread. It then ends
+    // as Cancelled with nothing changed, unless it had already finished.
+    void RequestCancel() { cancel_.store(true); }
     // Progress signals come at most this often (and once at the end).
     static constexpr std::chrono::milliseconds kProgressInterval{50};
 
@@ -51,6 +54,7 @@ protected:
 private:
     QObject* window_;
     std::function<void()> repaint_;
+    std::atomic<bool> cancel_{false};
     WorkResult result_;
 };
 

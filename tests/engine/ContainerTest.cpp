@@ -183,7 +183,7 @@ TEST_F(ScratchTest, BadInputIsRefusedAndNothingChanges)
     const auto before = Listing(dir);
 
     auto encrypt = [&](const fs::path& p) { return EncryptSelectedFile(SharedKeys(), p, "pw").outcome; };
-    EXPECT_EQ(encrypt(dir / "missing"), Outcome::InputUnreadable);
+    EXPECT_EQ(encrypt(dir / "missing"), Outcome::InputMissing); // deleted since the menu was used
     EXPECT_EQ(encrypt(dir / "link"), Outcome::NotRegularFile);   // would leave the real file in clear
     EXPECT_EQ(encrypt(dir / "folder"), Outcome::NotRegularFile);
     EXPECT_EQ(encrypt(dir / "fifo"), Outcome::NotRegularFile);   // and must not block
@@ -192,6 +192,18 @@ TEST_F(ScratchTest, BadInputIsRefusedAndNothingChanges)
     EXPECT_EQ(DecryptSelectedFile(dir / ".ksw", "pw").outcome, Outcome::NoOutputName);
     EXPECT_EQ(Listing(dir), before);
     EXPECT_EQ(ReadFile(dir / "real"), "secret");
+}
+
+TEST_F(ScratchTest, ANameWithNoRoomForTheExtensionIsSaidToBeTooLong)
+{
+    // The longest name the folder allows: ".ksw" makes it four too long.
+    const std::string name(255, 'n');
+    WriteFile(dir / name, "plain");
+    const Result r = EncryptSelectedFile(SharedKeys(), dir / name, "password1");
+    EXPECT_EQ(r.outcome, Outcome::NameTooLong) << DescribeResult(r);
+    EXPECT_EQ(OutcomeReason(r.outcome), "the file name is too long");
+    EXPECT_EQ(Listing(dir), std::vector<std::string>{name});
+    EXPECT_EQ(OutcomeReason(Outcome::InputMissing), "the file no longer exists");
 }
 
 TEST(PlainName, DropsTheLastFourCharactersWhateverTheyAre)

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QStyleHints>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -259,7 +260,7 @@ private slots:
         QTest::newRow("not a container") << "text" << Q(texts::InvalidPassword);
         QTest::newRow("damaged container") << "damaged" << Q(texts::DecryptionFailed) + "\nThe encrypted file is damaged";
         QTest::newRow("output unwritable") << "folder" << Q(texts::DecryptionFailed) + "\nThe result cannot be written";
-        QTest::newRow("input missing") << "missing" << Q(texts::DecryptionFailed) + "\nThe file cannot be read";
+        QTest::newRow("input missing") << "missing" << Q(texts::DecryptionFailed) + "\nThe file no longer exists";
     }
 
     void failuresSayWhatHappenedAndKeepTheFiles()
@@ -300,7 +301,7 @@ private slots:
         form->Password2->setText(QStringLiteral("password1"));
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), Q(texts::EncryptionFailed) + "\nThe file cannot be read");
+        QCOMPARE(form->Panel13->text(), Q(texts::EncryptionFailed) + "\nThe file no longer exists");
         QVERIFY(!QFile::exists(h.path(QStringLiteral("gone.txt.ksw"))));
     }
 
@@ -323,10 +324,13 @@ private slots:
         form->Password2->setText(QStringLiteral("password1"));
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
         QVERIFY(form->busy());
+        h.messages.answers = {false}; // asked whether to stop: go on
         QVERIFY(!form->close()); // refused while the worker runs...
         QVERIFY(form->isVisible());
         QVERIFY(WaitForWork(*form));
-        QTRY_VERIFY(!form->isVisible()); // ...and done once it has finished
+        QVERIFY(form->isVisible()); // ...the outcome shows...
+        QCOMPARE(form->Panel13->text(), Q(texts::EncryptionCompleted));
+        QVERIFY(form->close()); // ...and then it closes
         QVERIFY(!form->hasCryptProvider());
         QVERIFY(!QFile::exists(h.path(QStringLiteral("big"))));
         QCOMPARE(QFileInfo(h.path(QStringLiteral("big.ksw"))).size(), qint64(16 + 148 + 128 + (24 << 20) + 8));
@@ -367,6 +371,7 @@ private slots:
         form = h.Open({"/x/a.txt", "/crypt"});
         for (QPushButton* update : {form->SpeedButton4}) QTest::mouseClick(update, Qt::LeftButton);
         form->ShowResult(QStringLiteral("done"));
+        QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50); // no double click
         QTest::mouseClick(form->SpeedButton9, Qt::LeftButton);
         QCOMPARE(h.opened, (QList<QUrl>{product, product}));
         form.reset(); // from another page: nothing

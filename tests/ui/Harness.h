@@ -1,0 +1,103 @@
+#pragma once
+// A window in a scratch home, with every outside effect recorded: message
+// boxes answered from a queue, web pages and the closing pause noted.
+
+#include "ui/MainForm.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+namespace kestrawin::ui::testing {
+
+inline QString Q(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+inline std::string S(const QString& s)
+{
+    return s.toStdString();
+}
+
+class RecordingMessages final : public MessageBoxes {
+public:
+    void Inform(const QString& text) override { shown << QStringLiteral("inform: ") + text; }
+    bool Ask(const QString& text) override
+    {
+        shown << QStringLiteral("ask: ") + text;
+        if (whileAsking) whileAsking();
+        if (answers.empty()) return true;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void Error(const QString& text) override { shown << QStringLiteral("error: ") + text; }
+
+    QStringList shown;
+    std::deque<bool> answers;
+    std::function<void()> whileAsking; // runs while a question is open
+};
+
+struct Harness {
+    QTemporaryDir home;
+    RecordingMessages messages;
+    QList<QUrl> opened;
+    QList<int> sleeps;
+
+    QString path(const QString& name) const { return home.filePath(name); }
+
+    FormEnvironment Environment(std::vector<std::string> args)
+    {
+        FormEnvironment env;
+        env.arguments = std::move(args);
+        env.workingDirectory = home.path().toStdString();
+        env.shellEnvironment.home = home.path();
+        env.shellEnvironment.dataHome = home.filePath(QStringLiteral(".local/share"));
+        env.shellEnvironment.configHome = home.filePath(QStringLiteral(".config"));
+        env.shellEnvironment.configDirs = {home.filePath(QStringLiteral("etc-xdg"))};
+        env.shellEnvironment.dataDirs = {home.filePath(QStringLiteral("usr-share"))};
+        env.programPath = QStringLiteral("/opt/kestrawin/bin/kestrawin");
+        env.keyFolder = (env.shellEnvironment.dataHome + QStringLiteral("/kestrawin")).toStdString();
+        env.messages = &messages;
+        env.openUrl = [this](const QUrl& url) { opened << url; };
+        env.sleep = [this](int ms) { sleeps << ms; };
+        env.runTool = [](const QString&, const QStringList&) {};
+        return env;
+    }
+
+    std::unique_ptr<TMainForm> Open(std::vector<std::string> args)
+    {
+        auto form = std::make_unique<TMainForm>(Environment(std::move(args)));
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        if (!QTest::qWaitForWindowActive(form.get())) qWarning("window not active");
+        return form;
+    }
+
+    bool Write(const QString& name, const QByteArray& bytes)
+    {
+        QFile f(path(name));
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    }
+    QByteArray Read(const QString& name) const
+    {
+        QFile f(path(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+};
+
+inline bool WaitForWork(TMainForm& form)
+{
+    QSignalSpy spy(&form, &TMainForm::workFinished);
+    return !form.busy() || spy.wait(60000);
+}
+
+} // namespace kestrawin::ui::testing

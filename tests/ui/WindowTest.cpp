@@ -1,0 +1,290 @@
+// The window for keyboard users and dark colour schemes, and what it says when
+// the work is stopped, double-clicked through or refused.
+
+#include "Harness.h"
+
+#include "ui/Accessibility.h"
+#include "ui/Contrast.h"
+#include "ui/Style.h"
+#include "ui/Texts.h"
+
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QStyleHints>
+#include <QWindow>
+
+using namespace kestrawin;
+using namespace kestrawin::ui;
+using namespace kestrawin::ui::testing;
+
+namespace {
+
+// A dark scheme of the kind desktops ship: light text on dark grey.
+QPalette DarkPalette()
+{
+    QPalette p;
+    const QColor dark(45, 45, 45), darker(30, 30, 30), light(238, 238, 236);
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        p.setColor(group, QPalette::Window, dark);
+        p.setColor(group, QPalette::WindowText, light);
+        p.setColor(group, QPalette::Base, darker);
+        p.setColor(group, QPalette::Text, QColor(255, 255, 255));
+        p.setColor(group, QPalette::Button, dark);
+        p.setColor(group, QPalette::ButtonText, light);
+        p.setColor(group, QPalette::Highlight, QColor(53, 132, 228));
+    }
+    return p;
+}
+
+// What a widget's text is drawn on: the nearest filled ancestor, or the
+// white of the framed boxes.
+QColor Background(QWidget* widget)
+{
+    for (QWidget* w = widget; w; w = w->parentWidget()) {
+        if (qobject_cast<QGroupBox*>(w)) return Qt::white;
+        if (w->autoFillBackground()) return w->palette().color(w->backgroundRole());
+    }
+    return widget->palette().color(QPalette::Window);
+}
+
+struct Shown {
+    QString what;
+    QColor text;
+    QColor background;
+};
+
+// Every enabled text of the window with its colours.
+QList<Shown> Texts(TMainForm& form)
+{
+    QList<Shown> shown;
+    for (QLabel* label : form.findChildren<QLabel*>()) {
+        const QColor text = label == form.Panel11 ? QColor(0, 0, 255) // the link's own colour
+                                                  : label->palette().color(QPalette::Active, QPalette::WindowText);
+        shown << Shown{label->text(), text, Background(label)};
+    }
+    for (QLineEdit* field : form.findChildren<QLineEdit*>())
+        shown << Shown{field->objectName(), field->palette().color(QPalette::Active, QPalette::Text),
+                       field->palette().color(QPalette::Active, QPalette::Base)};
+    for (QPushButton* button : form.findChildren<QPushButton*>())
+        if (button->isEnabled())
+            shown << Shown{button->text(), button->palette().color(QPalette::Active, QPalette::ButtonText),
+                           Background(button)};
+    return shown;
+}
+
+QImage Grab(QWidget* widget)
+{
+    return widget->grab().toImage();
+}
+
+// Clicks at a point of the window, wherever that lands, as a mouse would.
+void ClickAt(TMainForm& form, QWidget* over)
+{
+    QTest::mouseClick(form.windowHandle(), Qt::LeftButton, {}, over->mapTo(&form, over->rect().center()));
+}
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void textsStayReadableUnderADarkScheme()
+    {
+        QCOMPARE(qRound(contrast::Ratio(Qt::black, Qt::white)), 21);
+        QCOMPARE(contrast::Ratio(QColor(90, 90, 90), QColor(90, 90, 90)), 1.0);
+        const QPalette before = QApplication::palette();
+        QApplication::setPalette(DarkPalette());
+        Harness h;
+        for (auto args : {std::vector<std::string>{}, {"/x/f.txt", "/crypt"}, {"/x/f.ksw", "/encrypt"},
+                          {"/x/f.ksw", "/crypt"}}) {
+            auto form = h.Open(args);
+            for (const Shown& text : Texts(*form)) {
+                const double ratio = contrast::Ratio(text.text, text.background);
+                if (text.what == QStringLiteral("Kestrawin")) {
+                    // The title's own olive on white, kept as it always was.
+                    QCOMPARE(text.text, QColor(128, 128, 0));
+                    QVERIFY(ratio > 4.1 && ratio < 4.3);
+                    continue;
+                }
+                QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("\"%1\": %2 on %3, %4:1")
+                                                      .arg(text.what, text.text.name(), text.background.name())
+                                                      .arg(ratio, 0, 'f', 2)));
+            }
+        }
+        // A light scheme keeps the desktop's own text colour.
+        QApplication::setPalette(before);
+        auto form = h.Open({});
+        const QColor system = QApplication::palette().color(QPalette::WindowText);
+        for (const Shown& text : Texts(*form))
+            if (text.what == QStringLiteral("to encrypt and decrypt your file")) QCOMPARE(text.text, system);
+    }
+
+    void keyboardFocusOnAFlatButtonShows()
+    {
+        Harness h;
+        auto form = h.Open({"/x/f.txt", "/crypt"});
+        QWidget* bar = form->SpeedButton3->parentWidget();
+        const QImage unfocused = Grab(bar);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form->SpeedButton3);
+        const QImage onEncrypt = Grab(bar);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form->SpeedButton4);
+        const QImage onUpdate = Grab(bar);
+        QVERIFY(onEncrypt != unfocused);
+        QVERIFY(onEncrypt != onUpdate);
+        QVERIFY(onUpdate != unfocused);
+    }
+
+    void enterPressesTheFocusedButton()
+    {
+        Harness h;
+        auto form = h.Open({"/x/f.txt", "/crypt"});
+        form->SpeedButton4->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(form->SpeedButton4, Qt::Key_Return);
+        QCOMPARE(h.opened, QList<QUrl>{QUrl(QStringLiteral("https://kestrawin.example/product"))});
+        form->SpeedButton3->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(form->SpeedButton3, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(h.messages.shown, QStringList{QStringLiteral("inform: You have not entered a password!")});
+        QTest::keyClick(form->SpeedButton3, Qt::Key_Space); // as before
+        QCOMPARE(h.messages.shown.size(), 2);
+    }
+
+    void escapeClosesWhereNothingIsLost()
+    {
+        Harness h;
+        auto main = h.Open({});
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : main.get(), Qt::Key_Escape);
+        QVERIFY(!main->isVisible());
+
+        auto encrypt = h.Open({"/x/f.txt", "/crypt"});
+        QTest::keyClicks(encrypt->Password1, QStringLiteral("typed"));
+        QTest::keyClick(encrypt->Password1, Qt::Key_Escape);
+        QVERIFY(encrypt->isVisible());
+        QCOMPARE(encrypt->Password1->text(), QStringLiteral("typed"));
+
+        auto result = h.Open({"/x/f.ksw", "/crypt"}); // "This file is encrypted"
+        QTest::keyClick(result.get(), Qt::Key_Escape);
+        QVERIFY(!result->isVisible());
+    }
+
+    void closingWhileWorkingAsksAndStopsCleanly()
+    {
+        Harness h;
+        const QByteArray big(24 << 20, 'x');
+        QVERIFY(h.Write(QStringLiteral("big"), big));
+        auto form = h.Open({S(h.path(QStringLiteral("big")))});
+        form->Password1->setText(QStringLiteral("password1"));
+        form->Password2->setText(QStringLiteral("password1"));
+        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        QVERIFY(form->busy());
+        QTest::keyClick(form.get(), Qt::Key_Escape); // not while working
+        QVERIFY(h.messages.shown.isEmpty());
+
+        h.messages.answers = {true};
+        QVERIFY(!form->close()); // asked; Yes stops the work...
+        QCOMPARE(h.messages.shown, QStringList{QStringLiteral("ask: ") + Q(texts::StopEncrypting)});
+        QVERIFY(form->isVisible());
+        QVERIFY(WaitForWork(*form));
+        // ...which says so, and leaves everything as it was.
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption stopped\nThe file has not been changed"));
+        QCOMPARE(h.Read(QStringLiteral("big")), big);
+        QCOMPARE(QDir(h.path(QString())).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("big")});
+        QVERIFY(form->isVisible());
+        QVERIFY(form->close()); // now it closes
+    }
+
+    void goingOnKeepsTheWindowUntilTheOutcomeShows()
+    {
+        Harness h;
+        QVERIFY(h.Write(QStringLiteral("big"), QByteArray(24 << 20, 'y')));
+        auto form = h.Open({S(h.path(QStringLiteral("big")))});
+        form->Password1->setText(QStringLiteral("password1"));
+        form->Password2->setText(QStringLiteral("password1"));
+        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        h.messages.answers = {false};
+        QVERIFY(!form->close());
+        QVERIFY(WaitForWork(*form));
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed"));
+        QVERIFY(form->isVisible()); // the outcome stays in view
+        QVERIFY(!QFile::exists(h.path(QStringLiteral("big"))));
+
+        // The work ends while the question is open: Yes then changes nothing.
+        QVERIFY(h.Write(QStringLiteral("two"), QByteArray(24 << 20, 'z')));
+        form = h.Open({S(h.path(QStringLiteral("two")))});
+        form->Password1->setText(QStringLiteral("password1"));
+        form->Password2->setText(QStringLiteral("password1"));
+        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        h.messages.answers = {true};
+        h.messages.whileAsking = [&] { QVERIFY(WaitForWork(*form)); };
+        QVERIFY(!form->close());
+        h.messages.whileAsking = nullptr;
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed"));
+        QVERIFY(QFile::exists(h.path(QStringLiteral("two.ksw"))));
+        QVERIFY(!QFile::exists(h.path(QStringLiteral("two"))));
+    }
+
+    void theSecondClickOfADoubleClickIsNotAClickOnTheOutcome()
+    {
+        QStyleHints* hints = QGuiApplication::styleHints();
+        const int interval = hints->mouseDoubleClickInterval();
+        hints->setMouseDoubleClickInterval(60000); // the second click surely comes within it
+        Harness h;
+        QVERIFY(h.Write(QStringLiteral("small"), "a few bytes"));
+        auto form = h.Open({S(h.path(QStringLiteral("small"))), "/crypt"});
+        form->Password1->setText(QStringLiteral("password1"));
+        form->Password2->setText(QStringLiteral("password1"));
+        ClickAt(*form, form->SpeedButton3);
+        QVERIFY(WaitForWork(*form));
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed"));
+        ClickAt(*form, form->SpeedButton3); // where Update now is
+        QVERIFY(h.opened.isEmpty());
+
+        hints->setMouseDoubleClickInterval(1); // a later, deliberate click works
+        QTest::qWait(20);
+        ClickAt(*form, form->SpeedButton9);
+        QCOMPARE(h.opened, QList<QUrl>{QUrl(QStringLiteral("https://kestrawin.example/product"))});
+        hints->setMouseDoubleClickInterval(interval);
+    }
+
+    void reasonsSayWhatIsWrong()
+    {
+        Harness h;
+        const QString longName(255, QLatin1Char('n')); // no room left for ".ksw"
+        QVERIFY(h.Write(longName, "plain"));
+        auto form = h.Open({S(h.path(longName)), "/crypt"});
+        form->Password1->setText(QStringLiteral("password1"));
+        form->Password2->setText(QStringLiteral("password1"));
+        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        QVERIFY(WaitForWork(*form));
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption failed\nThe file name is too long"));
+        QCOMPARE(h.Read(longName), QByteArray("plain"));
+
+        // Chosen in the menu, then deleted before the password was typed.
+        QVERIFY(h.Write(QStringLiteral("doomed"), "plain"));
+        form = h.Open({S(h.path(QStringLiteral("doomed"))), "/crypt"});
+        QVERIFY(QFile::remove(h.path(QStringLiteral("doomed"))));
+        form->Password1->setText(QStringLiteral("password1"));
+        form->Password2->setText(QStringLiteral("password1"));
+        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        QVERIFY(WaitForWork(*form));
+        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption failed\nThe file no longer exists"));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    style::Apply(app);
+    WindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "WindowTest.moc"
