@@ -1,12 +1,16 @@
 // Entry: the application, its title, the main window and the message loop.
 
 #include "crypto/Secret.h"
+#include "session/CommandLine.h"
+#include "session/Information.h"
 #include "ui/MainForm.h"
 #include "ui/Style.h"
 #include "ui/Texts.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 namespace {
@@ -34,6 +38,21 @@ int main(int argc, char** argv)
 {
     // Before any password can be typed: no core files, not dumpable.
     kestrawin::ProtectProcessMemory();
+    // Answered without a window, a display or the registration.
+    const kestrawin::session::Information asked =
+        kestrawin::session::InformationAskedFor(kestrawin::session::ArgumentsOf(argc, argv));
+    if (asked != kestrawin::session::Information::None) {
+        const std::string text = kestrawin::session::InformationText(asked);
+        const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+        return written ? 0 : 1;
+    }
+    // Qt would abort with its own words; say what is missing instead.
+    if (!kestrawin::session::CanShowWindow(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
+                                       std::getenv("QT_QPA_PLATFORM"), kestrawin::session::ArgumentsOf(argc, argv))) {
+        std::fputs(kestrawin::session::NoSessionMessage().c_str(), stderr);
+        return 1;
+    }
+
     // The environment is read before Qt takes its own options out of argv.
     kestrawin::ui::FormEnvironment environment =
         kestrawin::ui::FormEnvironment::FromProcess(argc, argv);

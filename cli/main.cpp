@@ -5,10 +5,7 @@
 //   kestrawin-cli --help | --version
 //
 // Several paths run side by side with one password; each failure is printed.
-// Exit status, of the first path in argument order that failed: 0 success,
-// 1 wrong password, 2 damaged or not a container, 3 input unreadable, not a
-// regular file, already encrypted or output unwritable, 4 done but the input
-// was kept, 64 usage, 70 crypto library failure, 130 interrupted.
+// Exit status: see kUsage; the man page and the README give the same list.
 
 #include "Password.h"
 
@@ -58,12 +55,18 @@ const char kUsage[] =
     "                        without it the password is asked on the terminal\n"
     "  --keep                keep the input file\n"
     "\n"
-    "Exit status: 0 when every PATH succeeded, else that of the first failing PATH\n"
-    "in argument order: 1 wrong password, 2 damaged or not an encrypted file,\n"
-    "3 input unreadable, not a regular file, already encrypted or output\n"
-    "unwritable, 64 usage error, 70 encryption library failure, 130 interrupted,\n"
-    "4 done, but the\n"
-    "input was kept (it changed or moved during the work, or could not be deleted).\n";
+    "With several PATHs the status is that of the first PATH, in argument order,\n"
+    "that failed; a PATH already encrypted counts as 3.\n"
+    "\n"
+    "Exit status:\n"
+    "    0  success\n"
+    "    1  wrong password\n"
+    "    2  damaged, or not an encrypted file\n"
+    "    3  the input is unreadable or not a regular file, or the output unwritable\n"
+    "    4  done, but the input was kept\n"
+    "   64  usage error\n"
+    "   70  internal error: the crypto library failed\n"
+    "  130  interrupted; nothing was changed\n";
 
 int Usage(const char* problem)
 {

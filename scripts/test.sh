@@ -18,7 +18,7 @@ stage() {
     echo "==== $1 ($(($(date +%s) - started)) s in)"
 }
 
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" test
 
 stage "Build and tests"
 "$root/scripts/build.sh" -DKESTRAWIN_WERROR=ON

@@ -1,6 +1,8 @@
 #include "shell/IntegrationFiles.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include "shell/Quoting.h"
 #include "shell/ShellRegistration.h"
@@ -102,28 +104,101 @@ QByteArray FileManagerAction(const QString& program, const QString& caption,
 }
 
 // Nautilus and Caja pass the selected names relative to the folder shown, and
-// also list them, absolute, one a line, in a variable. Neither is whole: a
-// name holding "%f" arrives mangled in the arguments, a name holding a line
-// break cannot be told apart in the variable. So each argument that names a
-// file is taken (made absolute), then each line of the variable that names a
-// file not taken yet; every file goes to the program in one call.
-QByteArray EncryptScript(const QString& program)
-{
+// list the same files in `listVariable` as absolute paths, one a line. A name
+// holding "%f" arrives mangled in the arguments (the manager expands field codes
+// in them) but whole in the list; a name holding a line break spans several lines
+// of the list. So each argument takes as many lines as it holds, and the list is
+// used when it holds exactly those lines; otherwise the arguments are made
+// absolute. Every file goes to one start of the program.
+QByteArray EncryptScript(const QString& program, const QString& listVariable) {
     return Lines({
         QStringLiteral("#!/bin/sh"),
         QStringLiteral("prog=") + ShellQuote(program),
-        QStringLiteral(
-            "listed=${NAUTILUS_SCRIPT_SELECTED_FILE_PATHS-${CAJA_SCRIPT_SELECTED_FILE_PATHS-}}"),
-        QStringLiteral("n=$#; for f in \"$@\"; do case \"$f\" in /*) ;; *) f=\"$PWD/$f\";; esac; "
-                       "if [ -z \"$listed\" ] || [ -e \"$f\" ] || [ -L \"$f\" ]; then set -- "
-                       "\"$@\" \"$f\"; fi; "
-                       "done; shift $n"),
+        QStringLiteral("list=${") + listVariable + QStringLiteral("-}"),
         QStringLiteral("nl='"),
-        QStringLiteral("'; IFS=$nl; set -f"),
-        QStringLiteral("for f in $listed; do [ -e \"$f\" ] || [ -L \"$f\" ] || continue; taken=; "
-                       "for g in \"$@\"; do [ \"$g\" = \"$f\" ] && taken=1; done; "
-                       "[ -n \"$taken\" ] || set -- \"$@\" \"$f\"; done"),
+        QStringLiteral("'"),
+        QStringLiteral("case $list in *\"$nl\") ;; ?*) list=$list$nl ;; esac"),
+        QStringLiteral("fits=yes rest=$list"),
+        QStringLiteral("for f do"),
+        QStringLiteral("    while :; do"),
+        QStringLiteral("        case $rest in *\"$nl\"*) rest=${rest#*\"$nl\"} ;; *) fits=no; break 2 ;; esac"),
+        QStringLiteral("        case $f in *\"$nl\"*) f=${f#*\"$nl\"} ;; *) break ;; esac"),
+        QStringLiteral("    done"),
+        QStringLiteral("done"),
+        QStringLiteral("[ -z \"$rest\" ] || fits=no"),
+        QStringLiteral("rest=$list n=$#"),
+        QStringLiteral("while [ \"$n\" -gt 0 ]; do"),
+        QStringLiteral("    f=$1 n=$((n - 1))"),
+        QStringLiteral("    shift"),
+        QStringLiteral("    if [ \"$fits\" = yes ]; then"),
+        QStringLiteral("        lines=$f f="),
+        QStringLiteral("        while :; do"),
+        QStringLiteral("            f=$f${rest%%\"$nl\"*} rest=${rest#*\"$nl\"}"),
+        QStringLiteral("            case $lines in *\"$nl\"*) lines=${lines#*\"$nl\"} f=$f$nl ;; *) break ;; esac"),
+        QStringLiteral("        done"),
+        QStringLiteral("    else"),
+        QStringLiteral("        case $f in /*) ;; *) f=$PWD/$f ;; esac"),
+        QStringLiteral("    fi"),
+        QStringLiteral("    set -- \"$@\" \"$f\""),
+        QStringLiteral("done"),
         QStringLiteral("exec \"$prog\" \"$@\" ") + kEncryptSwitch,
+    });
+}
+
+// GNOME Files' menu entries, loaded by its Python extension support. The program
+// path is a bytes literal, so that any path survives; the selected files go to one
+// start of the program, local files only. Written for Nautilus 43 and later (API
+// 4.0, get_file_items(files)) and earlier ones (3.0, get_file_items(window, files)).
+QByteArray NautilusExtension(const QString& program) {
+    return Lines({
+        QStringLiteral("# Encrypt with \"Kestrawin\" and Decrypt with \"Kestrawin\" in the context menu of"),
+        QStringLiteral("# GNOME Files. Written by Kestrawin at every start; its Uninstall button removes it."),
+        QStringLiteral("import gi"),
+        QStringLiteral("try:"),
+        QStringLiteral("    gi.require_version(\"Nautilus\", \"4.0\")"),
+        QStringLiteral("except ValueError:"),
+        QStringLiteral("    gi.require_version(\"Nautilus\", \"3.0\")"),
+        QStringLiteral("import os"),
+        QStringLiteral("from gi.repository import GLib, GObject, Nautilus"),
+        QString(),
+        QStringLiteral("PROGRAM = ") + PythonBytesLiteral(QFile::encodeName(program)),
+        QString(),
+        QString(),
+        QStringLiteral("def _local_paths(files):"),
+        QStringLiteral("    paths = []"),
+        QStringLiteral("    for f in files:"),
+        QStringLiteral("        location = f.get_location()"),
+        QStringLiteral("        path = location.get_path() if location is not None else None"),
+        QStringLiteral("        if path is None or f.is_directory():"),
+        QStringLiteral("            return []"),
+        QStringLiteral("        paths.append(path)"),
+        QStringLiteral("    return paths"),
+        QString(),
+        QString(),
+        QStringLiteral("def _start(menu, argv):"),
+        QStringLiteral("    stdin = [(os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0)]"),
+        QStringLiteral("    pid = os.posix_spawn(argv[0], argv, os.environ, file_actions=stdin, setsid=True)"),
+        QStringLiteral("    # GLib waits for the program, so that Files keeps no finished child."),
+        QStringLiteral("    GLib.child_watch_add(GLib.PRIORITY_DEFAULT, pid, lambda *unused: None)"),
+        QString(),
+        QString(),
+        QStringLiteral("class KestrawinMenu(GObject.GObject, Nautilus.MenuProvider):"),
+        QStringLiteral("    def get_file_items(self, *args):"),
+        QStringLiteral("        paths = _local_paths(args[-1])"),
+        QStringLiteral("        if not paths:"),
+        QStringLiteral("            return []"),
+        QStringLiteral("        encrypt = Nautilus.MenuItem(name=\"Kestrawin::encrypt\", label=") +
+            QStringLiteral("'Encrypt with \"Kestrawin\"', icon=\"kestrawin\")"),
+        QStringLiteral("        encrypt.connect(\"activate\", _start, [PROGRAM] + paths + [\"") + kEncryptSwitch +
+            QStringLiteral("\"])"),
+        QStringLiteral("        items = [encrypt]"),
+        QStringLiteral("        if all(p.lower().endswith(\".ksw\") for p in paths):"),
+        QStringLiteral("            decrypt = Nautilus.MenuItem(name=\"Kestrawin::decrypt\", label=") +
+            QStringLiteral("'Decrypt with \"Kestrawin\"', icon=\"kestrawin\")"),
+        QStringLiteral("            decrypt.connect(\"activate\", _start, [PROGRAM] + paths + [\"") + kDecryptSwitch +
+            QStringLiteral("\"])"),
+        QStringLiteral("            items.append(decrypt)"),
+        QStringLiteral("        return items"),
     });
 }
 
@@ -156,8 +231,27 @@ QString ThunarUcaPath(const Environment& env)
     return env.configHome + QStringLiteral("/Thunar/uca.xml");
 }
 
-QString ProgramLinkPath(const Environment& env)
-{
+QString NautilusScriptPath(const Environment& env) {
+    return env.dataHome + QStringLiteral("/nautilus/scripts/") + kEncryptCaption;
+}
+
+QString NautilusExtensionPath(const Environment& env) {
+    return env.dataHome + QStringLiteral("/nautilus-python/extensions/kestrawin_menu.py");
+}
+
+QStringList SupersededFiles(const Environment& env) {
+    return {env.nautilusPython ? NautilusScriptPath(env) : NautilusExtensionPath(env)};
+}
+
+QStringList CompiledExtensionFiles(const Environment& env) {
+    const QDir cache(QFileInfo(NautilusExtensionPath(env)).absolutePath() + QStringLiteral("/__pycache__"));
+    QStringList files;
+    for (const QString& name : cache.entryList({QStringLiteral("kestrawin_menu.*.pyc")}, QDir::Files))
+        files.append(cache.filePath(name));
+    return files;
+}
+
+QString ProgramLinkPath(const Environment& env) {
     return env.dataHome + QStringLiteral("/kestrawin/kestrawin");
 }
 
@@ -222,10 +316,18 @@ QList<IntegrationFile> IntegrationFiles(const QString& program, const Environmen
                            {QStringLiteral("Basenames=*.ksw;"), QStringLiteral("Matchcase=false")}),
          kPlainMode, FileRole::Plain});
     // The script's file name is its label in the Scripts submenu.
-    files.append({data + QStringLiteral("/nautilus") + scriptName, EncryptScript(program),
-                  kExecutableMode, FileRole::Plain});
-    files.append({env.configHome + QStringLiteral("/caja") + scriptName, EncryptScript(program),
-                  kExecutableMode, FileRole::Plain});
+    // Files: an extension at the top of the menu where Nautilus can load Python
+    // extensions, else the script.
+    if (env.nautilusPython) {
+        files.append({NautilusExtensionPath(env), NautilusExtension(program), kPlainMode, FileRole::Plain});
+    } else {
+        files.append({NautilusScriptPath(env),
+                      EncryptScript(program, QStringLiteral("NAUTILUS_SCRIPT_SELECTED_FILE_PATHS")),
+                      kExecutableMode, FileRole::Plain});
+    }
+    files.append({env.configHome + QStringLiteral("/caja") + scriptName,
+                  EncryptScript(program, QStringLiteral("CAJA_SCRIPT_SELECTED_FILE_PATHS")), kExecutableMode,
+                  FileRole::Plain});
     return files;
 }
 

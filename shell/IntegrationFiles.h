@@ -34,10 +34,19 @@ QList<ThunarAction> OurThunarActions(const QString& program);
 QStringList OurThunarActionIds();
 
 // Where the files go.
-QString MimeFolder(const Environment& env);         // $XDG_DATA_HOME/mime
-QString ApplicationsFolder(const Environment& env); // $XDG_DATA_HOME/applications
-QString HicolorFolder(const Environment& env);      // $XDG_DATA_HOME/icons/hicolor
-QString ThunarUcaPath(const Environment& env);      // $XDG_CONFIG_HOME/Thunar/uca.xml
+QString MimeFolder(const Environment& env);          // $XDG_DATA_HOME/mime
+QString ApplicationsFolder(const Environment& env);  // $XDG_DATA_HOME/applications
+QString HicolorFolder(const Environment& env);       // $XDG_DATA_HOME/icons/hicolor
+QString ThunarUcaPath(const Environment& env);       // $XDG_CONFIG_HOME/Thunar/uca.xml
+// GNOME Files: the script in its Scripts submenu, or the Python extension that
+// puts both entries at the top of the menu where Nautilus can load one.
+QString NautilusScriptPath(const Environment& env);
+QString NautilusExtensionPath(const Environment& env);
+// What registration deletes because another file stands in for it: the script
+// while the extension is written, the extension where it cannot be loaded.
+QStringList SupersededFiles(const Environment& env);
+// The extension as Python compiled it when Nautilus loaded it.
+QStringList CompiledExtensionFiles(const Environment& env);
 // The stand-in link registered when the program path cannot be written into a
 // launcher line ($XDG_DATA_HOME/kestrawin/kestrawin).
 QString ProgramLinkPath(const Environment& env);

@@ -68,4 +68,16 @@ QString ThunarCommand(const QString& program, const QString& rest)
     return EscapePercent(ShellQuote(program)) + QLatin1Char(' ') + rest;
 }
 
-} // namespace kestrawin::shell
+QString PythonBytesLiteral(const QByteArray& bytes) {
+    QString out = QStringLiteral("b\"");
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7f && byte != '"' && byte != '\\')
+            out += QLatin1Char(c);
+        else
+            out += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+    }
+    return out + QLatin1Char('"');
+}
+
+}  // namespace kestrawin::shell

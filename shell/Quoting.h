@@ -28,4 +28,8 @@ QString DesktopExecValue(const QString& program, const QString& rest); // deskto
 QString ActionExecValue(const QString& program, const QString& rest);  // Nemo, file-manager actions
 QString ThunarCommand(const QString& program, const QString& rest);    // XML-escaped by the writer
 
-} // namespace kestrawin::shell
+// A Python bytes literal, b"...", holding exactly `bytes`: printable ASCII as it
+// is, everything else (and `"`, `\`) as \xNN escapes.
+QString PythonBytesLiteral(const QByteArray& bytes);
+
+}  // namespace kestrawin::shell

@@ -41,6 +41,23 @@ QStringList XdgDirs(const char* variable, const QStringList& fallback)
     return dirs.isEmpty() ? fallback : dirs;
 }
 
+// Where python3-nautilus (and its like elsewhere) puts the library through which
+// Nautilus loads Python extensions: <libdir>[/<triplet>]/nautilus/extensions-<N>/.
+bool NautilusLoadsPython() {
+    for (const QString& base : {QStringLiteral("/usr/lib"), QStringLiteral("/usr/lib64"),
+                                QStringLiteral("/usr/local/lib")}) {
+        QStringList nautilusDirs{base + QStringLiteral("/nautilus")};
+        for (const QString& sub : QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            nautilusDirs.append(base + QLatin1Char('/') + sub + QStringLiteral("/nautilus"));
+        for (const QString& dir : nautilusDirs) {
+            for (const QString& ext : QDir(dir).entryList({QStringLiteral("extensions-*")}, QDir::Dirs))
+                if (QFileInfo::exists(dir + QLatin1Char('/') + ext + QStringLiteral("/libnautilus-python.so")))
+                    return true;
+        }
+    }
+    return false;
+}
+
 // GLib's launcher breaks on a `%` or a line break in the program path however it
 // is quoted.
 bool NeedsProgramLink(const QString& program)
@@ -147,6 +164,7 @@ Environment Environment::FromProcess()
     env.configDirs = XdgDirs("XDG_CONFIG_DIRS", {QStringLiteral("/etc/xdg")});
     env.dataDirs = XdgDirs("XDG_DATA_DIRS",
                            {QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share")});
+    env.nautilusPython = NautilusLoadsPython();
     return env;
 }
 
@@ -223,6 +241,9 @@ RegisterOutcome RegisterShell(const QString& programPath, const Environment& env
             == WriteResult::Written)
             refresh.Note(file.role);
     }
+    for (const QString& path :
+         SupersededFiles(env) + (env.nautilusPython ? QStringList() : CompiledExtensionFiles(env)))
+        note(RemoveIfPresent(path), path);
     note(RegisterThunarActions(program, env), ThunarUcaPath(env));
     refresh.Run(env, runTool);
     return outcome;
@@ -236,6 +257,8 @@ ShellOutcome UnregisterShell(const Environment& env, const ToolRunner& runTool)
         if (Note(outcome, RemoveIfPresent(file.path), file.path) == WriteResult::Written)
             refresh.Note(file.role);
     }
+    for (const QString& path : SupersededFiles(env) + CompiledExtensionFiles(env))
+        Note(outcome, RemoveIfPresent(path), path);
     Note(outcome, RemoveProgramLink(env), ProgramLinkPath(env));
 
     // A uca.xml that does not parse is not ours to touch.
