@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Entry: the application, its title, the main window and the message loop.
 
 #include "crypto/Secret.h"

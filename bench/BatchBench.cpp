@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Several files at once against the same files one after another, through
 // the same engine in the same run, with each run's peak memory.
 //

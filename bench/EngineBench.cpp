@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Throughput and peak memory of our RC2, the engine and kestrawin-cli next to
 // OpenSSL's RC2-CBC, `openssl enc -rc2-cbc` and a flushed write of the same
 // bytes, on the same file in the same run, with the ratios the goals name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Start-up time: from launching the program to its window on the screen.
 //
 //   kestrawin_startup_bench [RUNS]

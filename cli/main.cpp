@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kestrawin-cli: the engine for scripts.
 //
 //   kestrawin-cli encrypt [--keep] [--password-file FILE] PATH...

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // RC2-CBC decryption spread over several threads, each running the fastest
 // SIMD path (Rc2.h).

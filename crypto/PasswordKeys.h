@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // From a password to the bytes that are hashed, the SHA-1 value that is signed
 // and the RC2 key that encrypts. Containers made on Windows hashed the password

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The crypto provider: SHA-1, RSA key pairs and signatures in the Windows
 // provider's byte order on OpenSSL 3 (its default provider only), and RC2-CBC

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "Rc2.h"
 
 #include "detail/Rc2Paths.h"

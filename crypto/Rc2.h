@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // RC2 (RFC 2268) and its CBC mode, without OpenSSL.
 //

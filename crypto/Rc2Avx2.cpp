@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // RC2-CBC decryption with AVX2: sixteen blocks per set of four registers.
 // The mashing rounds' key lookup (k[v & 63] in every 16-bit lane) is done
 // with byte shuffles: the 128-byte table is eight 16-byte slices, and a chain

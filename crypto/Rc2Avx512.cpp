@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // RC2-CBC decryption with AVX-512BW: thirty-two blocks per set of four
 // registers. The whole 64-word key table fits in two registers, so the
 // mashing rounds' lookup is a single two-table word permute.

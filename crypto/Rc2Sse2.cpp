@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // RC2-CBC decryption with SSE2 (every x86-64 processor has it): eight blocks
 // per set of four registers, several sets interleaved so that the processor
 // always has independent work. SSE2 has no byte shuffle, so the key words

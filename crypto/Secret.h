@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Passwords and the key material made from them live in Secret: one owner per
 // copy, wiped (in a way the compiler cannot leave out) when dropped, grown

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The container reader apart from files: everything decryption decides before
 // it writes a byte, over any source of bytes. DecryptSelectedFile runs it on the

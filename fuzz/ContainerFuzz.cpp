@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The container reader on hostile bytes: header, K and S, the key blob, the
 // signature, the key recipe and the ciphertext with its padding. Each input is
 // a whole ".ksw" file, read from memory by the same code that reads files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Owners of system handles: each closes what it holds exactly once, on every
 // path, and can be moved but not copied.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Several files with one password. Each file is an operation of its own
 // (ProcessFile) with its own outcome: one failure never stops the others.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The two file operations. Each turns one file into another beside it and
 // reports exactly one outcome; neither deletes its input. The caller does that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // One file, start to end: the engine's operation and, once its output is
 // safely on disk, the deletion of the input. The window's workers, the batch

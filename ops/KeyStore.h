@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The per-user key container "Kestrawin Container": an exchange and a signature
 // RSA key pair, kept in $XDG_DATA_HOME/kestrawin/ (folder 0700, file 0600) and

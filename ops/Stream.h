@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The chunk loop shared by encryption and decryption: read, cipher, write.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes tests/data/bad/: containers derived from a good one (v05_text.ksw,
 password "éèàç€ÿ", plaintext text.plain), each named after the outcome that
 decrypting it must give: not-container--*, damaged--*, wrong-password--* or

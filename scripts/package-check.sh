@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Debian package from build/, unpacks it into a scratch folder and
 # uses the unpacked programs: the package must hold working binaries whatever
 # is installed on the machine.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Writes a PNG of each page of the window to docs/ (or the folder given), in
 # the default light colours and again under GTK's dark Adwaita scheme ("-dark"
 # names), running the program under a virtual X server with a scratch home

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Sets up, builds from scratch and runs every test, in three builds:
 #   build/        the program and its tests
 #   build-asan/   the same tests under AddressSanitizer and UndefinedBehaviorSanitizer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What the command line asks for. The file manager starts the program with a
 // file's path and a switch: "/crypt" to encrypt, "/encrypt" to decrypt.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The start-up session: what every start of the program does before it shows
 // anything, apart from any window. The context-menu entries are brought up to

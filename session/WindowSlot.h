@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Which of the user's open windows this one is. Each window holds a lock on
 // one numbered file in a per-user folder for as long as it lives (the lock

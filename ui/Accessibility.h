@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What screen readers and other assistive tools get from the window: roles and
 // names they understand, the status line spoken when it changes, and never the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Text colours that stay readable on the window's fixed backgrounds whatever
 // the desktop's colour scheme.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The program's one window: a notebook of four pages (Main, Encrypt, Decrypt,
 // Error) in a fixed, always-on-top 200 x 149 window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "MessageBoxes.h"
 
 #include "Texts.h"

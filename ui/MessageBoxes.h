@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The message boxes, behind a seam so that tests answer them without timing.
 

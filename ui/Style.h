@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Fonts, colours and the look of the controls, so that the pixel layout of
 // the pages holds on any desktop.

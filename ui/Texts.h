@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Every text the window shows, in one place. "\n\r" marks a line break in the
 // two messages written that way; the message boxes show it as one break.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // TEncryptThread and TDecryptThread: each runs one operation on the selected
 // file and, when it succeeds, deletes that file (the engine has put the output

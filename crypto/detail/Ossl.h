@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // OpenSSL handles wrapped for ownership. Internal to the engine: nothing outside
 // crypto/ includes this header, so no OpenSSL handle leaves the engine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The SIMD decryption kernel shared by the vector paths. Each path's file
 // defines an Ops type for its registers and includes this header; everything

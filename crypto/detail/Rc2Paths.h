@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The CBC decryption paths behind rc2::CbcDecrypt. Each SIMD path lives in a
 // file of its own, compiled for its instruction set, and is only called when

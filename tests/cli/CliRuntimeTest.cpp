@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What kestrawin-cli needs at run time: no OpenSSL legacy provider (RC2 is
 // our own code), and no key pairs when it only decrypts.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kestrawin-cli's contract: names, deletion, exit statuses and messages.
 
 #include "Fixtures.h"

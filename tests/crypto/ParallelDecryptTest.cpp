@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Decryption spread over threads gives exactly the bytes of one serial
 // RC2-CBC pass, the padded last block included, however the input is split,
 // and fails exactly where the serial pass fails.

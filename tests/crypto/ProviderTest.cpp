@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The provider layer against known answers and against OpenSSL's own RSA.
 
 #include "Fixtures.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Our RC2 against the standard's known answers and, for every decryption
 // path, against OpenSSL's RC2-CBC on random keys, effective key sizes, IVs
 // and lengths. OpenSSL keeps RC2 in its legacy provider; without it the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An operation ended abruptly at any moment leaves either its input intact or
 // its output complete and the input gone, and never a partial file under a
 // real name. The operation is run as the program runs it: encryption or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Owned system handles close exactly once, whatever path their owner takes.
 
 #include "io/FileDescriptor.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The system gets in the way: threads that will not start, filesystems
 // without Unix modes, other users' files, folders where deletion is refused.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Write failures at every step that touches the disk leave the input intact
 // and nothing partial under a real name.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Several files with one password: each file on its own, side by side, in
 // bounded memory; and a batch ended abruptly leaves each file whole.
 

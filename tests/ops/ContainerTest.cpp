@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Encryption and decryption end to end on real files.
 
 #include "Fixtures.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The per-user key store: modes, regeneration, damage and concurrent starts.
 
 #include "Child.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Other programs act on the files while an operation runs: editors save,
 // folders move, a second operation works on the same pair. Whatever they do,
 // nothing is lost, and the input is deleted only when it is still the very

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every row of the start-up dispatch, and the argument rules.
 
 #include "session/CommandLine.h"

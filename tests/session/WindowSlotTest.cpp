@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows opened one after another each get their own place on the screen.
 
 #include "session/WindowSlot.h"

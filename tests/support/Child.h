@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Child processes for the tests that end operations abruptly or run them under
 // real limits: a file size limit, or an unprivileged user for whom a folder's

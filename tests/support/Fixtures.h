@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Shared helpers for the engine tests: a scratch folder per test, file
 // helpers, and one key store generated once for the whole run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Preloaded into kestrawin-cli by the tests: records the calls that make
 // files durable or move them (flushes, links, renames, removals) with the
 // paths they act on, to the file named by KW_RECORD. With KW_APPEND_ON_FLUSH

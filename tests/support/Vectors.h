@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The containers made by the Windows provider, read from their JSON sidecars
 // (tests/data/vectors/*.json): the one place their passwords and plaintexts

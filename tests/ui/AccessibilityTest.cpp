@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What assistive tools receive from the window, read where the platform's
 // bridge would read it: every accessibility event that the window hands on,
 // and the answers of its accessible interfaces.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A window in a scratch home, with every outside effect recorded: message
 // boxes answered from a queue, web pages and the closing pause noted.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The window, driven by keyboard and clicks on Qt's offscreen platform, with
 // real files through the workers. Message boxes are answered through the
 // MessageBoxes seam; web pages and the closing pause are recorded.

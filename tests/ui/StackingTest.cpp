@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real message boxes on a real X server with a window manager: each must
 // be stacked above the always-on-top window that it blocks.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The window for keyboard users and dark colour schemes, and what it says when
 // the work is stopped, double-clicked through or refused.
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Runs a command on a private X server with a window manager; exits 77 (skip)
 # when either is missing. Takes the first free display from :140 up, so as
 # not to land on a desktop's own.
