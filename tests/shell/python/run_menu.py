@@ -21,8 +21,8 @@ class Location:
 
 
 class File:
-    def __init__(self, spec):
-        kind, path = spec[:2], spec[2:]
+    def __init__(self, entry):
+        kind, path = entry[:2], entry[2:]
         self.folder = kind == "d:"
         self.location = Location(None if kind == "r:" else path)
 
@@ -33,9 +33,9 @@ class File:
         return self.folder
 
 
-spec = importlib.util.spec_from_file_location("kestrawin_menu", sys.argv[1])
-module = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(module)
+entry = importlib.util.spec_from_file_location("kestrawin_menu", sys.argv[1])
+module = importlib.util.module_from_spec(entry)
+entry.loader.exec_module(module)
 files = [File(a) for a in sys.argv[2:]]
 menu = module.KestrawinMenu()
 if os.environ.get("STUB_NAUTILUS_API", "4.0") == "4.0":
