@@ -15,7 +15,7 @@
 #include "crypto/PasswordKeys.h"
 #include "ops/Batch.h"
 #include "ops/Engine.h"
-#include "session/Session.h"
+#include "session/KeyStoreStart.h"
 
 #include <unistd.h>
 

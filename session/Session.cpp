@@ -20,17 +20,6 @@ Environment Environment::FromProcess(int argc, const char* const* argv)
     return env;
 }
 
-KeyStoreStart OpenKeyStore(const std::string& folder)
-{
-    KeyStoreStart start;
-    auto keys = std::make_shared<ops::KeyContainer>();
-    start.result = ops::KeyContainer::Acquire(folder, keys.get());
-    if (!start.result.ok()) return start;
-    start.result = keys->RegenerateKeyPairs();
-    if (keys->hasSignatureKey()) start.keys = std::move(keys);
-    return start;
-}
-
 Startup Start(const Environment& env)
 {
     Startup startup;

@@ -6,12 +6,10 @@
 // picks the page. The window and kestrawin-cli both start through here.
 
 #include "CommandLine.h"
+#include "KeyStoreStart.h"
 
-#include "crypto/Outcome.h"
-#include "ops/KeyStore.h"
 #include "shell/ShellRegistration.h"
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,17 +27,6 @@ struct Environment {
 
     static Environment FromProcess(int argc, const char* const* argv);
 };
-
-// The key store of this run. The keys are shared: whoever encrypts holds them
-// for as long as it works, whatever becomes of the session.
-struct KeyStoreStart {
-    std::shared_ptr<const ops::KeyContainer> keys; // null when no signature pair is usable
-    Result result;                                 // why not, or why the pairs were not kept
-};
-
-// Opens the store in `folder` and puts fresh pairs in it. A store that cannot
-// be saved still gives pairs for this run (with the reason in `result`).
-[[nodiscard]] KeyStoreStart OpenKeyStore(const std::string& folder);
 
 struct Startup {
     shell::RegisterOutcome registration;
