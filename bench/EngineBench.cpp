@@ -24,6 +24,11 @@
 //                     write, flush to disk, rename (the input is kept)
 //   kestrawin-cli     the tool with --keep: also starts up (and, to encrypt,
 //                     makes key pairs)
+//   ..., replacing    the same decryption where its output's name is taken
+//                     by a file of the same size, which the rename replaces
+//
+// Every row but the last writes to a name where nothing stands, the disk is
+// flushed before each run, and neither is timed.
 //
 // "ratio" is the row's speed over its reference row's (named after it). Raw
 // rows run on one core and are compared by processor time (user + system), so
@@ -192,6 +197,7 @@ struct Row {
     {}
     std::string name;
     std::function<bool()> run;
+    std::function<void()> prepare; // before each run, not timed
     int rawIndex; // the row this one is compared with, or -1
     bool byCpu;   // measured by processor time
     std::vector<Measure> runs;
@@ -284,7 +290,11 @@ int main(int argc, char** argv)
         const std::string plain = work + "/data.bin";
         const std::string container = plain + ".ksw";
         const std::string opensslOut = work + "/openssl.bin";
-        if (!MakeFile(plain, mib) || !EncryptSelectedFile(keys, plain, password, options).ok())
+        // The decryption rows' own container, so that its plain name is free.
+        const std::string unsealed = work + "/sealed.bin";
+        const std::string sealed = unsealed + ".ksw";
+        if (!MakeFile(plain, mib) || !EncryptSelectedFile(keys, plain, password, options).ok()
+            || std::rename(container.c_str(), sealed.c_str()) != 0)
             return 1;
         if (!Run({"openssl", "enc", "-rc2-cbc", "-provider", "legacy", "-provider", "default", "-K",
                   "00112233445566778899aabbccddeeff", "-iv", "0000000000000000", "-in", plain,
@@ -330,13 +340,21 @@ int main(int argc, char** argv)
                               [&, path] { return RawOurs(opensslOut, false, path); }, evpDec));
         int sslEnc = -1, cliEnc = -1, dd = -1, cliDec = -1;
         if (!rawOnly) {
+            // Every output is written where nothing stands, as a decryption
+            // normally does: replacing a file also costs freeing the old one's
+            // blocks when the rename is flushed, which the last row shows.
+            auto fresh = [](std::string path) {
+                return [path] { std::remove(path.c_str()); };
+            };
             sslEnc = add("openssl enc -rc2-cbc", [&] {
                 return Run(withArgs(opensslEnc, {"-in", plain, "-out", work + "/o1.bin"}));
             });
+            rows.back().prepare = fresh(work + "/o1.bin");
             add(
                 "engine encrypt",
                 [&] { return EncryptSelectedFile(keys, plain, password, options).ok(); }, sslEnc);
-            if (!cli.empty())
+            rows.back().prepare = fresh(container);
+            if (!cli.empty()) {
                 cliEnc = add(
                     "kestrawin-cli encrypt",
                     [&] {
@@ -344,10 +362,13 @@ int main(int argc, char** argv)
                                    xdg);
                     },
                     sslEnc);
+                rows.back().prepare = fresh(container);
+            }
             dd = add("dd conv=fsync (same bytes)", [&] {
                 return Run({"dd", "if=" + plain, "of=" + work + "/dd.bin", "bs=1M", "conv=fsync",
                             "status=none"});
             });
+            rows.back().prepare = fresh(work + "/dd.bin");
             add(
                 "openssl enc -d -rc2-cbc",
                 [&] {
@@ -355,24 +376,35 @@ int main(int argc, char** argv)
                         withArgs(opensslEnc, {"-d", "-in", opensslOut, "-out", work + "/o2.bin"}));
                 },
                 dd);
+            rows.back().prepare = fresh(work + "/o2.bin");
             add(
                 "engine decrypt, 1 thread",
-                [&] { return DecryptSelectedFile(container, password, serial).ok(); }, dd);
+                [&] { return DecryptSelectedFile(sealed, password, serial).ok(); }, dd);
+            rows.back().prepare = fresh(unsealed);
             add(
                 "engine decrypt",
-                [&] { return DecryptSelectedFile(container, password, options).ok(); }, dd);
-            if (!cli.empty())
-                cliDec = add(
-                    "kestrawin-cli decrypt",
-                    [&] {
-                        return Run({cli, "decrypt", "--keep", "--password-file", pwFile, container},
-                                   xdg);
-                    },
-                    dd);
+                [&] { return DecryptSelectedFile(sealed, password, options).ok(); }, dd);
+            rows.back().prepare = fresh(unsealed);
+            if (!cli.empty()) {
+                auto decrypt = [&] {
+                    return Run({cli, "decrypt", "--keep", "--password-file", pwFile, sealed}, xdg);
+                };
+                cliDec = add("kestrawin-cli decrypt", decrypt, dd);
+                rows.back().prepare = fresh(unsealed);
+                add("kestrawin-cli decrypt, replacing", decrypt, dd);
+                rows.back().prepare = [&] {
+                    if (access(unsealed.c_str(), F_OK) != 0) Run({"cp", plain, unsealed});
+                };
+            }
         }
 
         for (int r = 0; r < repeat; ++r)
-            for (Row& row : rows) row.runs.push_back(InChild(row.run));
+            for (Row& row : rows) {
+                if (row.prepare) row.prepare();
+                // Nothing of an earlier row's writing is left for this one to wait for.
+                sync();
+                row.runs.push_back(InChild(row.run));
+            }
 
         std::printf("\n%zu MiB file in %s\n", mib, folder.c_str());
         std::printf("  %-34s %9s %9s %9s %9s %7s  %s\n", "", "MB/s", "seconds", "cpu MB/s",
@@ -425,7 +457,8 @@ int main(int argc, char** argv)
         }
         std::fflush(stdout);
         for (const char* name :
-             {"/data.bin", "/data.bin.ksw", "/openssl.bin", "/o1.bin", "/o2.bin", "/dd.bin"})
+             {"/data.bin", "/data.bin.ksw", "/openssl.bin", "/o1.bin", "/o2.bin", "/dd.bin",
+              "/sealed.bin", "/sealed.bin.ksw"})
             std::remove((work + name).c_str());
     }
     Run({"rm", "-rf", work});
