@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // RC2-CBC decryption with SSE2 (every x86-64 processor has it): eight blocks
-// per set of four registers, several sets interleaved so that the processor
+// per set of four registers, two sets interleaved so that the processor
 // always has independent work. SSE2 has no byte shuffle, so the key words
 // the mashing rounds pick are fetched one lane at a time.
 
@@ -67,7 +67,7 @@ struct Sse2 {
 void CbcDecryptSse2(const std::uint16_t* k, std::uint8_t* iv, const std::uint8_t* in,
                     std::uint8_t* out, std::size_t blocks)
 {
-    DecryptRun<Sse2, 4>(k, iv, in, out, blocks);
+    DecryptRun<Sse2, 2>(k, iv, in, out, blocks);
 }
 
 } // namespace kestrawin::crypto::rc2::detail

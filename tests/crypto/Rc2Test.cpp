@@ -214,8 +214,8 @@ TEST(Rc2Cipher, EveryDecryptionPathMatchesOpenSsl)
     REQUIRE_ORACLE();
     std::mt19937 rng(8);
     std::vector<std::size_t> blockCounts{0, 1, 2, 3};
-    // The SIMD groups hold 8, 16, 24, 32 or 64 blocks: lengths ending just
-    // before, on and after their multiples.
+    // A SIMD set holds 8, 16 or 32 blocks and a group two or four sets:
+    // lengths ending just before, on and after their multiples.
     for (std::size_t g : {8u, 16u, 24u, 32u, 48u, 64u, 96u, 128u})
         for (std::size_t d : {g - 1, g, g + 1, 2 * g + 7, 3 * g - 1}) blockCounts.push_back(d);
     blockCounts.push_back((300u << 10) / 8 + 5); // about 300 KiB
