@@ -19,6 +19,8 @@
 
 #include "ops/Batch.h"
 
+#include "Measure.h"
+
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -41,45 +43,10 @@ namespace {
 using namespace kestrawin;
 using namespace kestrawin::ops;
 
-using Clock = std::chrono::steady_clock;
+using kwbench::InChild;
+using kwbench::Measure;
+using kwbench::Median;
 constexpr const char* kPassword = "benchmark password";
-
-struct Measure {
-    double seconds = 0;
-    double cpuSeconds = 0; // user and system time of all threads
-    long peakKiB = 0;
-    bool ok = false;
-};
-
-Measure InChild(const std::function<bool()>& fn)
-{
-    std::fflush(nullptr);
-    const auto start = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) _exit(fn() ? 0 : 1);
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    Measure m;
-    m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    m.peakKiB = usage.ru_maxrss;
-    m.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-                   + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return m;
-}
-
-Measure Median(std::vector<Measure> runs)
-{
-    std::sort(runs.begin(), runs.end(),
-              [](const Measure& a, const Measure& b) { return a.seconds < b.seconds; });
-    Measure m = runs[runs.size() / 2];
-    for (const Measure& r : runs) {
-        m.peakKiB = std::max(m.peakKiB, r.peakKiB);
-        m.ok = m.ok && r.ok;
-    }
-    return m;
-}
 
 bool AllOk(const std::vector<FileOutcome>& outcomes)
 {

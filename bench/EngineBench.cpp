@@ -40,6 +40,8 @@
 #include "crypto/Rc2.h"
 #include "ops/Engine.h"
 
+#include "Measure.h"
+
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/provider.h>
@@ -64,33 +66,9 @@ namespace {
 
 using namespace kestrawin;
 using namespace kestrawin::ops;
-using Clock = std::chrono::steady_clock;
-
-struct Measure {
-    double seconds = 0;
-    double cpuSeconds = 0; // user and system time of the child
-    long peakKiB = 0;
-    bool ok = false;
-};
-
-// Runs fn in a child; its exit status says whether it worked.
-Measure InChild(const std::function<bool()>& fn)
-{
-    std::fflush(nullptr);
-    const auto start = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) _exit(fn() ? 0 : 1);
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    Measure m;
-    m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    m.peakKiB = usage.ru_maxrss;
-    m.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-                   + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return m;
-}
+using kwbench::InChild;
+using kwbench::Measure;
+using kwbench::Median;
 
 // Runs a program directly (no shell) with its output discarded.
 bool Run(const std::vector<std::string>& args, const std::string& env = {})
@@ -198,26 +176,10 @@ struct Row {
     std::string name;
     std::function<bool()> run;
     std::function<void()> prepare; // before each run, not timed
-    int rawIndex; // the row this one is compared with, or -1
-    bool byCpu;   // measured by processor time
+    int rawIndex;                  // the row this one is compared with, or -1
+    bool byCpu;                    // measured by processor time
     std::vector<Measure> runs;
 };
-
-Measure Median(std::vector<Measure> runs)
-{
-    std::sort(runs.begin(), runs.end(),
-              [](const Measure& a, const Measure& b) { return a.seconds < b.seconds; });
-    Measure m = runs[runs.size() / 2];
-    std::vector<double> cpu;
-    for (const Measure& r : runs) cpu.push_back(r.cpuSeconds);
-    std::sort(cpu.begin(), cpu.end());
-    m.cpuSeconds = cpu[cpu.size() / 2];
-    for (const Measure& r : runs) {
-        m.peakKiB = std::max(m.peakKiB, r.peakKiB);
-        m.ok = m.ok && r.ok;
-    }
-    return m;
-}
 
 std::string DefaultCli()
 {
@@ -343,9 +305,7 @@ int main(int argc, char** argv)
             // Every output is written where nothing stands, as a decryption
             // normally does: replacing a file also costs freeing the old one's
             // blocks when the rename is flushed, which the last row shows.
-            auto fresh = [](std::string path) {
-                return [path] { std::remove(path.c_str()); };
-            };
+            auto fresh = [](std::string path) { return [path] { std::remove(path.c_str()); }; };
             sslEnc = add("openssl enc -rc2-cbc", [&] {
                 return Run(withArgs(opensslEnc, {"-in", plain, "-out", work + "/o1.bin"}));
             });
@@ -456,9 +416,8 @@ int main(int argc, char** argv)
                  static_cast<double>(peak) / 1024.0, "<=", 16.0);
         }
         std::fflush(stdout);
-        for (const char* name :
-             {"/data.bin", "/data.bin.ksw", "/openssl.bin", "/o1.bin", "/o2.bin", "/dd.bin",
-              "/sealed.bin", "/sealed.bin.ksw"})
+        for (const char* name : {"/data.bin", "/data.bin.ksw", "/openssl.bin", "/o1.bin", "/o2.bin",
+                                 "/dd.bin", "/sealed.bin", "/sealed.bin.ksw"})
             std::remove((work + name).c_str());
     }
     Run({"rm", "-rf", work});
