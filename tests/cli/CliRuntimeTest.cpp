@@ -11,13 +11,6 @@ using namespace kwtest;
 
 namespace {
 
-std::string Quote(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 class CliRuntime : public ScratchTest {
 protected:
     // Runs the tool in the scratch folder with the password on standard input
@@ -25,9 +18,9 @@ protected:
     int Run(const std::string& args, const std::string& password, const std::string& env = "")
     {
         WriteFile(dir / "stdin", password + "\n");
-        const std::string cmd =
-            "cd " + Quote(dir) + " && " + env + " XDG_DATA_HOME=" + Quote(dir / "xdg") + " setsid "
-            + Quote(KESTRAWIN_CLI) + " " + args + " --password-file - <stdin >/dev/null 2>stderr";
+        const std::string cmd = "cd " + ShellQuote(dir) + " && " + env + " XDG_DATA_HOME="
+                                + ShellQuote(dir / "xdg") + " setsid " + ShellQuote(KESTRAWIN_CLI)
+                                + " " + args + " --password-file - <stdin >/dev/null 2>stderr";
         const int status = std::system(cmd.c_str());
         err = ReadFile(dir / "stderr");
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -37,7 +30,7 @@ protected:
     std::string WithoutLegacy()
     {
         fs::create_directories(dir / "no-providers");
-        return "OPENSSL_MODULES=" + Quote(dir / "no-providers");
+        return "OPENSSL_MODULES=" + ShellQuote(dir / "no-providers");
     }
     fs::path Store() const { return dir / "xdg/kestrawin/Kestrawin Container"; }
     std::string err;

@@ -10,22 +10,15 @@ using namespace kwtest;
 
 namespace {
 
-std::string Quote(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 class Cli : public ScratchTest {
 protected:
     // Runs the tool in the scratch folder without a controlling terminal.
     int Run(const std::string& args, const std::string& input = "")
     {
         WriteFile(dir / "stdin", input);
-        const std::string cmd = "cd " + Quote(dir) + " && XDG_DATA_HOME=" + Quote(dir / "xdg") + " "
-                                + env + " setsid " + Quote(KESTRAWIN_CLI) + " " + args
-                                + " <stdin >stdout 2>stderr";
+        const std::string cmd =
+            "cd " + ShellQuote(dir) + " && XDG_DATA_HOME=" + ShellQuote(dir / "xdg") + " " + env
+            + " setsid " + ShellQuote(KESTRAWIN_CLI) + " " + args + " <stdin >stdout 2>stderr";
         const int status = std::system(cmd.c_str());
         err = ReadFile(dir / "stderr");
         out = ReadFile(dir / "stdout");
@@ -48,8 +41,9 @@ protected:
 std::string Preloaded(const fs::path& record)
 {
     const char* asan = std::getenv("ASAN_OPTIONS");
-    return "LD_PRELOAD=" + Quote(KESTRAWIN_RECORDER) + " KW_RECORD=" + Quote(record)
-           + " ASAN_OPTIONS=" + Quote(std::string(asan ? asan : "") + ":verify_asan_link_order=0");
+    return "LD_PRELOAD=" + ShellQuote(KESTRAWIN_RECORDER) + " KW_RECORD=" + ShellQuote(record)
+           + " ASAN_OPTIONS="
+           + ShellQuote(std::string(asan ? asan : "") + ":verify_asan_link_order=0");
 }
 
 std::vector<std::string> SplitLines(const std::string& text)
@@ -192,7 +186,8 @@ TEST_F(Cli, TheOutputAndItsFolderReachTheDiskBeforeTheInputGoes)
 TEST_F(Cli, AnInputWrittenToDuringTheFlushIsKeptWithStatusFour)
 {
     WriteFile(dir / "in", "first line\n");
-    env = Preloaded(dir / "record") + " KW_APPEND_ON_FLUSH=" + Quote(fs::canonical(dir) / "in");
+    env =
+        Preloaded(dir / "record") + " KW_APPEND_ON_FLUSH=" + ShellQuote(fs::canonical(dir) / "in");
     EXPECT_EQ(Run("encrypt --password-file - in", "password\n"), 4);
     env.clear();
     EXPECT_EQ(Lines(err), 1);

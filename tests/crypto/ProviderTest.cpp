@@ -21,14 +21,6 @@ using namespace kwtest;
 
 namespace {
 
-Bytes Hex(const std::string& hex)
-{
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
 std::string AsHex(const std::string& bytes)
 {
     static const char* digits = "0123456789abcdef";

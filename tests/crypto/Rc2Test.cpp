@@ -16,17 +16,10 @@
 #include <random>
 
 using namespace kestrawin::crypto;
+using kwtest::Hex;
 namespace rc2 = kestrawin::crypto::rc2;
 
 namespace {
-
-Bytes Hex(const std::string& hex)
-{
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
 
 // OpenSSL's RC2-CBC without padding, in a library context of its own.
 class Oracle {

@@ -33,6 +33,21 @@ std::string RandomBytes(std::size_t n, unsigned stream)
     return s;
 }
 
+kestrawin::crypto::Bytes Hex(const std::string& hex)
+{
+    kestrawin::crypto::Bytes out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+std::string ShellQuote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
 std::vector<std::string> Listing(const fs::path& folder)
 {
     std::vector<std::string> names;

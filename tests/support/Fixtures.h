@@ -21,6 +21,10 @@ std::string RandomBytes(std::size_t n, unsigned stream = 1);
 // Names in a folder, sorted.
 std::vector<std::string> Listing(const fs::path& folder);
 unsigned Mode(const fs::path& path);
+// The bytes a string of hexadecimal digits spells.
+kestrawin::crypto::Bytes Hex(const std::string& hex);
+// s in single quotes for /bin/sh, whatever it holds.
+std::string ShellQuote(const std::string& s);
 
 // A key store in a scratch folder, shared by all tests (key generation is the
 // slow part).

@@ -52,6 +52,7 @@ struct Harness {
     RecordingMessages messages;
     QList<QUrl> opened;
     QList<int> sleeps;
+    io::DiskHook diskHook; // handed to the window's operations
 
     QString path(const QString& name) const { return home.filePath(name); }
 
@@ -72,6 +73,7 @@ struct Harness {
         env.openUrl = [this](const QUrl& url) { opened << url; };
         env.sleep = [this](int ms) { sleeps << ms; };
         env.runTool = [](const QString&, const QStringList&) {};
+        env.diskHook = diskHook;
         return env;
     }
 

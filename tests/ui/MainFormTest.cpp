@@ -3,6 +3,8 @@
 // real files through the workers. Message boxes are answered through the
 // MessageBoxes seam; web pages and the closing pause are recorded.
 
+#include "Harness.h"
+
 #include "ui/MainForm.h"
 #include "ui/Style.h"
 #include "ui/Texts.h"
@@ -33,94 +35,14 @@
 using namespace kestrawin;
 using namespace kestrawin::ops;
 using namespace kestrawin::ui;
+using namespace kestrawin::ui::testing;
 
 namespace {
-
-class RecordingMessages final : public MessageBoxes {
-public:
-    void Inform(const QString& text) override { shown << QStringLiteral("inform: ") + text; }
-    bool Ask(const QString& text) override
-    {
-        shown << QStringLiteral("ask: ") + text;
-        if (answers.empty()) return true;
-        const bool answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    void Error(const QString& text) override { shown << QStringLiteral("error: ") + text; }
-
-    QStringList shown;
-    std::deque<bool> answers;
-};
-
-// A scratch home for one window, with every outside effect recorded.
-struct Harness {
-    QTemporaryDir home;
-    RecordingMessages messages;
-    QList<QUrl> opened;
-    QList<int> sleeps;
-    io::DiskHook diskHook; // handed to the window's operations
-
-    QString path(const QString& name) const { return home.filePath(name); }
-
-    FormEnvironment Environment(std::vector<std::string> args)
-    {
-        FormEnvironment env;
-        env.arguments = std::move(args);
-        env.workingDirectory = home.path().toStdString();
-        env.shellEnvironment.home = home.path();
-        env.shellEnvironment.dataHome = home.filePath(QStringLiteral(".local/share"));
-        env.shellEnvironment.configHome = home.filePath(QStringLiteral(".config"));
-        env.shellEnvironment.configDirs = {home.filePath(QStringLiteral("etc-xdg"))};
-        env.shellEnvironment.dataDirs = {home.filePath(QStringLiteral("usr-share"))};
-        env.programPath = QStringLiteral("/opt/kestrawin/bin/kestrawin");
-        env.keyFolder =
-            (env.shellEnvironment.dataHome + QStringLiteral("/kestrawin")).toStdString();
-        env.messages = &messages;
-        env.openUrl = [this](const QUrl& url) { opened << url; };
-        env.sleep = [this](int ms) { sleeps << ms; };
-        env.runTool = [](const QString&, const QStringList&) {};
-        env.diskHook = diskHook;
-        return env;
-    }
-
-    std::unique_ptr<TMainForm> Open(std::vector<std::string> args)
-    {
-        auto form = std::make_unique<TMainForm>(Environment(std::move(args)));
-        form->show();
-        QApplication::setActiveWindow(form.get());
-        if (!QTest::qWaitForWindowActive(form.get())) qWarning("window not active");
-        return form;
-    }
-
-    void Write(const QString& name, const QByteArray& bytes)
-    {
-        QFile f(path(name));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
-    QByteArray Read(const QString& name) const
-    {
-        QFile f(path(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-};
-
-std::string S(const QString& s)
-{
-    return s.toStdString();
-}
 
 // Types the password and presses Enter, as a user would.
 void Type(QWidget* field, const QString& text)
 {
     QTest::keyClicks(field, text);
-}
-
-bool WaitForWork(TMainForm& form)
-{
-    QSignalSpy spy(&form, &TMainForm::workFinished);
-    return !form.busy() || spy.wait(30000);
 }
 
 // While it lives, file permissions count even for root: the capabilities that
@@ -203,7 +125,7 @@ private slots:
     void encryptChecksInOrder()
     {
         Harness h;
-        h.Write(QStringLiteral("f.txt"), "plain");
+        QVERIFY(h.Write(QStringLiteral("f.txt"), "plain"));
         auto form = h.Open({S(h.path(QStringLiteral("f.txt"))), "/crypt"});
         auto press = [&] { QTest::mouseClick(form->SpeedButton3, Qt::LeftButton); };
 
@@ -257,7 +179,7 @@ private slots:
     void sixCharactersAreNotQuestioned()
     {
         Harness h;
-        h.Write(QStringLiteral("f"), "x");
+        QVERIFY(h.Write(QStringLiteral("f"), "x"));
         auto form = h.Open({S(h.path(QStringLiteral("f")))});
         form->Password1->setText(QStringLiteral("äöüéèà")); // six characters, twelve bytes
         form->Password2->setText(QStringLiteral("äöüéèà"));
@@ -272,7 +194,7 @@ private slots:
     {
         Harness h;
         const QString name = QStringLiteral("My file é.txt");
-        h.Write(name, "the quarterly figures");
+        QVERIFY(h.Write(name, "the quarterly figures"));
         auto form = h.Open({S(h.path(name)), "/crypt"});
         Type(QApplication::focusWidget(), QStringLiteral("correct horse"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -314,7 +236,7 @@ private slots:
         QFETCH(QString, expected);
         Harness h;
         // A good container of "secret data" under the password "password1".
-        h.Write(QStringLiteral("doc"), "secret data");
+        QVERIFY(h.Write(QStringLiteral("doc"), "secret data"));
         KeyContainer keys;
         QVERIFY(KeyContainer::Acquire(S(h.path(QStringLiteral("keys"))), &keys).ok());
         QVERIFY(keys.RegenerateKeyPairs().ok());
@@ -327,7 +249,7 @@ private slots:
         if (setup == "damaged") container.chop(3);
         if (setup == "folder") QDir(h.path(QString())).mkdir(QStringLiteral("doc"));
         if (setup != "missing")
-            h.Write(QStringLiteral("doc.ksw"), container);
+            QVERIFY(h.Write(QStringLiteral("doc.ksw"), container));
         else
             QFile::remove(h.path(QStringLiteral("doc.ksw")));
 
@@ -362,7 +284,7 @@ private slots:
         QFETCH(QString, expected);
         QFETCH(bool, originalThere);
         Harness h;
-        h.Write(QStringLiteral("doc"), "version 1");
+        QVERIFY(h.Write(QStringLiteral("doc"), "version 1"));
         if (world == "link")
             QCOMPARE(::link(h.path(QStringLiteral("doc")).toUtf8().constData(),
                             h.path(QStringLiteral("other")).toUtf8().constData()),
@@ -428,7 +350,7 @@ private slots:
     {
         Harness h;
         QByteArray big(24 << 20, 'x');
-        h.Write(QStringLiteral("big"), big);
+        QVERIFY(h.Write(QStringLiteral("big"), big));
         auto form = h.Open({S(h.path(QStringLiteral("big")))});
         form->Password1->setText(QStringLiteral("password1"));
         form->Password2->setText(QStringLiteral("password1"));
@@ -450,9 +372,9 @@ private slots:
     void severalFilesOnePasswordEachOnItsOwn()
     {
         Harness h;
-        h.Write(QStringLiteral("a.txt"), "alpha");
-        h.Write(QStringLiteral("b secret.txt"), "bravo");
-        h.Write(QStringLiteral("c.txt"), "charlie");
+        QVERIFY(h.Write(QStringLiteral("a.txt"), "alpha"));
+        QVERIFY(h.Write(QStringLiteral("b secret.txt"), "bravo"));
+        QVERIFY(h.Write(QStringLiteral("c.txt"), "charlie"));
         const QString unreadable = h.path(QStringLiteral("b secret.txt"));
         QVERIFY(QFile::setPermissions(unreadable, QFileDevice::WriteOwner));
         PermissionsCount permissions;
@@ -492,7 +414,7 @@ private slots:
         form.reset();
 
         // Decrypting several: the one with another password fails alone.
-        h.Write(QStringLiteral("d.txt"), "delta");
+        QVERIFY(h.Write(QStringLiteral("d.txt"), "delta"));
         KeyContainer keys;
         QVERIFY(KeyContainer::Acquire(S(h.path(QStringLiteral("keys"))), &keys).ok());
         QVERIFY(keys.RegenerateKeyPairs().ok());
@@ -536,7 +458,7 @@ private slots:
         const QString longName =
             QStringLiteral("a very long name that no window of this size could ever show "
                            "in one line, not even close, report-final-v2.txt");
-        h.Write(QStringLiteral("x.ksw"), "already encrypted, so skipped");
+        QVERIFY(h.Write(QStringLiteral("x.ksw"), "already encrypted, so skipped"));
         auto form = h.Open({S(h.path(longName)), S(h.path(QStringLiteral("x.ksw"))), "/crypt"});
         form->Password1->setText(QStringLiteral("one password"));
         form->Password2->setText(QStringLiteral("one password"));
@@ -661,10 +583,10 @@ private slots:
         FormEnvironment env =
             h.Environment({h.path(QStringLiteral("f.txt")).toStdString(), "/crypt"});
         // The data folder cannot be created: a file stands in its place.
-        h.Write(QStringLiteral("blocked"), "a file, not a folder");
+        QVERIFY(h.Write(QStringLiteral("blocked"), "a file, not a folder"));
         env.shellEnvironment.dataHome = h.path(QStringLiteral("blocked/share"));
         env.keyFolder = h.path(QStringLiteral("blocked/share/kestrawin")).toStdString();
-        h.Write(QStringLiteral("f.txt"), "plain");
+        QVERIFY(h.Write(QStringLiteral("f.txt"), "plain"));
         TMainForm form(env);
         QCOMPARE(h.messages.shown.size(), 1);
         QVERIFY(h.messages.shown[0].startsWith(QStringLiteral("error: Failed to set data for '")));
