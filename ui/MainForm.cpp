@@ -28,6 +28,8 @@
 #include <QThread>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace kestrawin::ui {
 namespace {
 
@@ -642,8 +644,23 @@ void TMainForm::BatchDone(const workers::TBatchThread& batch)
         return Panel13->fontMetrics().elidedText(name, Qt::ElideMiddle, width);
     };
 
+    // Stopped: the stop leads, then what was done before it. Files the stop
+    // caught are as they were, so only a real failure is named.
+    const auto cancelled = [](const workers::WorkResult& o) {
+        return o.outcome == Outcome::Cancelled;
+    };
+    const auto failed = [](const workers::WorkResult& o) {
+        return !o.ok() && o.outcome != Outcome::Cancelled;
+    };
     QStringList lines;
-    if (!summary.firstFailure) {
+    if (std::any_of(outcomes.begin(), outcomes.end(), cancelled)) {
+        lines << Q(encrypting ? texts::EncryptionStopped : texts::DecryptionStopped)
+              << Q(encrypting ? texts::SomeFilesEncrypted : texts::SomeFilesDecrypted)
+                     .arg(summary.succeeded)
+                     .arg(summary.total);
+        const auto failure = std::find_if(outcomes.begin(), outcomes.end(), failed);
+        if (failure != outcomes.end()) lines << elided(failure->path) << BatchReason(*failure);
+    } else if (!summary.firstFailure) {
         lines << Q(encrypting ? texts::EncryptionCompleted : texts::DecryptionCompleted)
               << Q(encrypting ? texts::FilesEncrypted : texts::FilesDecrypted).arg(summary.total);
     } else {

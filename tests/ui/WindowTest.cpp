@@ -216,6 +216,37 @@ private slots:
         QVERIFY(form->close()); // now it closes
     }
 
+    // Stopping several files: the summary leads with the stop and counts what
+    // was done; the files not done are as they were.
+    void stoppingABatchSaysSo()
+    {
+        Harness h;
+        const QByteArray big(24 << 20, 'z');
+        QVERIFY(h.Write(QStringLiteral("one"), big) && h.Write(QStringLiteral("two"), big));
+        auto form =
+            h.Open({S(h.path(QStringLiteral("one"))), S(h.path(QStringLiteral("two"))), "/crypt"});
+        form->Password1->setText(QStringLiteral("password1"));
+        form->Password2->setText(QStringLiteral("password1"));
+        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        QVERIFY(form->busy());
+        h.messages.answers = {true};
+        QVERIFY(!form->close());
+        QVERIFY(WaitForWork(*form));
+
+        const QStringList lines = form->Panel13->text().split(QLatin1Char('\n'));
+        QCOMPARE(lines.value(0), QStringLiteral("Encryption stopped"));
+        int encrypted = 0;
+        for (const QString& name : {QStringLiteral("one"), QStringLiteral("two")}) {
+            if (QFile::exists(h.path(name + QStringLiteral(".ksw"))))
+                ++encrypted;
+            else
+                QCOMPARE(h.Read(name), big);
+        }
+        QCOMPARE(lines.value(1), QStringLiteral("%1 of 2 files encrypted").arg(encrypted));
+        QCOMPARE(lines.size(), 2); // no failure to name: stopping is not one
+        QVERIFY(form->close());
+    }
+
     void goingOnKeepsTheWindowUntilTheOutcomeShows()
     {
         Harness h;
