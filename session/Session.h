@@ -3,7 +3,8 @@
 // The start-up session: what every start of the program does before it shows
 // anything, apart from any window. The context-menu entries are brought up to
 // date, the key store is opened with fresh key pairs, and the command line
-// picks the page. The window and kestrawin-cli both start through here.
+// picks the page. The window starts through here; kestrawin-cli, which writes
+// no entries, opens the key store alone (KeyStoreStart.h).
 
 #include "CommandLine.h"
 #include "KeyStoreStart.h"
