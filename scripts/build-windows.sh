@@ -16,7 +16,8 @@ cmake --build "$build" -j"$(nproc)"
 system_dlls="advapi32 bcrypt comctl32 comdlg32 crypt32 gdi32 kernel32 msvcrt ole32 oleaut32 \
 shell32 shlwapi user32 uxtheme ws2_32"
 status=0
-for exe in $(find "$build" -name '*.exe' -not -path '*/CMakeFiles/*'); do
+# (What CMake built: not its own probes, nor the programs of a Wine prefix.)
+for exe in $(find "$build" \( -name CMakeFiles -o -name drive_c \) -prune -o -name '*.exe' -print); do
     for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
         name=$(echo "$dll" | tr 'A-Z' 'a-z' | sed 's/\.dll$//')
         case " $system_dlls " in
