@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "PasswordKeys.h"
 
+#include "detail/Platform.h"
+
 #include <algorithm>
 #include <cstring>
-#include <iconv.h>
 
 namespace kestrawin::crypto {
 namespace {
@@ -53,41 +54,6 @@ constexpr char16_t kCp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-// An iconv conversion descriptor, closed when dropped.
-class Converter {
-public:
-    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-    ~Converter()
-    {
-        if (valid()) iconv_close(cd_);
-    }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-
-    [[nodiscard]] bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-    [[nodiscard]] iconv_t get() const { return cd_; }
-
-private:
-    iconv_t cd_;
-};
-
-std::optional<Secret> ViaIconv(std::string_view utf8, const char* charset)
-{
-    const Converter converter(charset, "UTF-8");
-    if (!converter.valid()) return std::nullopt;
-    Secret in(utf8);
-    Secret out;
-    out.Resize(in.size() * 4 + 4);
-    char* inPtr = in.data();
-    std::size_t inLeft = in.size();
-    char* outPtr = out.data();
-    std::size_t outLeft = out.size();
-    const std::size_t r = iconv(converter.get(), &inPtr, &inLeft, &outPtr, &outLeft);
-    if (r == static_cast<std::size_t>(-1) || inLeft != 0) return std::nullopt;
-    out.Resize(out.size() - outLeft);
-    return out;
-}
-
 } // namespace
 
 bool IsValidUtf8(std::string_view s)
@@ -136,8 +102,8 @@ std::vector<Secret> PasswordCandidates(std::string_view utf8)
     }
     if (auto cp1252 = ToWindows1252(utf8)) add(std::move(*cp1252));
     add(Secret(utf8));
-    for (const char* charset : {"CP1250", "CP1251"})
-        if (auto bytes = ViaIconv(utf8, charset)) add(std::move(*bytes));
+    for (unsigned codePage : {1250u, 1251u})
+        if (auto bytes = detail::EncodeInCodePage(utf8, codePage)) add(std::move(*bytes));
     return out;
 }
 

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The crypto provider: SHA-1, RSA key pairs and signatures in the Windows
-// provider's byte order on OpenSSL 3 (its default provider only), and RC2-CBC
-// on our own cipher (Rc2.h). The types own their
-// OpenSSL objects; none of them is visible outside the engine.
+// provider's byte order, random bytes, and RC2-CBC on our own cipher (Rc2.h).
+// One implementation file per platform, chosen by the build: OpenSSL 3 (its
+// default provider only) on Linux, the system's CryptoAPI on Windows. The
+// types own their library objects; none of them is visible outside the engine.
 
 #include <array>
 #include <cstddef>
@@ -20,7 +21,7 @@ using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
 using Sha1Digest = std::array<std::uint8_t, 20>;
 
-// Loads OpenSSL's default provider. False, with the reason, when SHA-1 is unavailable.
+// Loads the library's provider. False, with the reason, when SHA-1 is unavailable.
 [[nodiscard]] bool ProviderAvailable(std::string* error = nullptr);
 
 [[nodiscard]] std::optional<Sha1Digest> Sha1(ByteView data);
@@ -54,16 +55,17 @@ public:
     [[nodiscard]] bool valid() const { return impl_ != nullptr; }
     [[nodiscard]] int bits() const;
     // The public half's numbers (format::BuildPublicKeyBlob lays them out);
-    // nothing on failure, with OpenSSL's reason in *error.
+    // nothing on failure, with the library's reason in *error.
     [[nodiscard]] std::optional<RsaPublicNumbers> PublicNumbers(std::string* error = nullptr) const;
     // PKCS#1 v1.5 signature of a SHA-1 value, least significant byte first, as
-    // the Windows provider stores it. Empty on failure, with OpenSSL's reason
-    // in *error.
+    // the Windows provider stores it. Empty on failure, with the library's
+    // reason in *error.
     [[nodiscard]] Bytes SignSha1(const Sha1Digest& digest, std::string* error = nullptr) const;
     // True when both pairs hold the same public key.
     [[nodiscard]] bool SamePublicKey(const RsaKeyPair& other) const;
 
 private:
+    friend class SystemKeyContainer; // the Windows key containers make pairs too
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

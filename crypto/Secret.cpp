@@ -1,20 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Secret.h"
 
-#include <openssl/crypto.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
+#include "detail/Platform.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
 namespace kestrawin {
-
-void Wipe(void* data, std::size_t n)
-{
-    if (data && n) OPENSSL_cleanse(data, n);
-}
 
 Secret::Secret(std::string_view bytes)
 {
@@ -102,22 +95,7 @@ void Secret::Clear()
 
 bool Secret::operator==(const Secret& other) const
 {
-    return size_ == other.size_ && (size_ == 0 || CRYPTO_memcmp(data_, other.data_, size_) == 0);
-}
-
-void ProtectProcessMemory()
-{
-    const rlimit none{0, 0};
-    setrlimit(RLIMIT_CORE, &none);
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KESTRAWIN_ASAN 1
-#endif
-#endif
-#if !defined(__SANITIZE_ADDRESS__) && !defined(KESTRAWIN_ASAN)
-    // (Left out of sanitizer builds: their leak checker attaches to the process.)
-    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-#endif
+    return size_ == other.size_ && (size_ == 0 || detail::SameBytes(data_, other.data_, size_));
 }
 
 } // namespace kestrawin

@@ -2,6 +2,7 @@
 #include "KeyStore.h"
 
 #include "crypto/Secret.h"
+#include "io/FileDescriptor.h"
 #include "io/SafeFile.h"
 
 #include <fcntl.h>
@@ -16,6 +17,11 @@
 #include <vector>
 
 namespace kestrawin::ops {
+
+struct KeyContainer::Place {
+    io::FileDescriptor folder;
+};
+
 namespace {
 
 // The store holds the exchange pair, then the signature pair, each as a PKCS#8
@@ -131,12 +137,12 @@ Result KeyContainer::Acquire(const std::string& folder, KeyContainer* out)
         *out = std::move(store);
         return Result::success();
     }
-    store.folder_ = std::make_shared<const io::FileDescriptor>(std::move(fd));
+    store.place_ = std::make_shared<Place>(Place{std::move(fd)});
     store.path_ = folder + "/" + kKeyContainerName;
 
     Secret text;
     bool missing = false;
-    if (!ReadSmallFile(store.folder_->get(), kKeyContainerName, &text, &missing)) {
+    if (!ReadSmallFile(store.place_->folder.get(), kKeyContainerName, &text, &missing)) {
         store.created_ = missing;
         store.damaged_ = !missing;
     } else {
@@ -168,7 +174,7 @@ Result KeyContainer::RegenerateKeyPairs()
     signature_ = std::move(*signature);
     persisted_ = false;
 
-    if (!folder_)
+    if (!place_)
         return Result::fail(Outcome::OutputUnwritable,
                             "no private folder for the keys; they are kept in memory");
     Secret text;
@@ -179,7 +185,8 @@ Result KeyContainer::RegenerateKeyPairs()
     }
     // Each process writes a complete store of its own and renames it into
     // place, so processes starting together leave one of their stores whole.
-    Result saved = io::WriteFileAtomically(folder_->get(), kKeyContainerName, text.view(), 0600);
+    Result saved =
+        io::WriteFileAtomically(place_->folder.get(), kKeyContainerName, text.view(), 0600);
     persisted_ = saved.ok();
     return saved;
 }

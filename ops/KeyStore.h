@@ -12,13 +12,17 @@
 // user or to root, the store's own folder to the user; modes are changed
 // through descriptors, never by name. When no such folder can be had, the
 // pairs live in memory only (they are replaced at every start anyway).
+//
+// On Windows the pairs live where the system keeps them, in the provider's
+// per-user key container of that name (KeyStoreWindows.cpp); there "folder"
+// below is the container's name.
 
 #include "crypto/Outcome.h"
 #include "crypto/Provider.h"
-#include "io/FileDescriptor.h"
 
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace kestrawin::ops {
 
@@ -40,6 +44,17 @@ public:
     // memory only. Fails only when the crypto provider itself is unusable.
     [[nodiscard]] static Result Acquire(const std::string& folder, KeyContainer* out);
 
+    // Pairs given by the caller, in memory only: with a given signature pair,
+    // a container's bytes depend on nothing but the password and the file.
+    [[nodiscard]] static KeyContainer WithPairs(crypto::RsaKeyPair exchange,
+                                                crypto::RsaKeyPair signature)
+    {
+        KeyContainer keys;
+        keys.exchange_ = std::move(exchange);
+        keys.signature_ = std::move(signature);
+        return keys;
+    }
+
     // Replaces both pairs and saves them atomically. When the store cannot be
     // saved (a read-only home, say), the new pairs still serve this process and
     // the result says why they were not kept.
@@ -49,13 +64,14 @@ public:
     [[nodiscard]] bool wasDamaged() const { return damaged_; }  // it existed but did not read
     [[nodiscard]] bool persisted() const { return persisted_; } // the pairs in memory are on disk
     [[nodiscard]] const std::string& path() const { return path_; }
-    [[nodiscard]] bool inMemoryOnly() const { return !folder_; }
+    [[nodiscard]] bool inMemoryOnly() const { return !place_; }
     [[nodiscard]] const crypto::RsaKeyPair& signatureKey() const { return signature_; }
     [[nodiscard]] const crypto::RsaKeyPair& exchangeKey() const { return exchange_; }
     [[nodiscard]] bool hasSignatureKey() const { return signature_.valid(); }
 
 private:
-    std::shared_ptr<const io::FileDescriptor> folder_; // the store's folder, held open
+    struct Place; // where the pairs are kept: the store's folder, held open, or a key container
+    std::shared_ptr<Place> place_;
     std::string path_;
     crypto::RsaKeyPair exchange_;
     crypto::RsaKeyPair signature_;

@@ -1,10 +1,11 @@
 #!/bin/sh
 # SPDX-License-Identifier: Apache-2.0
-# Sets up, builds from scratch and runs every test, in three builds:
-#   build/        the program and its tests
-#   build-asan/   the same tests under AddressSanitizer and UndefinedBehaviorSanitizer
-#   build-fuzz/   the container fuzzer (clang): the corpus in tests/data replayed,
-#                 then a bounded fuzzing run
+# Sets up, builds from scratch and runs every test, in four builds:
+#   build/          the program and its tests
+#   build-asan/     the same tests under AddressSanitizer and UndefinedBehaviorSanitizer
+#   build-fuzz/     the container fuzzer (clang): the corpus in tests/data replayed,
+#                   then a bounded fuzzing run
+#   build-windows/  the Windows side (MinGW-w64) and its tests under Wine
 # Any failure stops the script with a non-zero status.
 #
 #   KESTRAWIN_FUZZ_SECONDS  length of the fuzzing run (default 60; 0 skips it)
@@ -44,5 +45,8 @@ if [ "$fuzz_seconds" -gt 0 ]; then
         -dict="$root/fuzz/container.dict" -artifact_prefix="$root/build-fuzz/" \
         "$corpus" "$root/tests/data/vectors" "$root/tests/data/bad"
 fi
+
+stage "Windows build and its tests under Wine"
+"$root/scripts/test-windows.sh" -DKESTRAWIN_WERROR=ON
 
 stage "All tests passed"

@@ -3,7 +3,7 @@
 // RC2-CBC pass, the padded last block included, however the input is split,
 // and fails exactly where the serial pass fails.
 
-#include "Fixtures.h"
+#include "Files.h"
 
 #include "crypto/ParallelCbc.h"
 #include "crypto/PasswordKeys.h"
@@ -11,7 +11,6 @@
 #include <random>
 
 using namespace kestrawin;
-using namespace kestrawin::ops;
 using namespace kestrawin::crypto;
 using namespace kwtest;
 
@@ -128,28 +127,4 @@ TEST(ParallelCbc, FailsWhereTheSerialPassFails)
     bool parallelOk = true;
     (void)Parallel(key, 2, 8, {}, {1}, &parallelOk);
     EXPECT_FALSE(parallelOk);
-}
-
-// Through files: chunks split into parts, for ciphertexts that end just
-// before, on and just after a chunk boundary.
-class ParallelDecryption : public ScratchTest {};
-
-TEST_F(ParallelDecryption, ParallelDecryptionOfFilesAroundChunkBoundaries)
-{
-    constexpr std::size_t kChunk = 512 * 1024;
-    OperationOptions options;
-    options.chunkSize = kChunk;
-    for (std::size_t size : {kChunk - 9, kChunk - 8, kChunk - 1, kChunk, kChunk + 7, 2 * kChunk - 8,
-                             2 * kChunk, 2 * kChunk + 1}) {
-        const std::string plain = RandomBytes(size, static_cast<unsigned>(size));
-        WriteFile(dir / "f", plain);
-        ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "f", "password", options).ok());
-        for (unsigned threads : {1u, 2u, 3u}) {
-            SCOPED_TRACE("size " + std::to_string(size) + ", threads " + std::to_string(threads));
-            fs::remove(dir / "f");
-            options.decryptThreads = threads;
-            ASSERT_TRUE(DecryptSelectedFile(dir / "f.ksw", "password", options).ok());
-            EXPECT_TRUE(ReadFile(dir / "f") == plain);
-        }
-    }
 }

@@ -1,18 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 // Our RC2 against the standard's known answers and, for every decryption
-// path, against OpenSSL's RC2-CBC on random keys, effective key sizes, IVs
-// and lengths. OpenSSL keeps RC2 in its legacy provider; without it the
+// path, against the platform library's RC2-CBC (ReferenceRc2.h) on random
+// keys, effective key sizes, IVs and lengths. Without that library the
 // comparisons are skipped (the known answers still run).
 
-#include "Fixtures.h"
+#include "Files.h"
+#include "ReferenceRc2.h"
 
 #include "crypto/Provider.h"
 #include "crypto/Rc2.h"
 
-#include <openssl/core_names.h>
-#include <openssl/evp.h>
-#include <openssl/provider.h>
-
+#include <algorithm>
 #include <random>
 
 using namespace kestrawin::crypto;
@@ -21,54 +19,8 @@ namespace rc2 = kestrawin::crypto::rc2;
 
 namespace {
 
-// OpenSSL's RC2-CBC without padding, in a library context of its own.
-class Oracle {
-public:
-    static Oracle& Get()
-    {
-        static Oracle oracle;
-        return oracle;
-    }
-    bool available() const { return cipher_ != nullptr; }
-
-    Bytes Run(bool encrypt, const Bytes& key, int bits, const Bytes& iv, const Bytes& in) const
-    {
-        EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-        std::size_t effective = static_cast<std::size_t>(bits);
-        OSSL_PARAM params[] = {
-            OSSL_PARAM_construct_size_t(OSSL_CIPHER_PARAM_RC2_KEYBITS, &effective),
-            OSSL_PARAM_construct_end(),
-        };
-        Bytes out(in.size() + 8);
-        int n = 0, last = 0;
-        // The key length and effective bits go in before the key itself.
-        const bool ok =
-            ctx && EVP_CipherInit_ex2(ctx, cipher_, nullptr, nullptr, encrypt, nullptr)
-            && EVP_CIPHER_CTX_set_key_length(ctx, static_cast<int>(key.size()))
-            && EVP_CIPHER_CTX_set_params(ctx, params)
-            && EVP_CipherInit_ex2(ctx, nullptr, key.data(), iv.data(), encrypt, nullptr)
-            && EVP_CIPHER_CTX_set_padding(ctx, 0)
-            && EVP_CipherUpdate(ctx, out.data(), &n, in.data(), static_cast<int>(in.size()))
-            && EVP_CipherFinal_ex(ctx, out.data() + n, &last);
-        EVP_CIPHER_CTX_free(ctx);
-        if (!ok) ADD_FAILURE() << "OpenSSL's RC2 failed";
-        out.resize(static_cast<std::size_t>(n + last));
-        return out;
-    }
-
-private:
-    Oracle()
-    {
-        ctx_ = OSSL_LIB_CTX_new();
-        if (ctx_ && OSSL_PROVIDER_load(ctx_, "legacy") && OSSL_PROVIDER_load(ctx_, "default"))
-            cipher_ = EVP_CIPHER_fetch(ctx_, "RC2-CBC", nullptr);
-    }
-    OSSL_LIB_CTX* ctx_ = nullptr;
-    EVP_CIPHER* cipher_ = nullptr;
-};
-
-#define REQUIRE_ORACLE()                                                                           \
-    if (!Oracle::Get().available()) GTEST_SKIP() << "OpenSSL's legacy provider is missing"
+#define REQUIRE_REFERENCE()                                                                        \
+    if (const std::string why = kwtest::ReferenceRc2Missing(); !why.empty()) GTEST_SKIP() << why
 
 std::vector<rc2::Path> AvailablePaths()
 {
@@ -169,14 +121,15 @@ TEST(Rc2Cipher, RefusesKeysOutsideItsRange)
     EXPECT_TRUE(rc2::ExpandKey({key.data(), 1}, 1, &s));
 }
 
-// Every key length and effective size gives OpenSSL's bytes both ways.
-TEST(Rc2Cipher, MatchesOpenSslForEveryKeySize)
+// Every key length and effective size gives the reference's bytes both ways.
+TEST(Rc2Cipher, MatchesTheReferenceForEveryKeySize)
 {
-    REQUIRE_ORACLE();
+    REQUIRE_REFERENCE();
     std::mt19937 rng(2268);
     const auto paths = AvailablePaths();
     for (int round = 0; round < 400; ++round) {
-        const std::size_t keyLen = round < 128 ? round + 1 : 1 + rng() % 128;
+        const std::size_t keyLen =
+            kwtest::ReferenceRc2KeyBytes(round < 128 ? round + 1 : 1 + rng() % 128);
         const int bits =
             round < 128 ? static_cast<int>(1 + rng() % 1024)
                         : static_cast<int>(round % 2 ? 1 + rng() % 1024 : 1 + (round * 7) % 1024);
@@ -184,27 +137,27 @@ TEST(Rc2Cipher, MatchesOpenSslForEveryKeySize)
         const Bytes plain = RandomBytesOf(rng, 8 * (1 + rng() % 80));
         SCOPED_TRACE(testing::Message() << "key bytes " << keyLen << ", bits " << bits);
         const rc2::Schedule s = Expand(key, bits);
-        const Bytes cipher = Oracle::Get().Run(true, key, bits, iv, plain);
+        const Bytes cipher = kwtest::ReferenceRc2(true, key, bits, iv, plain);
         ASSERT_EQ(OurEncrypt(s, iv, plain), cipher);
         const rc2::Path path = paths[static_cast<std::size_t>(round) % paths.size()];
         ASSERT_EQ(OurDecrypt(s, iv, cipher, path, round % 2 == 0, SIZE_MAX), plain)
             << rc2::PathName(path);
     }
     // The boundary sizes on their own: 1 and 1024 effective bits, 1 and 128 key bytes.
-    for (std::size_t keyLen : {1u, 128u})
+    for (std::size_t keyLen : {kwtest::ReferenceRc2KeyBytes(1), kwtest::ReferenceRc2KeyBytes(128)})
         for (int bits : {1, 8, 9, 1023, 1024}) {
             const Bytes key = RandomBytesOf(rng, keyLen), iv = RandomBytesOf(rng, 8);
             const Bytes plain = RandomBytesOf(rng, 64);
-            const Bytes cipher = Oracle::Get().Run(true, key, bits, iv, plain);
+            const Bytes cipher = kwtest::ReferenceRc2(true, key, bits, iv, plain);
             EXPECT_EQ(OurEncrypt(Expand(key, bits), iv, plain), cipher) << keyLen << "/" << bits;
         }
 }
 
 // Each decryption path on lengths around its group sizes and up to a few
 // hundred KiB, in place and apart, in one call and in two.
-TEST(Rc2Cipher, EveryDecryptionPathMatchesOpenSsl)
+TEST(Rc2Cipher, EveryDecryptionPathMatchesTheReference)
 {
-    REQUIRE_ORACLE();
+    REQUIRE_REFERENCE();
     std::mt19937 rng(8);
     std::vector<std::size_t> blockCounts{0, 1, 2, 3};
     // A SIMD set holds 8, 16 or 32 blocks and a group two or four sets:
@@ -215,11 +168,11 @@ TEST(Rc2Cipher, EveryDecryptionPathMatchesOpenSsl)
     for (rc2::Path path : AvailablePaths()) {
         SCOPED_TRACE(rc2::PathName(path));
         for (std::size_t blocks : blockCounts) {
-            const std::size_t keyLen = 1 + rng() % 128;
+            const std::size_t keyLen = kwtest::ReferenceRc2KeyBytes(1 + rng() % 128);
             const int bits = static_cast<int>(1 + rng() % 1024);
             const Bytes key = RandomBytesOf(rng, keyLen), iv = RandomBytesOf(rng, 8);
             const Bytes plain = RandomBytesOf(rng, blocks * 8);
-            const Bytes cipher = Oracle::Get().Run(true, key, bits, iv, plain);
+            const Bytes cipher = kwtest::ReferenceRc2(true, key, bits, iv, plain);
             const rc2::Schedule s = Expand(key, bits);
             ASSERT_EQ(OurEncrypt(s, iv, plain), cipher) << blocks << " blocks";
             const std::size_t split = blocks == 0 ? 0 : rng() % blocks;
@@ -235,11 +188,11 @@ TEST(Rc2Cipher, EveryDecryptionPathMatchesOpenSsl)
 
 TEST(Rc2Cipher, EncryptsInPlaceAndAcrossCalls)
 {
-    REQUIRE_ORACLE();
+    REQUIRE_REFERENCE();
     std::mt19937 rng(5);
     const Bytes key = RandomBytesOf(rng, 16), iv = RandomBytesOf(rng, 8);
     const Bytes plain = RandomBytesOf(rng, 8 * 1000);
-    const Bytes expected = Oracle::Get().Run(true, key, 128, iv, plain);
+    const Bytes expected = kwtest::ReferenceRc2(true, key, 128, iv, plain);
     const rc2::Schedule s = Expand(key, 128);
     Bytes data = plain, chain = iv;
     rc2::CbcEncrypt(s, chain.data(), data.data(), data.data(), 377);
@@ -248,11 +201,11 @@ TEST(Rc2Cipher, EncryptsInPlaceAndAcrossCalls)
     EXPECT_EQ(chain, Bytes(expected.end() - 8, expected.end()));
 }
 
-// The streaming cipher the engine uses, with padding, against OpenSSL with
-// padding, and a forced path reaching it.
-TEST(Rc2Cipher, StreamingCipherPadsLikeOpenSslOnEveryPath)
+// The streaming cipher the engine uses, with padding, against the reference
+// with padding, and a forced path reaching it.
+TEST(Rc2Cipher, StreamingCipherPadsLikeTheReferenceOnEveryPath)
 {
-    REQUIRE_ORACLE();
+    REQUIRE_REFERENCE();
     std::mt19937 rng(77);
     for (rc2::Path path : AvailablePaths()) {
         ASSERT_TRUE(rc2::ForcePath(path));
@@ -266,7 +219,7 @@ TEST(Rc2Cipher, StreamingCipherPadsLikeOpenSslOnEveryPath)
             padded.insert(padded.end(), 8 - len % 8, static_cast<std::uint8_t>(8 - len % 8));
             const Bytes keyBytes(key.bytes.begin(), key.bytes.end()), zero(8, 0);
             const Bytes expected =
-                Oracle::Get().Run(true, keyBytes, key.effectiveBits, zero, padded);
+                kwtest::ReferenceRc2(true, keyBytes, key.effectiveBits, zero, padded);
 
             for (auto direction : {Rc2Cbc::Direction::Encrypt, Rc2Cbc::Direction::Decrypt}) {
                 const Bytes& in = direction == Rc2Cbc::Direction::Encrypt ? plain : expected;
@@ -276,7 +229,8 @@ TEST(Rc2Cipher, StreamingCipherPadsLikeOpenSslOnEveryPath)
                 Bytes out(in.size() + 8);
                 std::size_t done = 0, pos = 0;
                 while (pos < in.size()) { // uneven pieces
-                    const std::size_t piece = std::min(in.size() - pos, 1 + rng() % 5000);
+                    const std::size_t piece =
+                        std::min<std::size_t>(in.size() - pos, 1 + rng() % 5000);
                     std::size_t n = 0;
                     ASSERT_TRUE(cipher.Update({in.data() + pos, piece}, out.data() + done, &n));
                     done += n;

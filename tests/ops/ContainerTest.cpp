@@ -123,6 +123,25 @@ TEST_F(Operations, ChunkedEncryptionEqualsOneWholeFileCall)
     EXPECT_EQ(reference.substr(16 + 148 + 128), whole);
 }
 
+// For a given pair, a file gets the very bytes every build writes (small
+// chunks, so the stream's seams fall inside the plaintexts).
+TEST_F(Operations, FilesGetTheBytesEveryBuildWritesForTheSamePair)
+{
+    const std::string pem = ReadFile(fs::path(KESTRAWIN_INTEROP_DIR) / "signer.pem");
+    auto exchange = crypto::RsaKeyPair::FromPem(pem), signature = crypto::RsaKeyPair::FromPem(pem);
+    ASSERT_TRUE(exchange && signature);
+    const KeyContainer keys = KeyContainer::WithPairs(std::move(*exchange), std::move(*signature));
+    OperationOptions options;
+    options.chunkSize = 5;
+    for (const SealedVector& v : SealedVectors()) {
+        fs::copy_file(Vectors() / v.plaintext, dir / "f", fs::copy_options::overwrite_existing);
+        ASSERT_TRUE(EncryptSelectedFile(keys, dir / "f", v.password, options).ok());
+        EXPECT_TRUE(ReadFile(dir / "f.ksw")
+                    == ReadFile(fs::path(KESTRAWIN_INTEROP_DIR) / v.container))
+            << v.container;
+    }
+}
+
 TEST_F(Operations, PasswordsHashedInOtherEncodingsAreFound)
 {
     WriteFile(dir / "a", "alpha");

@@ -1,60 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Fixtures.h"
 
-#include "io/SafeFile.h"
-
 #include <sys/stat.h>
-
-#include <fstream>
-#include <random>
-#include <sstream>
+#include <unistd.h>
 
 namespace kwtest {
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string RandomBytes(std::size_t n, unsigned stream)
-{
-    std::mt19937 rng(stream);
-    std::string s(n, '\0');
-    for (char& c : s) c = static_cast<char>(rng());
-    return s;
-}
-
-kestrawin::crypto::Bytes Hex(const std::string& hex)
-{
-    kestrawin::crypto::Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
 
 std::string ShellQuote(const std::string& s)
 {
     std::string q = "'";
     for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
-}
-
-std::vector<std::string> Listing(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 unsigned Mode(const fs::path& path)
@@ -76,23 +32,6 @@ const kestrawin::ops::KeyContainer& SharedKeys()
         return k;
     }();
     return keys;
-}
-
-void ScratchTest::SetUp()
-{
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = fs::temp_directory_path()
-          / ("kestrawin-" + std::string(info->test_suite_name()) + "-" + info->name() + "-"
-             + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-}
-
-void ScratchTest::TearDown()
-{
-    std::error_code ec;
-    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(dir, ec);
 }
 
 } // namespace kwtest

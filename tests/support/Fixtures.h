@@ -1,40 +1,22 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
-// Shared helpers for the engine tests: a scratch folder per test, file
-// helpers, and one key store generated once for the whole run.
+// Shared helpers for the engine tests: the file helpers of Files.h, file
+// modes, shell quoting, and one key store generated once for the whole run.
+
+#include "Files.h"
 
 #include "ops/Engine.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <string>
-#include <vector>
 
 namespace kwtest {
 
-namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path);
-void WriteFile(const fs::path& path, const std::string& bytes);
-std::string RandomBytes(std::size_t n, unsigned stream = 1);
-// Names in a folder, sorted.
-std::vector<std::string> Listing(const fs::path& folder);
 unsigned Mode(const fs::path& path);
-// The bytes a string of hexadecimal digits spells.
-kestrawin::crypto::Bytes Hex(const std::string& hex);
 // s in single quotes for /bin/sh, whatever it holds.
 std::string ShellQuote(const std::string& s);
 
 // A key store in a scratch folder, shared by all tests (key generation is the
 // slow part).
 const kestrawin::ops::KeyContainer& SharedKeys();
-
-class ScratchTest : public ::testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
-    fs::path dir;
-};
 
 } // namespace kwtest

@@ -106,4 +106,15 @@ std::vector<WindowsVector> LoadWindowsVectors(const std::string& folder, std::st
     return vectors;
 }
 
+const std::vector<SealedVector>& SealedVectors()
+{
+    static const std::vector<SealedVector> vectors = {
+        {"signed-empty.ksw", "empty.plain", "Kestrawin"},
+        {"signed-seven.ksw", "seven.plain", "éèàç€ÿ"},   // hashed as Windows-1252
+        {"signed-eight.ksw", "eight.plain", "пароль-1"}, // not in Windows-1252: UTF-8
+        {"signed-text.ksw", "text.plain", "a password with spaces"},
+    };
+    return vectors;
+}
+
 } // namespace kwtest

@@ -29,4 +29,15 @@ struct WindowsVector {
 [[nodiscard]] std::vector<WindowsVector> LoadWindowsVectors(const std::string& folder,
                                                             std::string* error = nullptr);
 
+// Containers written with the fixed test pair in tests/data/interop/signer.pem
+// (by format::EncryptBytes on the Linux build): every build must write
+// exactly these bytes for the same pair, password and plaintext. The
+// plaintexts are the vectors' own.
+struct SealedVector {
+    std::string container; // in tests/data/interop
+    std::string plaintext; // in tests/data/vectors
+    std::string password;  // UTF-8
+};
+[[nodiscard]] const std::vector<SealedVector>& SealedVectors();
+
 } // namespace kwtest

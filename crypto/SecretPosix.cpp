@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: Apache-2.0
+// Wiping, comparing and protecting secrets on Linux: OpenSSL's wipe and
+// constant-time comparison, no core dumps.
+#include "Secret.h"
+#include "detail/Platform.h"
+
+#include <openssl/crypto.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
+namespace kestrawin {
+
+void Wipe(void* data, std::size_t n)
+{
+    if (data && n) OPENSSL_cleanse(data, n);
+}
+
+bool detail::SameBytes(const void* a, const void* b, std::size_t n)
+{
+    return CRYPTO_memcmp(a, b, n) == 0;
+}
+
+void ProtectProcessMemory()
+{
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KESTRAWIN_ASAN 1
+#endif
+#endif
+#if !defined(__SANITIZE_ADDRESS__) && !defined(KESTRAWIN_ASAN)
+    // (Left out of sanitizer builds: their leak checker attaches to the process.)
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
+}
+
+} // namespace kestrawin

@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "Writer.h"
+
+#include "crypto/PasswordKeys.h"
+
+#include <optional>
+
+namespace kestrawin::format {
+
+using namespace crypto;
+
+Result PlanEncryption(const RsaKeyPair& signer, std::string_view password, EncryptionPlan* plan)
+{
+    std::optional<Sha1Digest> hash;
+    const WipeOnExit wipeHash(hash);
+    {
+        const Secret bytes = PasswordBytesForEncryption(password);
+        hash = Sha1({bytes.bytes(), bytes.size()});
+    }
+    if (!hash) return Result::fail(Outcome::CryptoFailure, "cannot hash the password");
+    std::string why;
+    const auto publicKey = signer.PublicNumbers(&why);
+    if (!publicKey) return Result::fail(Outcome::CryptoFailure, why);
+    const Bytes blob = BuildPublicKeyBlob(kAlgSignature, *publicKey);
+    const Bytes signature = signer.SignSha1(*hash, &why);
+    if (signature.empty()) return Result::fail(Outcome::CryptoFailure, why);
+
+    plan->head = BuildHeader(static_cast<std::uint32_t>(blob.size()),
+                             static_cast<std::uint32_t>(signature.size()));
+    plan->head.insert(plan->head.end(), blob.begin(), blob.end());
+    plan->head.insert(plan->head.end(), signature.begin(), signature.end());
+    plan->key = DeriveRc2Key(*hash, Rc2Recipe::Strong);
+    return Result::success();
+}
+
+Result EncryptBytes(const RsaKeyPair& signer, std::string_view password, ByteView plain,
+                    Bytes* container)
+{
+    std::string error;
+    if (!ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
+    EncryptionPlan plan;
+    const WipeOnExit wipeKey(plan.key);
+    if (Result r = PlanEncryption(signer, password, &plan); !r.ok()) return r;
+    Rc2Cbc cipher;
+    if (!cipher.Init(plan.key, Rc2Cbc::Direction::Encrypt))
+        return Result::fail(Outcome::CryptoFailure, "cannot set up RC2");
+    *container = std::move(plan.head);
+    const std::size_t start = container->size();
+    container->resize(start + plain.size() + Rc2Cbc::kBlock);
+    std::size_t n = 0, last = 0;
+    if (!cipher.Update(plain, container->data() + start, &n)
+        || !cipher.Final(container->data() + start + n, &last))
+        return Result::fail(Outcome::CryptoFailure, "the cipher failed");
+    container->resize(start + n + last);
+    return Result::success();
+}
+
+} // namespace kestrawin::format
