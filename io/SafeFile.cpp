@@ -383,6 +383,7 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept
     ctimeNsec_ = other.ctimeNsec_;
     position_ = other.position_;
     leased_ = other.leased_;
+    aimed_ = other.aimed_;
     heldForWriting_ = other.heldForWriting_;
     checkContents_ = other.checkContents_;
     digest_ = other.digest_;
@@ -445,12 +446,18 @@ Result InputFile::Open(const std::string& path)
 
 void InputFile::WatchForWriters()
 {
-    const LeaseState lease = TakeReadLease(fd_.get());
-    leased_ = lease == LeaseState::Held;
-    heldForWriting_ = lease == LeaseState::OpenForWriting;
     // A lease sees every writer on this machine; FUSE and network files can
-    // change without one. Held for writing, the input is kept anyway.
-    checkContents_ = !heldForWriting_ && (!leased_ || KindOf(fd_.get()) != FileSystemKind::Local);
+    // change without one. Network filesystems grant leases only with a
+    // delegation from the server and refuse them otherwise as if the file
+    // were open for writing, so none is asked for there.
+    const FileSystemKind kind = KindOf(fd_.get());
+    const LeaseState lease =
+        kind == FileSystemKind::Network ? LeaseState::Unavailable : TakeReadLease(fd_.get());
+    leased_ = lease == LeaseState::Held;
+    aimed_ = leased_ && AimLeaseBreaks(fd_.get());
+    heldForWriting_ = lease == LeaseState::OpenForWriting;
+    // Held for writing, the input is kept anyway: nothing to compare.
+    checkContents_ = !heldForWriting_ && (!leased_ || kind != FileSystemKind::Local);
 }
 
 void InputFile::OutputReplaced(dev_t dev, ino_t ino)
@@ -640,6 +647,8 @@ Result InputFile::Read(std::uint8_t* buf, std::size_t n, std::size_t* got)
     }
     Digest(position_, buf, *got);
     position_ += *got;
+    // The watcher started with the first lease of the process is running by now.
+    if (leased_ && !aimed_) aimed_ = AimLeaseBreaks(fd_.get());
     return Result::success();
 }
 

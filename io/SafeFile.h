@@ -157,6 +157,7 @@ private:
     long ctimeNsec_ = 0;
     std::uint64_t position_ = 0;
     bool leased_ = false;         // a read lease: any writer's open breaks it
+    bool aimed_ = false;          // its breaks go to the thread waiting for them
     bool heldForWriting_ = false; // someone had it open for writing at the start
     bool checkContents_ = false;  // read again and compared before the removal
     ContentDigest digest_;        // of bytes [0, digested_), as first read

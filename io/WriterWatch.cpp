@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -58,38 +57,32 @@ bool HandlerInstalled()
 // The thread that lease breaks are sent to: it waits for nothing but them, so
 // the handler runs at once, whatever the workers are doing (a thread inside a
 // long flush would only run it when the flush ends). Started at the first
-// lease of a process; a child forked later starts its own. 0 when no thread
-// can be started: breaks then go to the whole process, which works as well
-// but may take longer.
+// lease of a process, without waiting for it: its id is 0 until it runs (and
+// when no thread can be started), and breaks meanwhile go to the whole
+// process, which works as well but may take longer. A child forked later
+// starts its own.
+std::atomic<pid_t> g_watcher{0};
+
 pid_t WatcherThread()
 {
     static std::mutex mutex;
-    static std::condition_variable ready;
     static pid_t owner = 0;
-    static pid_t tid = 0;
-    std::unique_lock lock(mutex);
-    if (owner == getpid()) return tid;
+    std::lock_guard lock(mutex);
+    if (owner == getpid()) return g_watcher.load();
     owner = getpid();
-    tid = 0;
-    bool started = false;
+    g_watcher.store(0);
     try {
         std::thread([] {
             sigset_t set;
             sigemptyset(&set);
             sigaddset(&set, LeaseSignal());
             pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-            {
-                std::lock_guard inner(mutex);
-                tid = gettid();
-            }
-            ready.notify_all();
+            g_watcher.store(gettid());
             for (;;) pause();
         }).detach();
-        started = true;
     } catch (const std::system_error&) {
     }
-    if (started) ready.wait(lock, [] { return tid != 0; });
-    return tid;
+    return g_watcher.load();
 }
 
 constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87ULL;
@@ -137,12 +130,16 @@ LeaseState TakeReadLease(int fd)
     if (fcntl(fd, F_SETSIG, LeaseSignal()) != 0) return LeaseState::Unavailable;
     if (fcntl(fd, F_SETLEASE, F_RDLCK) != 0)
         return errno == EAGAIN ? LeaseState::OpenForWriting : LeaseState::Unavailable;
-    // Taking the lease made the whole process its owner; the watcher is better.
-    if (const pid_t tid = WatcherThread(); tid != 0) {
-        const f_owner_ex owner{F_OWNER_TID, tid};
-        fcntl(fd, F_SETOWN_EX, &owner);
-    }
     return LeaseState::Held;
+}
+
+bool AimLeaseBreaks(int fd)
+{
+    // Taking the lease made the whole process its owner; the watcher is better.
+    const pid_t tid = WatcherThread();
+    if (tid == 0) return false;
+    const f_owner_ex owner{F_OWNER_TID, tid};
+    return fcntl(fd, F_SETOWN_EX, &owner) == 0;
 }
 
 bool LeaseBroken(int fd)

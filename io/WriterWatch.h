@@ -29,8 +29,12 @@ enum class LeaseState {
     Unavailable,    // refused for another reason (not the owner, turned off...)
 };
 
-// Takes a read lease on a descriptor opened for reading only.
+// Takes a read lease on a descriptor opened for reading only. Its break goes
+// to the whole process until AimLeaseBreaks succeeds.
 [[nodiscard]] LeaseState TakeReadLease(int fd);
+// Sends the lease's break to the thread that waits for breaks; false while
+// that thread has not started yet (the break then goes to any thread).
+[[nodiscard]] bool AimLeaseBreaks(int fd);
 // True once a lease taken with TakeReadLease has been broken (or let go).
 [[nodiscard]] bool LeaseBroken(int fd);
 

@@ -11,6 +11,14 @@
 #include <string>
 #include <vector>
 
+namespace kestrawin {
+// Outcomes in failure messages by their words, not their bytes.
+inline void PrintTo(Outcome outcome, std::ostream* os)
+{
+    *os << OutcomeReason(outcome);
+}
+} // namespace kestrawin
+
 namespace kwtest {
 
 namespace fs = std::filesystem;
