@@ -94,7 +94,9 @@ int ExitStatusOf(Outcome outcome)
     case Outcome::CryptoFailure: return kExitSoftware;
     case Outcome::InputChanged:
     case Outcome::InputMoved:
-    case Outcome::InputKept: return kExitInputKept;
+    case Outcome::InputKept:
+    case Outcome::InputInUse:
+    case Outcome::InputIsOutput: return kExitInputKept;
     }
     return kExitSoftware;
 }
@@ -272,9 +274,15 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "kestrawin-cli: '%s': %s\n", o.path.c_str(),
                          DescribeResult({o.keptOutcome, o.keptReason}).c_str());
             if (status == 0) status = ExitStatusOf(o.keptOutcome);
-        } else if (o.otherNames > 0) {
-            std::fprintf(stderr, "kestrawin-cli: warning: '%s': %s\n", o.path.c_str(),
-                         OtherNamesNotice(o.otherNames).c_str());
+        } else {
+            // Done, but with something to know: access the result could not
+            // be given, other names that still lead to the plain text.
+            if (!o.detail.empty())
+                std::fprintf(stderr, "kestrawin-cli: warning: '%s': %s\n", o.path.c_str(),
+                             o.detail.c_str());
+            if (o.otherNames > 0)
+                std::fprintf(stderr, "kestrawin-cli: warning: '%s': %s\n", o.path.c_str(),
+                             OtherNamesNotice(o.otherNames).c_str());
         }
     }
     return status;

@@ -21,6 +21,11 @@ std::string_view OutcomeReason(Outcome outcome)
     case Outcome::InputChanged: return "the original file changed during the work and was kept";
     case Outcome::InputMoved: return "the original file was moved or deleted during the work";
     case Outcome::InputKept: return "the original file could not be deleted and was kept";
+    case Outcome::InputInUse:
+        return "the original file was open for writing in another program and was kept";
+    case Outcome::InputIsOutput:
+        return "the result took the place of another name (hard link) of the original file, "
+               "which was kept";
     case Outcome::AlreadyEncrypted: return "this file is encrypted";
     }
     return "unknown error";

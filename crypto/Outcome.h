@@ -25,13 +25,16 @@ enum class Outcome {
     InputChanged,     // the input, or what its name leads to, changed during the work
     InputMoved,       // the input was moved or deleted during the work
     InputKept,        // the deletion failed for another reason
+    InputInUse,       // another program had the input open for writing, or opened it so
+    InputIsOutput,    // the output's name was another name (hard link) of the input
     AlreadyEncrypted, // asked to encrypt a file that is already a container (.ksw)
 };
 
 // True for the outcomes that mean "done, but the input was kept".
 [[nodiscard]] constexpr bool InputWasKept(Outcome o)
 {
-    return o == Outcome::InputChanged || o == Outcome::InputMoved || o == Outcome::InputKept;
+    return o == Outcome::InputChanged || o == Outcome::InputMoved || o == Outcome::InputKept
+           || o == Outcome::InputInUse || o == Outcome::InputIsOutput;
 }
 
 // An outcome with the detail that explains it (a system error text, the name of

@@ -5,16 +5,21 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <random>
+#include <set>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace kestrawin::io {
 namespace {
@@ -84,8 +89,153 @@ std::string MarkedNameFor(const std::string& name, std::string_view marker)
     return out;
 }
 
-// Removes temporaries of our making in a folder that no living writer holds.
-void RemoveStaleTemporaries(int dirFd)
+bool IsOurMarkedName(std::string_view n, std::string_view marker)
+{
+    if (n.size() < 2 + marker.size() + kTempSuffix || n[0] != '.') return false;
+    if (n.substr(n.size() - kTempSuffix - marker.size(), marker.size()) != marker) return false;
+    const std::string_view suffix = n.substr(n.size() - kTempSuffix);
+    if (suffix.find_first_not_of(kAlphabet) != std::string_view::npos) return false;
+    return CheckLetters(n.substr(0, n.size() - kCheckLetters)) == suffix.substr(kRandomLetters);
+}
+
+// The name a moved-aside file had (cut short when it was too long to keep whole).
+std::string NameBeforeAside(std::string_view aside)
+{
+    return std::string(aside.substr(1, aside.size() - 1 - kAsideMarker.size() - kTempSuffix));
+}
+
+// Names moved aside right now by removals in this process: not leftovers.
+std::mutex g_asideMutex;
+std::set<std::pair<int, std::string>>& LiveAsides()
+{
+    static std::set<std::pair<int, std::string>> names;
+    return names;
+}
+
+bool IsLiveAside(int dirFd, const std::string& name)
+{
+    struct stat folder {};
+    if (fstat(dirFd, &folder) != 0) return true;
+    std::lock_guard lock(g_asideMutex);
+    for (const auto& [fd, live] : LiveAsides()) {
+        struct stat other {};
+        if (live == name && fstat(fd, &other) == 0 && other.st_dev == folder.st_dev
+            && other.st_ino == folder.st_ino)
+            return true;
+    }
+    return false;
+}
+
+// Registers a name moved aside for as long as it lives.
+class LiveAside {
+public:
+    LiveAside(int dirFd, std::string name) : key_(dirFd, std::move(name))
+    {
+        std::lock_guard lock(g_asideMutex);
+        LiveAsides().insert(key_);
+    }
+    ~LiveAside()
+    {
+        std::lock_guard lock(g_asideMutex);
+        LiveAsides().erase(key_);
+    }
+    LiveAside(const LiveAside&) = delete;
+    LiveAside& operator=(const LiveAside&) = delete;
+
+private:
+    std::pair<int, std::string> key_;
+};
+
+bool NoReplaceUnsupported(int err)
+{
+    return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
+}
+
+// Renames `from` to `to` only if nothing stands at `to`: 0, EEXIST or another
+// errno. `native` false: as on filesystems that cannot rename without
+// replacing. Then a hard link stands in (it never replaces either), and where
+// there are none (FAT, exFAT) the name is checked just before a plain rename:
+// the one moment at which a file arriving under that name could be replaced.
+int RenameWithoutReplacing(int dirFd, const std::string& from, const std::string& to, bool native)
+{
+    if (native) {
+        if (renameat2(dirFd, from.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+        if (!NoReplaceUnsupported(errno)) return errno;
+    }
+    if (linkat(dirFd, from.c_str(), dirFd, to.c_str(), 0) == 0) {
+        unlinkat(dirFd, from.c_str(), 0);
+        return 0;
+    }
+    if (errno == EEXIST) return EEXIST;
+    struct stat st {};
+    if (fstatat(dirFd, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+    if (errno != ENOENT) return errno;
+    return renameat(dirFd, from.c_str(), dirFd, to.c_str()) == 0 ? 0 : errno;
+}
+
+// "<name> (restored)", "<name> (restored 2)"...: within the length a name may have.
+std::string RestoredName(const std::string& name, int n)
+{
+    const std::string tail = n == 1 ? " (restored)" : " (restored " + std::to_string(n) + ")";
+    return name.substr(0, kMaxName - tail.size()) + tail;
+}
+
+// Puts a moved-aside file back under `name`, or beside it when the name was
+// taken meanwhile; never over anything. 0 with *where, or an errno.
+int PutBack(int dirFd, const std::string& aside, const std::string& name, const DiskHook& hook,
+            std::string* where)
+{
+    const int seam = CallHook(hook, DiskStep::PutBack, 0);
+    if (seam != 0 && !NoReplaceUnsupported(seam)) return seam;
+    for (int n = 0; n < 100; ++n) {
+        const std::string candidate = n == 0 ? name : RestoredName(name, n);
+        const int err = RenameWithoutReplacing(dirFd, aside, candidate, seam == 0);
+        if (err == 0) {
+            *where = candidate;
+            return 0;
+        }
+        if (err != EEXIST) return err;
+    }
+    return EEXIST;
+}
+
+// Moves the input's name aside to a fresh hidden one, so that what is
+// removed can be looked at first; nothing is ever replaced on the way.
+Result MoveAside(int dirFd, const std::string& name, const DiskHook& hook, std::string* aside,
+                 std::unique_ptr<LiveAside>* live)
+{
+    int unsupported = CallHook(hook, DiskStep::MoveAside, 0);
+    if (unsupported != 0 && !NoReplaceUnsupported(unsupported))
+        return Result::fail(Outcome::InputKept, ErrorText(unsupported));
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        *aside = AsideNameFor(name);
+        *live = std::make_unique<LiveAside>(dirFd, *aside); // before the rename
+
+        if (unsupported == 0) {
+            if (renameat2(dirFd, name.c_str(), dirFd, aside->c_str(), RENAME_NOREPLACE) == 0)
+                return Result::success();
+            unsupported = NoReplaceUnsupported(errno) ? errno : 0;
+            if (errno == EEXIST) continue;
+            if (errno == ENOENT) return Result::fail(Outcome::InputMoved);
+            if (unsupported == 0) return Result::fail(Outcome::InputKept, ErrorText(errno));
+        }
+        // This filesystem cannot rename without replacing (FUSE): a plain
+        // rename to a fresh random name that is free now; what it moved is
+        // looked at afterwards all the same.
+        struct stat st {};
+        if (fstatat(dirFd, aside->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) continue;
+        if (errno != ENOENT) return Result::fail(Outcome::InputKept, ErrorText(errno));
+        if (renameat(dirFd, name.c_str(), dirFd, aside->c_str()) == 0) return Result::success();
+        if (errno == ENOENT) return Result::fail(Outcome::InputMoved);
+        return Result::fail(Outcome::InputKept, ErrorText(errno));
+    }
+    return Result::fail(Outcome::InputKept, "no free name to move it aside");
+}
+
+// Removes temporaries of our making in a folder that no living writer holds,
+// and puts back under their names the inputs that a killed run had moved
+// aside for their removal.
+void SweepFolder(int dirFd)
 {
     const int scanFd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (scanFd < 0) return;
@@ -95,6 +245,14 @@ void RemoveStaleTemporaries(int dirFd)
         return;
     }
     while (dirent* entry = readdir(dir)) {
+        if (IsOurMarkedName(entry->d_name, kAsideMarker)) {
+            struct stat st {};
+            std::string where;
+            if (fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+                && !IsLiveAside(dirFd, entry->d_name))
+                (void)PutBack(dirFd, entry->d_name, NameBeforeAside(entry->d_name), {}, &where);
+            continue;
+        }
         if (!IsOurTemporaryName(entry->d_name)) continue;
         const int fd =
             openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -173,17 +331,17 @@ SplitPath Split(const std::string& path)
 
 bool IsOurTemporaryName(std::string_view n)
 {
-    const std::size_t marker = kTempMarker.size();
-    if (n.size() < 2 + marker + kTempSuffix || n[0] != '.') return false;
-    if (n.substr(n.size() - kTempSuffix - marker, marker) != kTempMarker) return false;
-    const std::string_view suffix = n.substr(n.size() - kTempSuffix);
-    if (suffix.find_first_not_of(kAlphabet) != std::string_view::npos) return false;
-    return CheckLetters(n.substr(0, n.size() - kCheckLetters)) == suffix.substr(kRandomLetters);
+    return IsOurMarkedName(n, kTempMarker);
 }
 
 std::string TemporaryNameFor(const std::string& name)
 {
     return MarkedNameFor(name, kTempMarker);
+}
+
+std::string AsideNameFor(const std::string& name)
+{
+    return MarkedNameFor(name, kAsideMarker);
 }
 
 // -------------------------------------------------------------------- input
@@ -223,12 +381,21 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept
     mtimeNsec_ = other.mtimeNsec_;
     ctimeSec_ = other.ctimeSec_;
     ctimeNsec_ = other.ctimeNsec_;
+    position_ = other.position_;
+    leased_ = other.leased_;
+    aimed_ = other.aimed_;
+    heldForWriting_ = other.heldForWriting_;
+    checkContents_ = other.checkContents_;
+    digest_ = other.digest_;
+    digested_ = other.digested_;
+    outputTookItsName_ = other.outputTookItsName_;
     return *this;
 }
 
 Result InputFile::Open(const std::string& path)
 {
     Close();
+    *this = InputFile();
     struct stat st {};
     if (path.empty()) return Result::fail(Outcome::InputUnreadable, "no file name");
     const SplitPath parts = Split(path);
@@ -260,6 +427,10 @@ Result InputFile::Open(const std::string& path)
     const int flags = fcntl(fd_.get(), F_GETFL);
     if (flags >= 0) fcntl(fd_.get(), F_SETFL, flags & ~O_NONBLOCK);
     posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    // Before the size and times are taken: whatever is written after them
+    // is then seen one way or the other.
+    WatchForWriters();
+    if (fstat(fd_.get(), &st) != 0) return Unopenable(errno);
     size_ = static_cast<std::uint64_t>(st.st_size);
     mode_ = st.st_mode;
     uid_ = st.st_uid;
@@ -270,6 +441,85 @@ Result InputFile::Open(const std::string& path)
     mtimeNsec_ = st.st_mtim.tv_nsec;
     ctimeSec_ = st.st_ctim.tv_sec;
     ctimeNsec_ = st.st_ctim.tv_nsec;
+    return Result::success();
+}
+
+void InputFile::WatchForWriters()
+{
+    // A lease sees every writer on this machine; FUSE and network files can
+    // change without one. Network filesystems grant leases only with a
+    // delegation from the server and refuse them otherwise as if the file
+    // were open for writing, so none is asked for there.
+    const FileSystemKind kind = KindOf(fd_.get());
+    const LeaseState lease =
+        kind == FileSystemKind::Network ? LeaseState::Unavailable : TakeReadLease(fd_.get());
+    leased_ = lease == LeaseState::Held;
+    aimed_ = leased_ && AimLeaseBreaks(fd_.get());
+    heldForWriting_ = lease == LeaseState::OpenForWriting;
+    // Held for writing, the input is kept anyway: nothing to compare.
+    checkContents_ = !heldForWriting_ && (!leased_ || kind != FileSystemKind::Local);
+}
+
+void InputFile::OutputReplaced(dev_t dev, ino_t ino)
+{
+    if (fd_.valid() && dev == dev_ && ino == ino_) outputTookItsName_ = true;
+}
+
+void InputFile::Digest(std::uint64_t offset, const std::uint8_t* data, std::size_t n)
+{
+    if (!checkContents_ || n == 0) return;
+    if (offset > digested_) {
+        // A small gap (the unused end of a key blob) is read now; a large
+        // one (the last block, looked at first) is digested when the reading
+        // reaches it.
+        constexpr std::uint64_t kMaxGap = 64 * 1024;
+        if (offset - digested_ > kMaxGap) return;
+        std::uint8_t gap[4096];
+        while (digested_ < offset) {
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(sizeof gap, offset - digested_));
+            const ssize_t r = pread(fd_.get(), gap, want, static_cast<off_t>(digested_));
+            if (r <= 0) return;
+            digest_.Update(gap, static_cast<std::size_t>(r));
+            digested_ += static_cast<std::uint64_t>(r);
+        }
+    }
+    if (offset + n <= digested_) return;
+    const std::size_t skip = static_cast<std::size_t>(digested_ - offset);
+    digest_.Update(data + skip, n - skip);
+    digested_ = offset + n;
+}
+
+Result InputFile::ContentsAsRead() const
+{
+    if (digested_ != size_)
+        return Result::fail(Outcome::InputKept, "its contents could not all be checked");
+    // Not what the page cache remembers: what the filesystem has now. A
+    // fresh open of the same file makes FUSE and network filesystems look
+    // again (as any program opening it would see it); a network filesystem
+    // whose times did not move is also told to forget what it cached.
+    FileDescriptor fresh(
+        ProcFdUsable()
+            ? open(("/proc/self/fd/" + std::to_string(fd_.get())).c_str(), O_RDONLY | O_CLOEXEC)
+            : -1);
+    const int fd = fresh.valid() ? fresh.get() : fd_.get();
+    if (KindOf(fd) == FileSystemKind::Network) posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    constexpr std::size_t kChunk = std::size_t{1} << 20;
+    const auto buf = std::make_unique_for_overwrite<std::uint8_t[]>(kChunk);
+    ContentDigest again;
+    std::uint64_t done = 0;
+    for (;;) {
+        const ssize_t r = pread(fd, buf.get(), kChunk, static_cast<off_t>(done));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0)
+            return Result::fail(Outcome::InputKept,
+                                "its contents could not be read again: " + ErrorText(errno));
+        if (r == 0) break;
+        again.Update(buf.get(), static_cast<std::size_t>(r));
+        done += static_cast<std::uint64_t>(r);
+    }
+    if (done != size_ || again.Final() != digest_.Final())
+        return Result::fail(Outcome::InputChanged, "its contents differ from what was read");
     return Result::success();
 }
 
@@ -297,6 +547,24 @@ bool InputFile::TouchedSinceOpen() const
     return !SameContentsAs(st) || !SameTime(st.st_ctim, ctimeSec_, ctimeNsec_);
 }
 
+// What was moved aside: the very file that was read, as it was read, and
+// nobody opened it for writing meanwhile?
+Result InputFile::CheckMovedAside(const std::string& aside) const
+{
+    struct stat moved {};
+    struct stat now {};
+    if (fstatat(dirFd_.get(), aside.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0
+        || moved.st_dev != dev_ || moved.st_ino != ino_ || fstat(fd_.get(), &now) != 0
+        || !SameContentsAs(now))
+        return Result::fail(Outcome::InputChanged);
+    if (checkContents_) {
+        if (Result r = ContentsAsRead(); !r.ok()) return r;
+    }
+    if (leased_ && LeaseBroken(fd_.get()))
+        return Result::fail(Outcome::InputInUse, "it was opened for writing during the work");
+    return Result::success();
+}
+
 Result InputFile::RemoveIfUnchanged(std::uint64_t* otherNames, const DiskHook& hook)
 {
     if (otherNames) *otherNames = 0;
@@ -304,6 +572,9 @@ Result InputFile::RemoveIfUnchanged(std::uint64_t* otherNames, const DiskHook& h
     const auto kept = [](Outcome o, std::string why = {}) {
         return Result::fail(o, std::move(why));
     };
+    if (outputTookItsName_) return kept(Outcome::InputIsOutput);
+    if (heldForWriting_)
+        return kept(Outcome::InputInUse, "it was open for writing when the work started");
 
     // What the name leads to now, and the file we read as it is now.
     struct stat named {};
@@ -314,52 +585,44 @@ Result InputFile::RemoveIfUnchanged(std::uint64_t* otherNames, const DiskHook& h
     if (named.st_dev != dev_ || named.st_ino != ino_)
         return kept(Outcome::InputChanged, "replaced");
     if (TouchedSinceOpen()) return kept(Outcome::InputChanged);
+    if (leased_ && !checkContents_ && LeaseBroken(fd_.get()))
+        return kept(Outcome::InputInUse, "it was opened for writing during the work");
 
-    if (int err = CallHook(hook, DiskStep::Remove, 0))
-        return kept(Outcome::InputKept, ErrorText(err));
     // Race-free: move the name aside to a name nobody else uses, look at what
     // was moved, and only then remove it (or put it back).
     std::string aside;
-    bool movedAside = false;
-    for (int attempt = 0; attempt < 20 && !movedAside; ++attempt) {
-        aside = MarkedNameFor(name_, kAsideMarker);
-        if (renameat2(dirFd_.get(), name_.c_str(), dirFd_.get(), aside.c_str(), RENAME_NOREPLACE)
-            == 0) {
-            movedAside = true;
-            break;
-        }
-        const int err = errno;
-        if (err == EEXIST) continue;
-        if (err == ENOENT) return kept(Outcome::InputMoved);
-        if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
-            return kept(Outcome::InputKept, ErrorText(err));
-        break; // this filesystem cannot rename without replacing: checked removal below
+    std::unique_ptr<LiveAside> live; // a sweep in this process never takes it for a leftover
+    Result verdict = MoveAside(dirFd_.get(), name_, hook, &aside, &live);
+    if (!verdict.ok()) return verdict;
+    verdict = CheckMovedAside(aside);
+    const bool ours = verdict.ok();
+    if (verdict.ok()) {
+        if (int err = CallHook(hook, DiskStep::Remove, 0))
+            verdict = kept(Outcome::InputKept, ErrorText(err));
+        else if (unlinkat(dirFd_.get(), aside.c_str(), 0) != 0)
+            verdict = kept(Outcome::InputKept, ErrorText(errno));
     }
-    if (movedAside) {
-        struct stat moved {};
-        struct stat now {};
-        const bool ours = fstatat(dirFd_.get(), aside.c_str(), &moved, AT_SYMLINK_NOFOLLOW) == 0
-                          && moved.st_dev == dev_ && moved.st_ino == ino_
-                          && fstat(fd_.get(), &now) == 0 && SameContentsAs(now);
-        const int err = ours && unlinkat(dirFd_.get(), aside.c_str(), 0) != 0 ? errno : 0;
-        if (!ours || err != 0) {
-            // Not ours after all (or it would not go): back under its name.
-            if (renameat2(dirFd_.get(), aside.c_str(), dirFd_.get(), name_.c_str(),
-                          RENAME_NOREPLACE)
-                != 0)
-                return kept(Outcome::InputKept, "it is now named " + aside);
-            return ours ? kept(Outcome::InputKept, ErrorText(err)) : kept(Outcome::InputChanged);
+    if (!verdict.ok()) {
+        // Not ours after all, changed, or it would not go: back under its
+        // name, or beside a file that took the name meanwhile.
+        std::string where;
+        if (int err = PutBack(dirFd_.get(), aside, name_, hook, &where); err != 0) {
+            verdict.detail += verdict.detail.empty() ? "" : "; ";
+            verdict.detail += "it could not be put back (" + ErrorText(err) + ") and is now named '"
+                              + aside + "'";
+        } else if (where != name_) {
+            verdict.detail += verdict.detail.empty() ? "" : "; ";
+            verdict.detail += "it was put back as '" + where + "' because a new file took its name";
+        } else if (ours) {
+            // Our own renames moved its change time: a later attempt must
+            // not take them for a change.
+            struct stat back {};
+            if (fstat(fd_.get(), &back) == 0 && SameContentsAs(back)) {
+                ctimeSec_ = back.st_ctim.tv_sec;
+                ctimeNsec_ = back.st_ctim.tv_nsec;
+            }
         }
-    } else {
-        if (fstatat(dirFd_.get(), name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
-            return kept(errno == ENOENT ? Outcome::InputMoved : Outcome::InputKept,
-                        ErrorText(errno));
-        if (named.st_dev != dev_ || named.st_ino != ino_ || TouchedSinceOpen())
-            return kept(Outcome::InputChanged);
-        if (unlinkat(dirFd_.get(), name_.c_str(), 0) != 0) {
-            if (errno == ENOENT) return kept(Outcome::InputMoved);
-            return kept(Outcome::InputKept, ErrorText(errno));
-        }
+        return verdict;
     }
     struct stat after {};
     if (otherNames && fstat(fd_.get(), &after) == 0) *otherNames = after.st_nlink;
@@ -382,6 +645,10 @@ Result InputFile::Read(std::uint8_t* buf, std::size_t n, std::size_t* got)
         if (r == 0) break;
         *got += static_cast<std::size_t>(r);
     }
+    Digest(position_, buf, *got);
+    position_ += *got;
+    // The watcher started with the first lease of the process is running by now.
+    if (leased_ && !aimed_) aimed_ = AimLeaseBreaks(fd_.get());
     return Result::success();
 }
 
@@ -397,6 +664,7 @@ Result InputFile::ReadAt(std::uint64_t offset, std::uint8_t* buf, std::size_t n)
         if (r == 0) return Result::fail(Outcome::InputUnreadable, "the file became shorter");
         done += static_cast<std::size_t>(r);
     }
+    Digest(offset, buf, n);
     return Result::success();
 }
 
@@ -404,6 +672,7 @@ Result InputFile::Seek(std::uint64_t offset)
 {
     if (lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) < 0)
         return Result::fail(Outcome::InputUnreadable, ErrorText(errno));
+    position_ = offset;
     return Result::success();
 }
 
@@ -428,6 +697,18 @@ void AtomicOutput::KeepOwner(uid_t uid, gid_t gid)
     keepOwner_ = true;
     uid_ = uid;
     gid_ = gid;
+}
+
+void AtomicOutput::CarryAccessFrom(int fd)
+{
+    accessFrom_.reset(fd >= 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1);
+}
+
+bool AtomicOutput::Replaced(dev_t* dev, ino_t* ino) const
+{
+    *dev = replacedDev_;
+    *ino = replacedIno_;
+    return replaced_;
 }
 
 AtomicOutput::~AtomicOutput()
@@ -478,7 +759,7 @@ Result AtomicOutput::Open(mode_t permissions)
     const long nameMax = fpathconf(dirFd_.get(), _PC_NAME_MAX);
     if (nameMax > 0 && parts_.name.size() > static_cast<std::size_t>(nameMax))
         return Fail("the name is longer than the folder allows", ENAMETOOLONG);
-    RemoveStaleTemporaries(dirFd_.get());
+    SweepFolder(dirFd_.get());
 
     if (ProcFdUsable()) {
         int err = Hook(DiskStep::CreateUnnamed, 0);
@@ -571,10 +852,99 @@ Result AtomicOutput::PutInPlace()
         tempName_ = std::move(name);
     }
     if (int err = Hook(DiskStep::Rename, written_)) return Fail("cannot rename the file", err);
+    struct stat old {};
+    const bool existed = fstatat(dirFd_.get(), parts_.name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
     if (renameat(dirFd_.get(), tempName_.c_str(), dirFd_.get(), parts_.name.c_str()) != 0)
         return Fail("cannot rename the file", errno);
+    replaced_ = existed;
+    replacedDev_ = old.st_dev;
+    replacedIno_ = old.st_ino;
     tempName_.clear();
     return Result::success();
+}
+
+namespace {
+
+// An extended attribute of a file: its value, or an errno (ENODATA: none).
+int GetAttribute(int fd, const char* name, std::vector<char>* value)
+{
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const ssize_t size = fgetxattr(fd, name, nullptr, 0);
+        if (size < 0) return errno == ENOTSUP ? ENODATA : errno;
+        value->resize(static_cast<std::size_t>(size));
+        const ssize_t got = fgetxattr(fd, name, value->data(), value->size());
+        if (got >= 0) {
+            value->resize(static_cast<std::size_t>(got));
+            return 0;
+        }
+        if (errno != ERANGE) return errno; // grown meanwhile: ask again
+    }
+    return ERANGE;
+}
+
+// The names of a file's user.* attributes; empty where it has none or the
+// filesystem keeps none.
+std::vector<std::string> UserAttributeNames(int fd)
+{
+    std::vector<std::string> names;
+    std::vector<char> list;
+    const ssize_t size = flistxattr(fd, nullptr, 0);
+    if (size <= 0) return names;
+    list.resize(static_cast<std::size_t>(size));
+    const ssize_t got = flistxattr(fd, list.data(), list.size());
+    if (got <= 0) return names;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
+        const std::string name(list.data() + at);
+        at += name.size() + 1;
+        if (name.rfind("user.", 0) == 0) names.push_back(name);
+    }
+    return names;
+}
+
+} // namespace
+
+void AtomicOutput::CarryAccess()
+{
+    static constexpr const char* kAccessList = "system.posix_acl_access";
+    if (!accessFrom_.valid()) return;
+    std::vector<char> list;
+    const int readErr = GetAttribute(accessFrom_.get(), kAccessList, &list);
+    const bool hasList = readErr == 0;
+    std::vector<char> inherited;
+    const bool inherits = GetAttribute(fd_.get(), kAccessList, &inherited) == 0;
+    const std::vector<std::string> names = UserAttributeNames(accessFrom_.get());
+    if (readErr == ENODATA && !inherits && names.empty()) return; // nothing to carry or undo
+
+    int listErr = readErr == ENODATA ? 0 : readErr;
+    if (listErr == 0) listErr = Hook(DiskStep::Attributes, written_);
+    // The list first: the mode set afterwards then agrees with it, and a list
+    // inherited from the folder never grants anything for a moment.
+    if (listErr == 0 && hasList
+        && fsetxattr(fd_.get(), kAccessList, list.data(), list.size(), 0) != 0)
+        listErr = errno;
+    if (listErr == 0 && !hasList && inherits && fremovexattr(fd_.get(), kAccessList) != 0
+        && errno != ENODATA)
+        listErr = errno;
+    if (listErr != 0) {
+        // Nothing more than the owner had: no group, no others, no list
+        // entries (a mode without group bits masks them all).
+        permissions_ &= 0700;
+        notice_ = "only its owner may open the result: the original's access list could not "
+                  "be carried over ("
+                  + ErrorText(listErr) + ")";
+        return;
+    }
+    for (const std::string& name : names) {
+        std::vector<char> value;
+        int err = GetAttribute(accessFrom_.get(), name.c_str(), &value);
+        if (err == 0 && fsetxattr(fd_.get(), name.c_str(), value.data(), value.size(), 0) != 0)
+            err = errno;
+        if (err != 0 && err != ENODATA) {
+            notice_ = "the original's extended attributes could not be carried over ("
+                      + ErrorText(err) + ")";
+            return;
+        }
+    }
 }
 
 Result AtomicOutput::SetPermissions()
@@ -584,6 +954,7 @@ Result AtomicOutput::SetPermissions()
         if (fchown(fd_.get(), uid_, gid_) != 0 && !NoUnixModes(errno))
             return Fail("cannot give the file its owner", errno);
     }
+    CarryAccess();
     int err = Hook(DiskStep::Permissions, written_);
     if (err == 0 && fchmod(fd_.get(), permissions_) != 0) err = errno;
     if (err == 0) return Result::success();

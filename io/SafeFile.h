@@ -18,9 +18,17 @@
 //
 // An input is read through its folder, held open from the start, and is
 // deleted only if its name still leads to the very file that was read, with
-// the size and times it had then.
+// the size and times it had then, and nobody opened it for writing meanwhile
+// (a read lease says so; where none can be had, a second reading of the
+// contents must match the first). For its removal it is first moved aside
+// under a hidden name, ".<name>.kwdel-" and a checked suffix, looked at there
+// and only then removed or put back. A file left under such a name by a
+// killed run is put back under its own name the next time an output is
+// written in that folder (beside it, "<name> (restored)", if the name was
+// taken meanwhile): nothing stays hidden.
 
 #include "FileDescriptor.h"
+#include "WriterWatch.h"
 
 #include "crypto/Outcome.h"
 
@@ -44,8 +52,11 @@ enum class DiskStep {
     Link,        // an unnamed temporary given a name
     Rename,      // a named temporary renamed over the target
     DirFlush,    // the folder's entries to disk
-    Remove,      // an input deleted after success (moved aside, then removed)
+    Remove,      // an input moved aside for deletion removed for good
     Permissions, // the finished file's mode set
+    MoveAside,   // an input moved aside under a hidden name before its removal
+    PutBack,     // a moved-aside file put back under a visible name
+    Attributes,  // the finished file's access list and extended attributes set
 };
 
 // Test seam, handed down through the options of each operation: called before
@@ -67,6 +78,9 @@ struct SplitPath {
 [[nodiscard]] bool IsOurTemporaryName(std::string_view name);
 // A fresh temporary name for a target name (exposed for the tests).
 [[nodiscard]] std::string TemporaryNameFor(const std::string& name);
+// A fresh hidden name under which an input is moved aside just before its
+// removal: ".<name>.kwdel-" and a checked suffix (exposed for the tests).
+[[nodiscard]] std::string AsideNameFor(const std::string& name);
 
 // A regular file opened for reading. Refuses symbolic links, directories,
 // FIFOs, devices and sockets without blocking on any of them.
@@ -106,16 +120,25 @@ public:
     // Deletes the input, durably, if its name still leads to this very file,
     // unchanged since it was opened; otherwise leaves everything as it is.
     // Success, or InputChanged (the file or what its name leads to changed),
-    // InputMoved (it was moved or deleted meanwhile) or InputKept (the
-    // deletion failed for another reason). *otherNames receives how many other
-    // names (hard links) still lead to the contents after a deletion.
+    // InputMoved (it was moved or deleted meanwhile), InputInUse (another
+    // program had it open for writing when it was opened, or opened it so
+    // since), InputIsOutput (see OutputReplaced) or InputKept (the deletion
+    // failed for another reason). *otherNames receives how many other names
+    // (hard links) still lead to the contents after a deletion.
     [[nodiscard]] Result RemoveIfUnchanged(std::uint64_t* otherNames = nullptr,
                                            const DiskHook& hook = {});
+    // Tells the input that an output was put in place over the file (dev,
+    // ino): when that was this very file under another name, it is kept.
+    void OutputReplaced(dev_t dev, ino_t ino);
 
 private:
     void Close();
     bool SameContentsAs(const struct stat& st) const;
     bool TouchedSinceOpen() const; // also the change time
+    void WatchForWriters();
+    void Digest(std::uint64_t offset, const std::uint8_t* data, std::size_t n);
+    Result ContentsAsRead() const;
+    Result CheckMovedAside(const std::string& aside) const;
 
     FileDescriptor fd_;
     FileDescriptor dirFd_;
@@ -132,6 +155,14 @@ private:
     long mtimeNsec_ = 0;
     std::int64_t ctimeSec_ = 0;
     long ctimeNsec_ = 0;
+    std::uint64_t position_ = 0;
+    bool leased_ = false;         // a read lease: any writer's open breaks it
+    bool aimed_ = false;          // its breaks go to the thread waiting for them
+    bool heldForWriting_ = false; // someone had it open for writing at the start
+    bool checkContents_ = false;  // read again and compared before the removal
+    ContentDigest digest_;        // of bytes [0, digested_), as first read
+    std::uint64_t digested_ = 0;
+    bool outputTookItsName_ = false;
 };
 
 // An output file that appears under its real name only when Commit succeeds.
@@ -149,6 +180,11 @@ public:
     // When running as root: the finished file gets this owner and group (an
     // output made for another user stays theirs).
     void KeepOwner(uid_t uid, gid_t gid);
+    // The finished file gets the access list (POSIX ACL) and the user.*
+    // extended attributes of the file open as `fd`, and no access list it
+    // would otherwise inherit from its folder. When the list cannot be
+    // carried over, the file is for its owner alone; notice() says so.
+    void CarryAccessFrom(int fd);
     [[nodiscard]] Result Write(const std::uint8_t* data, std::size_t n);
     // Flushes the file, puts it under its real name (replacing any file there)
     // and flushes the folder. After a failure nothing stands under the real
@@ -158,12 +194,18 @@ public:
 
     [[nodiscard]] std::uint64_t written() const { return written_; }
     [[nodiscard]] const std::string& target() const { return target_; }
+    // After Commit: what the user should know although all went well, or empty.
+    [[nodiscard]] const std::string& notice() const { return notice_; }
+    // After Commit: true, with the file's identity, when a file stood under
+    // the real name and was replaced.
+    [[nodiscard]] bool Replaced(dev_t* dev, ino_t* ino) const;
 
 private:
     Result Fail(const char* what, int err);
     int LinkAs(const std::string& name);
     Result PutInPlace();
     Result SetPermissions();
+    void CarryAccess();
     int Hook(DiskStep step, std::uint64_t bytes) const;
 
     std::string target_;
@@ -181,6 +223,11 @@ private:
     gid_t gid_ = 0;
     std::uint64_t written_ = 0;
     std::uint64_t writebackStarted_ = 0;
+    FileDescriptor accessFrom_;
+    std::string notice_;
+    bool replaced_ = false;
+    dev_t replacedDev_ = 0;
+    ino_t replacedIno_ = 0;
 };
 
 // Writes a whole small file through AtomicOutput.

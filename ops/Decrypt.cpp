@@ -72,15 +72,14 @@ Result DecryptSelectedFile(const std::string& path, const Secret& password,
     // Beside the input, in the folder it was opened in.
     io::AtomicOutput out(in.folderFd(), target, options.diskHook);
     out.KeepOwner(in.owner(), in.group());
+    out.CarryAccessFrom(in.fd());
     if (Result r = out.Open(in.permissions()); !r.ok()) return r;
     if (Result r = in.Seek(plan.layout.ciphertextOffset); !r.ok()) return r;
     if (Result r =
             Pump(in, plan.layout.ciphertextLength, cipher, out, options, Outcome::DamagedContainer);
         !r.ok())
         return r;
-    if (Result r = out.Commit(); !r.ok()) return r;
-    if (input) *input = std::move(in);
-    return Result::success();
+    return Finish(out, in, input);
 }
 
 Result RemoveInputFile(io::InputFile& input, std::uint64_t* otherNames,

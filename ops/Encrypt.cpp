@@ -38,14 +38,13 @@ Result EncryptSelectedFile(const KeyContainer& keys, const std::string& path,
     // Beside the input, in the folder it was opened in.
     io::AtomicOutput out(in.folderFd(), ContainerNameOf(in.name()), options.diskHook);
     out.KeepOwner(in.owner(), in.group());
+    out.CarryAccessFrom(in.fd());
     if (Result r = out.Open(in.permissions()); !r.ok()) return r;
     if (Result r = out.Write(plan.head.data(), plan.head.size()); !r.ok()) return r;
 
     if (Result r = Pump(in, in.size(), cipher, out, options, Outcome::CryptoFailure); !r.ok())
         return r;
-    if (Result r = out.Commit(); !r.ok()) return r;
-    if (input) *input = std::move(in);
-    return Result::success();
+    return Finish(out, in, input);
 }
 
 } // namespace kestrawin::ops

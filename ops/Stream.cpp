@@ -233,6 +233,18 @@ Result Pump(io::InputFile& in, std::uint64_t length, Cipher& cipher, io::AtomicO
     return CheckReadToEnd(in);
 }
 
+Result Finish(io::AtomicOutput& out, io::InputFile& in, io::InputFile* input)
+{
+    if (Result r = out.Commit(); !r.ok()) return r;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    if (out.Replaced(&dev, &ino)) in.OutputReplaced(dev, ino);
+    if (input) *input = std::move(in);
+    Result done = Result::success();
+    done.detail = out.notice();
+    return done;
+}
+
 template Result Pump(io::InputFile&, std::uint64_t, crypto::Rc2Cbc&, io::AtomicOutput&,
                      const OperationOptions&, Outcome);
 template Result Pump(io::InputFile&, std::uint64_t, crypto::ParallelCbcDecryptor&,

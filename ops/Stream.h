@@ -18,4 +18,9 @@ template <class Cipher>
                           io::AtomicOutput& out, const OperationOptions& options,
                           Outcome finalFailure);
 
+// Puts the finished output in place and, on success, hands the input over
+// to *input (when given) for its removal. A notice of the output (access it
+// could not be given) becomes the success's detail.
+[[nodiscard]] Result Finish(io::AtomicOutput& out, io::InputFile& in, io::InputFile* input);
+
 } // namespace kestrawin::ops

@@ -126,11 +126,15 @@ QString BatchReason(const workers::WorkResult& result)
 // kept, or that other names still lead to its contents.
 QString Completed(const char* headline, const workers::WorkResult& result)
 {
+    // A notice of the result itself (access it could not be given) first.
+    const QString done = result.detail.empty()
+                             ? Q(headline)
+                             : Q(headline) + QLatin1Char('\n') + Sentence(result.detail);
     if (!result.inputRemoved)
-        return Q(headline) + QLatin1Char('\n') + Sentence(OutcomeReason(result.keptOutcome));
+        return done + QLatin1Char('\n') + Sentence(OutcomeReason(result.keptOutcome));
     if (result.otherNames > 0)
-        return Q(headline) + QLatin1Char('\n') + Sentence(OtherNamesNotice(result.otherNames));
-    return Q(headline);
+        return done + QLatin1Char('\n') + Sentence(OtherNamesNotice(result.otherNames));
+    return done;
 }
 
 // The field's text as a Secret; the UTF-8 copy made on the way is wiped.
@@ -680,6 +684,8 @@ void TMainForm::BatchDone(const workers::TBatchThread& batch)
             details << path + QStringLiteral(": ") + BatchReason(o);
         else if (InputWasKept(o.keptOutcome))
             details << path + QStringLiteral(": ") + Sentence(OutcomeReason(o.keptOutcome));
+        else if (!o.detail.empty())
+            details << path + QStringLiteral(": ") + Sentence(o.detail);
     }
     details_ = details.join(QLatin1Char('\n'));
     DetailsButton->setVisible(!details_.isEmpty());

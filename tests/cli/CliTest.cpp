@@ -3,8 +3,11 @@
 
 #include "Fixtures.h"
 
-#include <cstdlib>
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 using namespace kwtest;
 
@@ -145,7 +148,9 @@ TEST_F(Cli, TheOutputAndItsFolderReachTheDiskBeforeTheInputGoes)
         const auto lines = SplitLines(ReadFile(dir / "record"));
         fs::remove(dir / "record");
         // Positions of: the output's own flush, its naming, the folder's flush
-        // after that, and the input moved aside for removal.
+        // after that, the input moved aside for removal, its removal and the
+        // folder's flush after that (without it a crash could bring the
+        // plain text back after the user was told it was gone).
         const auto find = [&](std::size_t from, auto pred) {
             for (std::size_t i = from; i < lines.size(); ++i)
                 if (pred(lines[i])) return i;
@@ -166,13 +171,21 @@ TEST_F(Cli, TheOutputAndItsFolderReachTheDiskBeforeTheInputGoes)
             find(named, [&](const std::string& l) { return l == "fsync " + work.string(); });
         const std::size_t inputAside = find(
             0, [&](const std::string& l) { return starts(l, "rename " + input.string() + " "); });
+        const std::size_t removed = find(inputAside, [&](const std::string& l) {
+            return starts(l,
+                          "unlink " + work.string() + "/." + input.filename().string() + ".kwdel-");
+        });
+        const std::size_t lastFlush =
+            find(removed, [&](const std::string& l) { return l == "fsync " + work.string(); });
         std::string all;
         for (const auto& l : lines) all += l + "\n";
         SCOPED_TRACE(all);
         EXPECT_LT(fileFlush, named);
         EXPECT_LT(named, folderFlush);
         EXPECT_LT(folderFlush, inputAside);
-        EXPECT_LT(inputAside, lines.size());
+        EXPECT_LT(inputAside, removed);
+        EXPECT_LT(removed, lastFlush);
+        EXPECT_LT(lastFlush, lines.size());
         EXPECT_FALSE(fs::exists(input));
         fs::remove_all(dir / "work");
         if (encrypt) {
@@ -183,18 +196,37 @@ TEST_F(Cli, TheOutputAndItsFolderReachTheDiskBeforeTheInputGoes)
     }
 }
 
-TEST_F(Cli, AnInputWrittenToDuringTheFlushIsKeptWithStatusFour)
+TEST_F(Cli, AnInputWrittenToOrHeldForWritingIsKeptWithStatusFour)
 {
-    WriteFile(dir / "in", "first line\n");
-    env =
-        Preloaded(dir / "record") + " KW_APPEND_ON_FLUSH=" + ShellQuote(fs::canonical(dir) / "in");
-    EXPECT_EQ(Run("encrypt --password-file - in", "password\n"), 4);
-    env.clear();
-    EXPECT_EQ(Lines(err), 1);
-    EXPECT_NE(err.find("'in'"), std::string::npos) << err;
-    EXPECT_NE(err.find("changed during the work and was kept"), std::string::npos) << err;
-    EXPECT_EQ(ReadFile(dir / "in"), "first line\nwritten during the flush\n");
-    EXPECT_TRUE(fs::exists(dir / "in.ksw"));
+    // Written to while the output is flushed; or held open for writing by
+    // another program from before the start (written to after the end).
+    for (const bool held : {false, true}) {
+        SCOPED_TRACE(held ? "held open for writing" : "written to during the flush");
+        WriteFile(dir / "in", "first line\n");
+        int writer = -1;
+        if (held) {
+            writer = open((dir / "in").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        } else {
+            env = Preloaded(dir / "record")
+                  + " KW_APPEND_ON_FLUSH=" + ShellQuote(fs::canonical(dir) / "in");
+        }
+        EXPECT_EQ(Run("encrypt --password-file - in", "password\n"), 4);
+        env.clear();
+        fs::remove(dir / "record");
+        if (writer >= 0) {
+            EXPECT_EQ(write(writer, "written during the flush\n", 25), 25);
+            close(writer);
+        }
+        EXPECT_EQ(Lines(err), 1);
+        EXPECT_NE(err.find("'in'"), std::string::npos) << err;
+        EXPECT_NE(err.find(held ? "was open for writing in another program and was kept"
+                                : "changed during the work and was kept"),
+                  std::string::npos)
+            << err;
+        EXPECT_EQ(ReadFile(dir / "in"), "first line\nwritten during the flush\n");
+        EXPECT_TRUE(fs::exists(dir / "in.ksw"));
+        fs::remove(dir / "in.ksw");
+    }
 }
 
 TEST_F(Cli, OtherNamesOfTheInputAreMentioned)

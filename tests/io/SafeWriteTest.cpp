@@ -138,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(Steps, WriteFault, ::testing::ValuesIn(kFaults),
 
 class SafeWrite : public ScratchTest {};
 
-TEST_F(SafeWrite, OnlyOurOwnUnheldLeftoversAreSwept)
+TEST_F(SafeWrite, OnlyOurOwnUnheldLeftoversAreSweptAndNothingStaysHidden)
 {
     const std::string leftover = io::TemporaryNameFor("doc");
     const std::string alive = io::TemporaryNameFor("other");
@@ -152,12 +152,21 @@ TEST_F(SafeWrite, OnlyOurOwnUnheldLeftoversAreSwept)
     // wrong check, shorter suffixes, and the name that was once swept away.
     std::string forged = leftover;
     forged.back() = forged.back() == 'a' ? 'b' : 'a';
-    const std::vector<std::string> users{".draft.kwtmp-2024v1", ".doc.kwtmp-short", forged,
-                                         ".doc.kwtmp-AbC123"};
+    std::vector<std::string> users{".draft.kwtmp-2024v1", ".doc.kwtmp-short", forged,
+                                   ".doc.kwtmp-AbC123"};
     for (const std::string& name : users) {
         EXPECT_FALSE(io::IsOurTemporaryName(name)) << name;
         WriteFile(dir / name, "the user's own file");
     }
+    // Inputs a killed run had moved aside for their removal: back under
+    // their names, or beside a file that took the name meanwhile.
+    WriteFile(dir / io::AsideNameFor("hidden"), "moved aside");
+    WriteFile(dir / io::AsideNameFor("taken"), "moved aside too");
+    WriteFile(dir / "taken", "newer file");
+    std::string forgedAside = io::AsideNameFor("user");
+    forgedAside.back() = forgedAside.back() == 'a' ? 'b' : 'a';
+    users.push_back(forgedAside);
+    WriteFile(dir / forgedAside, "the user's own file");
     const int held = open((dir / alive).c_str(), O_RDONLY);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
     WriteFile(dir / "doc", "text");
@@ -165,6 +174,9 @@ TEST_F(SafeWrite, OnlyOurOwnUnheldLeftoversAreSwept)
     EXPECT_FALSE(fs::exists(dir / leftover));
     for (const std::string& name : users)
         EXPECT_EQ(ReadFile(dir / name), "the user's own file") << name;
+    EXPECT_EQ(ReadFile(dir / "hidden"), "moved aside");
+    EXPECT_EQ(ReadFile(dir / "taken"), "newer file");
+    EXPECT_EQ(ReadFile(dir / "taken (restored)"), "moved aside too");
     EXPECT_TRUE(fs::exists(dir / alive));
     EXPECT_TRUE(fs::exists(dir / linked));
     close(held);

@@ -142,6 +142,23 @@ TEST_F(KeyStore, TheKeyStoreIsNeverInASharedFolder)
     EXPECT_TRUE(EncryptSelectedFile(keys, dir / "f", "password").ok());
 }
 
+TEST_F(KeyStore, TheKeyFolderItselfIsNeverALink)
+{
+    // Even one of the user's own: followed, it would put the keys in the
+    // link's target and close that folder to everybody else.
+    const fs::path target = dir / "shared";
+    fs::create_directories(target);
+    fs::permissions(target, fs::perms(0755));
+    fs::create_directories(dir / "data");
+    fs::create_directory_symlink(target, dir / "data" / "kestrawin");
+    KeyContainer keys;
+    ASSERT_TRUE(KeyContainer::Acquire(dir / "data" / "kestrawin", &keys).ok());
+    EXPECT_TRUE(keys.inMemoryOnly());
+    EXPECT_FALSE(keys.RegenerateKeyPairs().ok());
+    EXPECT_EQ(Mode(target), 0755u);
+    EXPECT_TRUE(Listing(target).empty());
+}
+
 TEST_F(KeyStore, AKeyFolderPlantedByAnotherUserIsNotUsed)
 {
     uid_t other = 0;

@@ -4,14 +4,17 @@
 // nothing is lost, and the input is deleted only when it is still the very
 // file that was read.
 
-#include "Fixtures.h"
+#include "Child.h"
 
 #include "io/SafeFile.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 
 using namespace kestrawin;
@@ -186,6 +189,27 @@ TEST_F(MovingWorld, AnInputChangingWhileItIsReadNeverEndsInSuccess)
     }
 }
 
+TEST_F(MovingWorld, AFileCutShortAfterOpeningFailsInsteadOfWaiting)
+{
+    // Header reads ask for exact ranges: bytes that will never come must end
+    // the read, not be waited for. In a child with an alarm, so that a read
+    // that loops fails the test instead of hanging it.
+    WriteFile(dir / "short.ksw", RandomBytes(4096, 5));
+    const int status = Wait(Fork([&] {
+        alarm(5);
+        io::InputFile in;
+        if (!in.Open(dir / "short.ksw").ok()) return 2;
+        fs::resize_file(dir / "short.ksw", 100);
+        std::uint8_t buf[1000];
+        const Result r = in.ReadAt(0, buf, sizeof buf);
+        return r.outcome == Outcome::InputUnreadable
+                       && r.detail.find("shorter") != std::string::npos
+                   ? 0
+                   : 1;
+    }));
+    EXPECT_EQ(status, 0) << (status == 128 + SIGALRM ? "the read never ended" : "wrong outcome");
+}
+
 TEST_F(MovingWorld, AnInputMovedOrDeletedMeanwhileIsReportedSo)
 {
     WriteFile(dir / "a", "contents");
@@ -260,15 +284,102 @@ TEST_F(MovingWorld, TwoOperationsOnThePairAtOnceLoseNothing)
     }
 }
 
-TEST_F(MovingWorld, ANameSwappedAtTheLastMomentIsPutBack)
+TEST_F(MovingWorld, ANameSwappedAtTheLastMomentIsPutBackReplacingNothing)
 {
     // Between the last check and the removal another file takes the name:
-    // what was moved aside is looked at, found foreign and put back.
-    WriteFile(dir / "x", "read");
-    Intrusion swap{DiskStep::Remove, [&] { SaveAsEditorsDo(dir / "x", "foreign"); }};
-    EXPECT_EQ(EncryptThenRemove(dir / "x", &swap).outcome, Outcome::InputChanged);
-    EXPECT_EQ(ReadFile(dir / "x"), "foreign");
-    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"x", "x.ksw"}));
+    // what was moved aside is looked at, found foreign and put back, and if
+    // the name was taken once more meanwhile, beside it, never over it.
+    // EINVAL from the seam: as on filesystems that cannot rename without
+    // replacing (FUSE): the input goes aside under a fresh name all the same.
+    struct Row {
+        bool noReplace;
+        bool takenAgain;
+    };
+    for (const Row row : {Row{true, false}, Row{true, true}, Row{false, false}, Row{false, true}}) {
+        SCOPED_TRACE(std::string(row.noReplace ? "" : "no ") + "renaming without replacing, "
+                     + (row.takenAgain ? "" : "not ") + "taken again before the put-back");
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        WriteFile(dir / "x", "read");
+        const int unsupported = row.noReplace ? 0 : EINVAL;
+        bool swapped = false;
+        bool retaken = false;
+        OperationOptions options;
+        options.diskHook = [&](DiskStep step, std::uint64_t) {
+            if (step == DiskStep::MoveAside && !swapped) {
+                swapped = true;
+                SaveAsEditorsDo(dir / "x", "foreign");
+            }
+            if (step == DiskStep::PutBack && row.takenAgain && !retaken) {
+                retaken = true;
+                WriteFile(dir / "x", "newest");
+            }
+            return step == DiskStep::MoveAside || step == DiskStep::PutBack ? unsupported : 0;
+        };
+        io::InputFile read;
+        ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "x", "password", options, &read).ok());
+        EXPECT_EQ(RemoveInputFile(read, nullptr, options.diskHook).outcome, Outcome::InputChanged);
+        EXPECT_EQ(ReadFile(dir / "x"), row.takenAgain ? "newest" : "foreign");
+        using Names = std::vector<std::string>;
+        EXPECT_EQ(Listing(dir),
+                  row.takenAgain ? (Names{"x", "x (restored)", "x.ksw"}) : (Names{"x", "x.ksw"}));
+        if (row.takenAgain) {
+            EXPECT_EQ(ReadFile(dir / "x (restored)"), "foreign");
+        }
+    }
+}
+
+TEST_F(MovingWorld, AFileOpenForWritingIsKeptWhateverItsTimesSay)
+{
+    // Writers that no time shows: a shared writable mapping written again
+    // in a page it had already dirtied; a program that holds the file open
+    // for writing and writes after the work; one that opens it during the
+    // work. Each keeps its file, and the one opening it is not made to wait.
+    const std::string plain = "0123456789";
+    enum class Writer { MappedBefore, HeldBefore, OpenedDuring };
+    for (const Writer writer : {Writer::MappedBefore, Writer::HeldBefore, Writer::OpenedDuring}) {
+        SCOPED_TRACE(static_cast<int>(writer));
+        WriteFile(dir / "doc", plain);
+        int fd = -1;
+        char* mapped = nullptr;
+        if (writer != Writer::OpenedDuring) {
+            fd = open((dir / "doc").c_str(), O_RDWR | O_CLOEXEC);
+            ASSERT_GE(fd, 0);
+        }
+        if (writer == Writer::MappedBefore) {
+            void* m = mmap(nullptr, plain.size(), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+            ASSERT_NE(m, MAP_FAILED);
+            close(fd);
+            fd = -1;
+            mapped = static_cast<char*>(m);
+            mapped[0] = 'A'; // the page is dirty from now on
+        }
+        const std::string atStart = ReadFile(dir / "doc");
+        std::chrono::steady_clock::duration openTook{};
+        Intrusion act{writer == Writer::OpenedDuring ? DiskStep::Write : DiskStep::Flush, [&] {
+                          if (mapped) mapped[1] = 'B'; // no time moves for this one
+                          if (writer != Writer::OpenedDuring) return;
+                          const auto start = std::chrono::steady_clock::now();
+                          fd = open((dir / "doc").c_str(), O_RDWR | O_CLOEXEC);
+                          openTook = std::chrono::steady_clock::now() - start;
+                      }};
+        Result op;
+        EXPECT_EQ(EncryptThenRemove(dir / "doc", &act, &op).outcome, Outcome::InputInUse);
+        EXPECT_TRUE(op.ok()) << DescribeResult(op);
+        // The kernel would hold the opener up to its lease-break time (45 s by default).
+        EXPECT_LT(openTook, std::chrono::seconds(5));
+        if (fd >= 0) {
+            ASSERT_EQ(pwrite(fd, "Z", 1, 9), 1); // written after the work
+            close(fd);
+        }
+        if (mapped) munmap(mapped, plain.size());
+        std::string expected = atStart;
+        if (writer == Writer::MappedBefore) expected[1] = 'B';
+        if (writer != Writer::MappedBefore) expected[9] = 'Z';
+        EXPECT_EQ(ReadFile(dir / "doc"), expected);
+        EXPECT_EQ(Open(dir / "doc.ksw"), atStart);
+        fs::remove(dir / "doc.ksw");
+    }
 }
 
 TEST_F(MovingWorld, OtherHardLinksAreCounted)
@@ -287,6 +398,13 @@ TEST_F(MovingWorld, OtherHardLinksAreCounted)
     WriteFile(dir / "single", "alone");
     EXPECT_TRUE(EncryptThenRemove(dir / "single", &none, nullptr, &others).ok());
     EXPECT_EQ(others, 0u);
+
+    // The output's own name was another name of the input: said as such.
+    WriteFile(dir / "h", "linked");
+    fs::create_hard_link(dir / "h", dir / "h.ksw");
+    EXPECT_EQ(EncryptThenRemove(dir / "h", &none).outcome, Outcome::InputIsOutput);
+    EXPECT_EQ(ReadFile(dir / "h"), "linked");
+    EXPECT_EQ(Open(dir / "h.ksw"), "linked");
 }
 
 TEST(PlainName, NeverCutsIntoTheFolder)

@@ -9,6 +9,14 @@
 
 #include <string>
 
+namespace kestrawin {
+// Outcomes in failure messages by their words, not their bytes.
+inline void PrintTo(Outcome outcome, std::ostream* os)
+{
+    *os << OutcomeReason(outcome);
+}
+} // namespace kestrawin
+
 namespace kwtest {
 
 unsigned Mode(const fs::path& path);
