@@ -22,6 +22,9 @@ std::string_view OutcomeReason(Outcome outcome)
     case Outcome::InputMoved: return "the original file was moved or deleted during the work";
     case Outcome::InputKept: return "the original file could not be deleted and was kept";
     case Outcome::AlreadyEncrypted: return "this file is encrypted";
+    case Outcome::OutputClash: return "its result would replace another chosen file";
+    case Outcome::OutOfMemory: return "there is not enough memory";
+    case Outcome::InternalError: return "an internal error occurred";
     }
     return "unknown error";
 }

@@ -26,6 +26,9 @@ enum class Outcome {
     InputMoved,       // the input was moved or deleted during the work
     InputKept,        // the deletion failed for another reason
     AlreadyEncrypted, // asked to encrypt a file that is already a container (.ksw)
+    OutputClash,   // the output would replace another file of the same batch (named in the detail)
+    OutOfMemory,   // memory ran out; nothing was changed
+    InternalError, // a fault of this program (the detail says what); nothing was changed
 };
 
 // True for the outcomes that mean "done, but the input was kept".
