@@ -92,13 +92,13 @@ protected:
     }
 };
 
-TEST_F(DispatchOnDisk, EveryBatchRow)
+TEST_F(DispatchOnDisk, EveryRowWithSeveralArguments)
 {
     using Files = std::vector<std::string>;
     struct Row {
         std::vector<std::string> args;
         Page page;
-        Files files;
+        Files files; // none: "This file is encrypted"
     };
     const Row rows[] = {
         // What a launcher passing every file gives.
@@ -124,52 +124,32 @@ TEST_F(DispatchOnDisk, EveryBatchRow)
         // Words that name nothing are no files, wherever they stand.
         {{"D/a.txt", "/decrypt", "D/b.txt"}, EncryptPage, {"D/a.txt", "D/b.txt"}},
         {{"D/a.ksw", "D/b.ksw", "gone", "/encrypt"}, DecryptPage, {"D/a.ksw", "D/b.ksw"}},
+        // One file left: the rows for one file, on what is left; a word in
+        // second place stays there.
+        {{"D/a.ksw", "/decrypt"}, ErrorPage, {}},
+        {{"D/a.ksw", "/anything"}, ErrorPage, {}},
+        {{"D/a.txt", "/decrypt"}, EncryptPage, {"D/a.txt"}},
+        {{"D/a.ksw", "D/a.ksw"}, ErrorPage, {}},
+        {{"D/a.ksw", "a.ksw", "/crypt"}, ErrorPage, {}},
+        {{"D/a.ksw", "./a.ksw", "/encrypt"}, DecryptPage, {"D/a.ksw"}},
+        {{"D/a.txt", "./a.txt"}, EncryptPage, {"D/a.txt"}},
+        {{"D/a.txt", "D/other/../a.txt", "/ENCRYPT"}, EncryptPage, {"D/a.txt"}},
+        {{"D/a.ksw", "gone.ksw", "/encrypt"}, ErrorPage, {}},
     };
     for (const Row& row : rows) {
         std::string label;
         for (const std::string& a : row.args) label += a + " ";
         const PageChoice choice = ChoosePage(OnDisk(row.args), dir);
         EXPECT_EQ(choice.page, row.page) << label;
-        EXPECT_FALSE(choice.fileIsEncrypted) << label;
+        EXPECT_EQ(choice.fileIsEncrypted, row.files.empty()) << label;
         EXPECT_EQ(choice.selectedFiles, OnDisk(row.files)) << label;
-        EXPECT_TRUE(choice.batch()) << label;
-        EXPECT_EQ(choice.selectedFile, OnDisk(row.files).front()) << label;
+        EXPECT_EQ(choice.batch(), row.files.size() > 1) << label;
+        EXPECT_EQ(choice.selectedFile, row.files.empty() ? "" : OnDisk(row.files).front()) << label;
     }
     EXPECT_TRUE(IsSwitch("/Crypt"));
     EXPECT_TRUE(IsSwitch("/eNcRyPt"));
     EXPECT_FALSE(IsSwitch("/decrypt"));
     EXPECT_FALSE(IsSwitch("/crypt/"));
-}
-
-TEST_F(DispatchOnDisk, StrayWordsAndRepeatsLeaveTheOnePathRows)
-{
-    struct Row {
-        std::vector<std::string> args;
-        Page page;
-        bool encryptedMessage;
-    };
-    const Row rows[] = {
-        {{"D/a.ksw", "/decrypt"}, ErrorPage, true},
-        {{"D/a.ksw", "/anything"}, ErrorPage, true},
-        {{"D/a.txt", "/decrypt"}, EncryptPage, false},
-        {{"D/a.ksw", "D/a.ksw"}, ErrorPage, true},
-        {{"D/a.ksw", "a.ksw", "/crypt"}, ErrorPage, true},
-        {{"D/a.ksw", "./a.ksw", "/encrypt"}, DecryptPage, false},
-        {{"D/a.txt", "./a.txt"}, EncryptPage, false},
-        {{"D/a.txt", "D/other/../a.txt", "/ENCRYPT"}, EncryptPage, false},
-        // A word in second place stays there: the rows read it.
-        {{"D/a.ksw", "gone.ksw", "/encrypt"}, ErrorPage, true},
-    };
-    for (const Row& row : rows) {
-        std::string label;
-        for (const std::string& a : row.args) label += a + " ";
-        const PageChoice choice = ChoosePage(OnDisk(row.args), dir);
-        EXPECT_EQ(choice.page, row.page) << label;
-        EXPECT_EQ(choice.fileIsEncrypted, row.encryptedMessage) << label;
-        const std::vector<std::string> one =
-            row.encryptedMessage ? std::vector<std::string>{} : OnDisk({row.args.front()});
-        EXPECT_EQ(choice.selectedFiles, one) << label;
-    }
 }
 
 TEST(Dispatch, ArgumentsAndPaths)
