@@ -3,6 +3,7 @@
 // the same engine in the same run, with each run's peak memory.
 //
 //   kestrawin_batch_bench [--dir FOLDER] [--files N] [--mib SIZE] [--repeat N]
+//   kestrawin_batch_bench --paths N
 //
 // Defaults: 8 files of 64 MiB in $TMPDIR or /var/tmp, 3 runs each, the two
 // ways interleaved so that a slow spell of the machine hits both alike; the
@@ -16,6 +17,12 @@
 // Encryption runs the cipher on one thread per file, so the batch is where
 // it uses every processor: expect a ratio near 1 / processors. Decryption
 // already spreads one file over the processors, so expect less gain there.
+//
+// --paths N times only the batch's own bookkeeping (which paths are one file,
+// what each output would replace, which file goes next) over N paths that
+// name no file, and over a quarter of them: the ratio is near 4 when the
+// bookkeeping grows linearly, near 16 when it compares every path with every
+// other.
 
 #include "ops/Batch.h"
 
@@ -68,12 +75,29 @@ std::string LoadAverage()
     return line;
 }
 
+// Seconds RunBatch takes over `count` paths in `folder` that name no file.
+double Bookkeeping(const std::filesystem::path& folder, int count)
+{
+    std::vector<std::string> paths;
+    for (int i = 0; i < count; ++i)
+        paths.push_back((folder / ("missing-" + std::to_string(i) + ".ksw")).string());
+    static const KeyContainer noKeys; // decryption needs none
+    const auto start = std::chrono::steady_clock::now();
+    const auto outcomes = RunBatch(Direction::Decrypt, noKeys, paths, kPassword);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    for (const FileOutcome& o : outcomes)
+        if (o.outcome != Outcome::InputMissing)
+            std::fprintf(stderr, "%s: unexpected\n", o.path.c_str());
+    return seconds;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::string dir;
-    int files = 8, mib = 64, repeat = 3;
+    int files = 8, mib = 64, repeat = 3, bookkeeping = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--dir" && i + 1 < argc)
@@ -84,9 +108,13 @@ int main(int argc, char** argv)
             mib = std::atoi(argv[++i]);
         else if (a == "--repeat" && i + 1 < argc)
             repeat = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--paths" && i + 1 < argc)
+            bookkeeping = std::max(4, std::atoi(argv[++i]));
         else {
-            std::fprintf(stderr, "usage: %s [--dir FOLDER] [--files N] [--mib SIZE] [--repeat N]\n",
-                         argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--dir FOLDER] [--files N] [--mib SIZE] [--repeat N]\n"
+                         "       %s --paths N\n",
+                         argv[0], argv[0]);
             return 64;
         }
     }
@@ -101,6 +129,19 @@ int main(int argc, char** argv)
         return 1;
     }
     const std::filesystem::path folder = pattern;
+
+    if (bookkeeping > 0) {
+        const double quarter = Bookkeeping(folder, bookkeeping / 4);
+        const double whole = Bookkeeping(folder, bookkeeping);
+        std::printf("bookkeeping of a batch of paths that name no file:\n"
+                    "  %6d paths  %8.3f s\n  %6d paths  %8.3f s  (%.1f us a path)\n"
+                    "  ratio %.1f for 4 times the paths (linear: 4, every path with every other: "
+                    "16)\n",
+                    bookkeeping / 4, quarter, bookkeeping, whole, whole * 1e6 / bookkeeping,
+                    whole / quarter);
+        std::filesystem::remove_all(folder);
+        return 0;
+    }
 
     KeyContainer keys;
     if (!KeyContainer::Acquire((folder / "keys").string(), &keys).ok()

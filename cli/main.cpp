@@ -47,17 +47,20 @@ const char kUsage[] =
     "of its file name. Each input is deleted once its own output is safely on\n"
     "disk, unless --keep is given, and only if it is still the very file that was\n"
     "read: an input changed, replaced, moved or deleted meanwhile is left alone.\n"
-    "An existing file of the output's name is replaced.\n"
+    "An existing file of the output's name is replaced, unless it is one of the\n"
+    "PATHs (or another PATH's output): that PATH then fails and the other stays.\n"
     "Several PATHs share one password and run side by side, one per processor;\n"
     "each is done on its own: a failure is printed with its path and reason and\n"
-    "does not stop the others. In an encryption, files ending in .ksw are skipped.\n"
+    "does not stop the others. PATHs that lead to the same file count once.\n"
+    "In an encryption, files ending in .ksw are skipped: said so, but no failure.\n"
     "\n"
     "  --password-file FILE  the password is FILE's first line ('-': standard input);\n"
     "                        without it the password is asked on the terminal\n"
     "  --keep                keep the input file\n"
     "\n"
     "With several PATHs the status is that of the first PATH, in argument order,\n"
-    "that failed; a PATH already encrypted counts as 3.\n"
+    "that failed. Interrupted, the files done before stay done and a line says\n"
+    "how many they are.\n"
     "\n"
     "Exit status:\n"
     "    0  success\n"
@@ -66,8 +69,8 @@ const char kUsage[] =
     "    3  the input is unreadable or not a regular file, or the output unwritable\n"
     "    4  done, but the input was kept\n"
     "   64  usage error\n"
-    "   70  internal error: the crypto library failed\n"
-    "  130  interrupted; nothing was changed\n";
+    "   70  internal error (the crypto library failed) or out of memory\n"
+    "  130  interrupted; files not done yet are as they were\n";
 
 int Usage(const char* problem)
 {
@@ -89,9 +92,12 @@ int ExitStatusOf(Outcome outcome)
     case Outcome::NoOutputName:
     case Outcome::AlreadyEncrypted:
     case Outcome::NameTooLong:
+    case Outcome::OutputClash:
     case Outcome::OutputUnwritable: return 3;
     case Outcome::Cancelled: return kExitInterrupted;
-    case Outcome::CryptoFailure: return kExitSoftware;
+    case Outcome::CryptoFailure:
+    case Outcome::OutOfMemory:
+    case Outcome::InternalError: return kExitSoftware;
     case Outcome::InputChanged:
     case Outcome::InputMoved:
     case Outcome::InputKept:
@@ -264,8 +270,15 @@ int main(int argc, char** argv)
     if (showProgress && lastPercent >= 0) std::fputs("\r\033[K", stderr);
 
     int status = 0;
+    bool interrupted = false;
     for (const ops::FileOutcome& o : outcomes) {
-        if (!o.ok()) {
+        if (o.outcome == Outcome::AlreadyEncrypted) {
+            std::fprintf(stderr, "kestrawin-cli: skipped '%s': %s\n", o.path.c_str(),
+                         DescribeResult({o.outcome, o.detail}).c_str());
+        } else if (o.outcome == Outcome::Cancelled) {
+            interrupted = true; // the count below says it for all of them
+            if (status == 0) status = kExitInterrupted;
+        } else if (!o.ok()) {
             std::fprintf(stderr, "kestrawin-cli: cannot %s '%s': %s\n",
                          args.encrypt ? "encrypt" : "decrypt", o.path.c_str(),
                          DescribeResult({o.outcome, o.detail}).c_str());
@@ -284,6 +297,14 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "kestrawin-cli: warning: '%s': %s\n", o.path.c_str(),
                              OtherNamesNotice(o.otherNames).c_str());
         }
+    }
+    if (interrupted) {
+        const ops::BatchSummary summary = ops::Summarize(outcomes);
+        const std::size_t files = summary.total - summary.skipped;
+        std::fprintf(stderr,
+                     "kestrawin-cli: interrupted: %zu of %zu %s %s; the others are as they were\n",
+                     summary.succeeded, files, files == 1 ? "file" : "files",
+                     args.encrypt ? "encrypted" : "decrypted");
     }
     return status;
 }

@@ -27,6 +27,9 @@ std::string_view OutcomeReason(Outcome outcome)
         return "the result took the place of another name (hard link) of the original file, "
                "which was kept";
     case Outcome::AlreadyEncrypted: return "this file is encrypted";
+    case Outcome::OutputClash: return "its result would replace another chosen file";
+    case Outcome::OutOfMemory: return "there is not enough memory";
+    case Outcome::InternalError: return "an internal error occurred";
     }
     return "unknown error";
 }

@@ -28,6 +28,9 @@ enum class Outcome {
     InputInUse,       // another program had the input open for writing, or opened it so
     InputIsOutput,    // the output's name was another name (hard link) of the input
     AlreadyEncrypted, // asked to encrypt a file that is already a container (.ksw)
+    OutputClash,   // the output would replace another file of the same batch (named in the detail)
+    OutOfMemory,   // memory ran out; nothing was changed
+    InternalError, // a fault of this program (the detail says what); nothing was changed
 };
 
 // True for the outcomes that mean "done, but the input was kept".

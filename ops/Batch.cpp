@@ -1,13 +1,18 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Batch.h"
 
+#include "io/FileIdentity.h"
+
 #include <sched.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
-#include <filesystem>
+#include <cstring>
+#include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace kestrawin::ops {
@@ -27,13 +32,6 @@ unsigned Processors()
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-std::string Normal(const std::string& path)
-{
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    return (error ? std::filesystem::path(path) : absolute).lexically_normal().string();
-}
-
 bool EndsWithContainerExtension(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
@@ -41,22 +39,88 @@ bool EndsWithContainerExtension(const std::string& path)
     return name.size() > 4 && name.compare(name.size() - 4, 4, ".ksw") == 0;
 }
 
+// A failure that only says that descriptors ran out for the moment (for this
+// process or the whole system): with fewer files at once it would not happen.
+// The engine's detail carries the system's words for it.
+bool OutOfDescriptors(const FileOutcome& outcome)
+{
+    static const std::string perProcess = std::strerror(EMFILE);
+    static const std::string system = std::strerror(ENFILE);
+    return !outcome.ok()
+           && (outcome.detail.find(perProcess) != std::string::npos
+               || outcome.detail.find(system) != std::string::npos);
+}
+
 enum class State { Pending, Running, Finished };
 
 struct Job {
-    std::string input;  // normalised, for comparisons only
-    std::string output; // normalised; empty when there is none
     std::uint64_t size = 0;
     std::uint64_t reported = 0;    // bytes of this file already in the total done
-    std::size_t sameAs = SIZE_MAX; // a path given earlier for the same file
+    std::size_t sameAs = SIZE_MAX; // an earlier path for the same file
+    // An earlier file whose input this one's output replaces: this one waits
+    // for it, and runs only if that input was deleted by then.
+    std::size_t after = SIZE_MAX;
+    std::size_t waiting = SIZE_MAX; // the file whose `after` this is
+    bool alone = false;             // ran with no other file at once
     State state = State::Pending;
 };
 
-bool Conflict(const Job& a, const Job& b)
+FileOutcome Clash(const std::string& path, const std::string& other)
 {
-    auto same = [](const std::string& x, const std::string& y) { return !x.empty() && x == y; };
-    return same(a.input, b.input) || same(a.input, b.output) || same(a.output, b.input)
-           || same(a.output, b.output);
+    FileOutcome o;
+    o.path = path;
+    o.outcome = Outcome::OutputClash;
+    o.detail = other;
+    return o;
+}
+
+// Everything known before the first file starts: which paths name the same
+// file, which are skipped, and what each output would replace. Hash lookups
+// keep it linear in the number of paths.
+void PlanFiles(Direction direction, const std::vector<std::string>& paths, std::vector<Job>& jobs,
+               std::vector<FileOutcome>& outcomes)
+{
+    io::IdentityIndex inputs;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const io::FileIdentity input = io::IdentifyPath(paths[i]);
+        if (const auto first = inputs.Find(input)) {
+            jobs[i].sameAs = *first;
+            jobs[i].state = State::Finished;
+            continue;
+        }
+        inputs.Add(input, i);
+        if (direction == Direction::Encrypt && EndsWithContainerExtension(paths[i])) {
+            outcomes[i].outcome = Outcome::AlreadyEncrypted;
+            jobs[i].state = State::Finished;
+        }
+    }
+    io::IdentityIndex outputs;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (jobs[i].state != State::Pending) continue;
+        if (io::Split(paths[i]).name.empty()) continue; // refused when it runs
+        const std::string name =
+            direction == Direction::Encrypt ? ContainerNameOf(paths[i]) : PlainNameOf(paths[i]);
+        if (name.empty()) continue; // no output: the engine says why
+        const io::FileIdentity output = io::IdentifyPath(name);
+        if (const auto other = outputs.Find(output)) {
+            outcomes[i] = Clash(paths[i], "the result of " + paths[*other]);
+            jobs[i].state = State::Finished;
+            continue;
+        }
+        if (const auto other = inputs.Find(output); other && *other != i) {
+            // An earlier input may be replaced once it is gone, as one by one
+            // (whether it went is known when it ends); one that is read later,
+            // or skipped or refused and so never goes, never.
+            if (*other > i || jobs[*other].state == State::Finished) {
+                outcomes[i] = Clash(paths[i], paths[*other]);
+                jobs[i].state = State::Finished;
+                continue;
+            }
+            jobs[i].after = *other;
+            jobs[*other].waiting = i;
+        }
+        outputs.Add(output, i);
+    }
 }
 
 } // namespace
@@ -84,24 +148,18 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
 {
     std::vector<FileOutcome> outcomes(paths.size());
     std::vector<Job> jobs(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) outcomes[i].path = paths[i];
+    PlanFiles(direction, paths, jobs, outcomes);
+
+    // Files free to start, in the order given; the others wait for theirs.
+    std::deque<std::size_t> ready;
+    std::size_t left = 0;
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        outcomes[i].path = paths[i];
         Job& job = jobs[i];
-        job.input = Normal(paths[i]);
-        for (std::size_t j = 0; j < i; ++j)
-            if (jobs[j].sameAs == SIZE_MAX && jobs[j].input == job.input) job.sameAs = j;
-        if (job.sameAs != SIZE_MAX) {
-            job.state = State::Finished;
-            continue;
-        }
-        if (direction == Direction::Encrypt && EndsWithContainerExtension(paths[i])) {
-            outcomes[i].outcome = Outcome::AlreadyEncrypted;
-            job.state = State::Finished;
-            continue;
-        }
-        job.output =
-            direction == Direction::Encrypt ? ContainerNameOf(job.input) : PlainNameOf(job.input);
+        if (job.state != State::Pending) continue;
+        ++left;
+        if (job.after == SIZE_MAX) ready.push_back(i);
         struct stat st {};
         if (lstat(paths[i].c_str(), &st) == 0 && S_ISREG(st.st_mode))
             job.size = static_cast<std::uint64_t>(st.st_size);
@@ -112,7 +170,9 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
     std::mutex mutex;
     std::condition_variable changed;
     std::uint64_t done = 0;
-    std::mutex progressMutex; // keeps the caller's progress calls apart
+    unsigned running = 0;
+    unsigned atOnce = plan.parallel; // one, once descriptors ran short
+    std::mutex progressMutex;        // keeps the caller's progress calls apart
 
     // Under `mutex`: moves a file's share of the bytes done to `bytes`.
     auto account = [&](Job& job, std::uint64_t bytes) {
@@ -129,27 +189,38 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
     auto cancelled = [&] {
         return options.cancel && options.cancel->load(std::memory_order_relaxed);
     };
+    // Under `mutex`: a file has ended; the one waiting for it may go, if the
+    // input it would replace is gone (or the batch is stopping anyway).
+    auto finish = [&](std::size_t i) {
+        for (;;) {
+            jobs[i].state = State::Finished;
+            --left;
+            account(jobs[i], jobs[i].size);
+            const std::size_t next = jobs[i].waiting;
+            if (next == SIZE_MAX) return;
+            if (outcomes[i].inputRemoved || cancelled()) {
+                ready.push_back(next);
+                return;
+            }
+            outcomes[next] = Clash(paths[next], paths[i]);
+            i = next;
+        }
+    };
 
     auto work = [&] {
         std::unique_lock lock(mutex);
         for (;;) {
-            std::size_t next = SIZE_MAX;
-            bool pending = false;
-            for (std::size_t i = 0; i < jobs.size() && next == SIZE_MAX; ++i) {
-                if (jobs[i].state != State::Pending) continue;
-                pending = true;
-                bool blocked = false;
-                for (std::size_t j = 0; j < i && !blocked; ++j)
-                    blocked = jobs[j].state != State::Finished && Conflict(jobs[i], jobs[j]);
-                if (!blocked) next = i;
-            }
-            if (!pending) return;
-            if (next == SIZE_MAX) {
+            if (left == 0) return;
+            if (ready.empty() || running >= atOnce) {
                 changed.wait(lock);
                 continue;
             }
+            const std::size_t next = ready.front();
+            ready.pop_front();
             Job& job = jobs[next];
             job.state = State::Running;
+            ++running;
+            job.alone = running == 1 && atOnce == 1;
             lock.unlock();
 
             FileOutcome outcome;
@@ -161,6 +232,7 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
                 single.cancel = options.cancel;
                 single.chunkSize = plan.chunkSize;
                 single.decryptThreads = plan.decryptThreads;
+                single.diskHook = options.diskHook;
                 single.progress = [&](std::uint64_t fileDone, std::uint64_t) {
                     std::uint64_t now;
                     {
@@ -172,17 +244,27 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
                 try {
                     outcome = ProcessFile(direction, keys, paths[next], password, single,
                                           options.keepInputs);
-                } catch (const std::exception& error) {
+                } catch (...) { // nothing of the file changed
+                    const Result r = UnexpectedFailure(std::current_exception());
                     outcome.path = paths[next];
-                    outcome.outcome = Outcome::CryptoFailure;
-                    outcome.detail = error.what();
+                    outcome.outcome = r.outcome;
+                    outcome.detail = r.detail;
                 }
             }
 
             lock.lock();
+            --running;
+            if (OutOfDescriptors(outcome) && !job.alone) {
+                // Nothing of it changed: again, once it can run alone.
+                atOnce = 1;
+                job.state = State::Pending;
+                ready.push_front(next);
+                changed.notify_all();
+                continue;
+            }
             outcomes[next] = std::move(outcome);
-            job.state = State::Finished;
-            const std::uint64_t now = account(job, job.size);
+            finish(next);
+            const std::uint64_t now = done;
             changed.notify_all();
             lock.unlock();
             report(now);
@@ -191,8 +273,15 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
     };
 
     report(0);
+    // As many threads as the system gives, up to the plan's; this one at least.
     std::vector<std::thread> threads;
-    for (unsigned i = 1; i < plan.parallel; ++i) threads.emplace_back(work);
+    for (unsigned i = 1; i < plan.parallel; ++i) {
+        try {
+            threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
     work();
     for (std::thread& t : threads) t.join();
 
@@ -200,6 +289,7 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
         if (jobs[i].sameAs != SIZE_MAX) {
             outcomes[i] = outcomes[jobs[i].sameAs];
             outcomes[i].path = paths[i];
+            outcomes[i].repeated = true;
         }
     return outcomes;
 }
@@ -207,11 +297,14 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
 BatchSummary Summarize(const std::vector<FileOutcome>& outcomes)
 {
     BatchSummary summary;
-    summary.total = outcomes.size();
     for (const FileOutcome& o : outcomes) {
+        if (o.repeated) continue;
+        ++summary.total;
         if (o.ok()) {
             ++summary.succeeded;
             if (InputWasKept(o.keptOutcome)) ++summary.inputsKept;
+        } else if (o.outcome == Outcome::AlreadyEncrypted) {
+            ++summary.skipped;
         } else if (!summary.firstFailure) {
             summary.firstFailure = &o;
         }

@@ -27,6 +27,8 @@ struct BatchOptions {
     unsigned parallel = 0;
     // What the chunk buffers of all running files may hold together.
     std::size_t memoryBudget = std::size_t{40} << 20;
+    // Handed to every file's operation (see io::DiskHook).
+    io::DiskHook diskHook;
 };
 
 // How a batch of `files` will run on `processors` processors.
@@ -40,22 +42,32 @@ struct BatchPlan {
 
 // Encrypts or decrypts every path; the outcomes come back in the order of
 // `paths`. Relative paths are taken as they are (against the current folder).
-// A path given twice is done once: the second ends with the first's outcome.
-// Two files where one's output is the other's input (or both write the same
-// output) run one after the other, in the order given, as they would one by
-// one. In an encryption batch a file whose name ends in ".ksw" is not
-// encrypted again: it ends as AlreadyEncrypted.
+// Paths are one file when they reach the same name in the same folder, however
+// spelled (io::FileIdentity): the file is done once, and a later path for it
+// ends with the first's outcome, marked `repeated`.
+// Before anything starts, every output is weighed against every chosen file:
+// a file whose output would replace another file of the batch, or another's
+// output, fails alone as OutputClash, naming that file in its detail. The one
+// exception is as it would be one by one: a file whose output is an earlier
+// file's input waits for it, and runs once that input has been deleted.
+// In an encryption batch a file whose name ends in ".ksw" is not encrypted
+// again: it ends as AlreadyEncrypted, left as it was.
+// A file that fails for want of descriptors while others run is tried again
+// when it can run alone; when the system starts no more threads, the files go
+// through the threads there are.
 [[nodiscard]] std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
                                                 const std::vector<std::string>& paths,
                                                 const Secret& password,
                                                 const BatchOptions& options = {});
 
 // Counts for a summary.
+// Files are counted once however many paths named them.
 struct BatchSummary {
     std::size_t total = 0;
     std::size_t succeeded = 0;
+    std::size_t skipped = 0;                   // already encrypted, left as they were
     std::size_t inputsKept = 0;                // succeeded, but the input could not be deleted
-    const FileOutcome* firstFailure = nullptr; // in the order given
+    const FileOutcome* firstFailure = nullptr; // in the order given; a skipped file is none
 };
 [[nodiscard]] BatchSummary Summarize(const std::vector<FileOutcome>& outcomes);
 

@@ -1,7 +1,22 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "FileOperation.h"
 
+#include <new>
+
 namespace kestrawin::ops {
+
+Result UnexpectedFailure(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+        return Result::fail(Outcome::OutOfMemory);
+    } catch (const std::exception& e) {
+        return Result::fail(Outcome::InternalError, e.what());
+    } catch (...) {
+        return Result::fail(Outcome::InternalError);
+    }
+}
 
 FileOutcome ProcessFile(Direction direction, const KeyContainer& keys, const std::string& path,
                         const Secret& password, const OperationOptions& options, bool keepInput)
@@ -9,16 +24,28 @@ FileOutcome ProcessFile(Direction direction, const KeyContainer& keys, const std
     FileOutcome done;
     done.path = path;
     io::InputFile input;
-    const Result r = direction == Direction::Encrypt
-                         ? EncryptSelectedFile(keys, path, password, options, &input)
-                         : DecryptSelectedFile(path, password, options, &input);
+    Result r;
+    try {
+        r = direction == Direction::Encrypt
+                ? EncryptSelectedFile(keys, path, password, options, &input)
+                : DecryptSelectedFile(path, password, options, &input);
+    } catch (...) {
+        // The output was discarded on the way out; the input is as it was.
+        r = UnexpectedFailure(std::current_exception());
+    }
     done.outcome = r.outcome;
     done.detail = r.detail;
     // Only after success, and only once the output is safely on disk (the
     // engine returns success no earlier), the input goes: the very file that
     // was read, if it is still unchanged under its name.
     if (r.ok() && !keepInput) {
-        const Result removed = RemoveInputFile(input, &done.otherNames, options.diskHook);
+        Result removed;
+        try {
+            removed = RemoveInputFile(input, &done.otherNames, options.diskHook);
+        } catch (...) {
+            removed = Result::fail(Outcome::InputKept,
+                                   DescribeResult(UnexpectedFailure(std::current_exception())));
+        }
         done.inputRemoved = removed.ok();
         done.keptOutcome = removed.outcome;
         done.keptReason = removed.detail;

@@ -8,6 +8,7 @@
 #include "Engine.h"
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 namespace kestrawin::ops {
@@ -25,14 +26,21 @@ struct FileOutcome {
     Outcome keptOutcome = Outcome::Success;
     std::string keptReason;
     std::uint64_t otherNames = 0; // other hard links to the deleted input
+    // In a batch: the same file as an earlier path, whose outcome this is.
+    bool repeated = false;
 
     [[nodiscard]] bool ok() const { return outcome == Outcome::Success; }
 };
 
 // Encrypts or decrypts `path`; on success deletes it unless `keepInput`.
-// `keys` is only used when encrypting.
+// `keys` is only used when encrypting. Throws nothing: what escapes the
+// operation ends as UnexpectedFailure says (nothing was changed then).
 [[nodiscard]] FileOutcome ProcessFile(Direction direction, const KeyContainer& keys,
                                       const std::string& path, const Secret& password,
                                       const OperationOptions& options = {}, bool keepInput = false);
+
+// An exception that escaped an operation, as an outcome: OutOfMemory, or an
+// InternalError with the exception's text.
+[[nodiscard]] Result UnexpectedFailure(const std::exception_ptr& error);
 
 } // namespace kestrawin::ops

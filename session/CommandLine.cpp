@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "CommandLine.h"
 
+#include "io/FileIdentity.h"
+
+#include <sys/stat.h>
+
 namespace kestrawin::session {
 namespace {
 
@@ -48,24 +52,41 @@ std::string ExtensionOf(const std::string& path)
 
 PageChoice ChoosePage(const std::vector<std::string>& args, const std::string& cwd)
 {
-    auto arg = [&args](std::size_t i) { return i <= args.size() ? args[i - 1] : std::string(); };
-    const bool decryptSwitch = args.size() >= 2 && EqualsIgnoringAsciiCase(arg(2), "/encrypt");
     PageChoice choice;
     if (args.empty()) return choice;
-    if (args.size() >= 2 && !IsSwitch(arg(2))) {
-        // A batch: the files are every argument but the switches; the last
-        // argument says what to do with them.
-        for (const std::string& a : args) {
-            if (IsSwitch(a)) continue;
-            const std::string path = Absolute(a, cwd);
-            bool seen = false;
-            for (const std::string& s : choice.selectedFiles) seen = seen || s == path;
-            if (!seen) choice.selectedFiles.push_back(path);
+    // Unless a switch comes second: an argument after the first is a file
+    // when it names something that exists; one that is the same file as an
+    // earlier one is left out; any other argument stays where it is.
+    std::vector<std::string> kept = args;
+    if (args.size() >= 2 && !IsSwitch(args[1])) {
+        kept = {args.front()};
+        std::vector<std::string> files = {Absolute(args.front(), cwd)};
+        io::IdentityIndex seen;
+        seen.Add(io::IdentifyPath(files.front()), 0);
+        for (std::size_t i = 1; i < args.size(); ++i) {
+            const std::string path = Absolute(args[i], cwd);
+            struct stat st {};
+            if (IsSwitch(args[i]) || lstat(path.c_str(), &st) != 0) {
+                kept.push_back(args[i]);
+                continue;
+            }
+            const io::FileIdentity identity = io::IdentifyPath(path);
+            if (seen.Find(identity)) continue;
+            seen.Add(identity, files.size());
+            files.push_back(path);
+            kept.push_back(args[i]);
         }
-        choice.selectedFile = choice.selectedFiles.front();
-        choice.page = args.back() == "/encrypt" ? DecryptPage : EncryptPage;
-        return choice;
+        if (files.size() > 1) {
+            // A batch: the last argument says what to do with them all.
+            choice.selectedFiles = std::move(files);
+            choice.selectedFile = choice.selectedFiles.front();
+            choice.page = args.back() == "/encrypt" ? DecryptPage : EncryptPage;
+            return choice;
+        }
     }
+    // One file.
+    auto arg = [&kept](std::size_t i) { return i <= kept.size() ? kept[i - 1] : std::string(); };
+    const bool decryptSwitch = kept.size() >= 2 && EqualsIgnoringAsciiCase(arg(2), "/encrypt");
     if (ExtensionOf(arg(1)) == ".ksw" && !decryptSwitch) {
         choice.page = ErrorPage;
         choice.fileIsEncrypted = true;

@@ -35,10 +35,14 @@ struct PageChoice {
 //     any letter case after it                    -> "This file is encrypted"
 //   any PATH, then exactly "/encrypt"             -> Decrypt page
 //   anything else with a PATH                     -> Encrypt page
-// When the second argument is a path, a batch: every argument up to the last
-// one that is not a switch is a file;
+// Otherwise the first argument is a file, and so is every later one that
+// names something that exists (a file, folder or link), unless it is the
+// same file as an earlier one (io::FileIdentity: however spelled). Other
+// arguments (switches, stray words) are no files and keep their places.
+// Two files or more make a batch:
 //   ... then exactly "/encrypt" last              -> Decrypt page for all
 //   anything else last                            -> Encrypt page for all
+// One file left: the rows above, on the arguments less the repeats.
 // A relative PATH is made absolute against `cwd`.
 [[nodiscard]] PageChoice ChoosePage(const std::vector<std::string>& args, const std::string& cwd);
 

@@ -116,10 +116,25 @@ QString Reason(const workers::WorkResult& result)
     return Sentence(OutcomeReason(result.outcome));
 }
 
-// A batch's reason for one file: a wrong password reads as for one file.
-QString BatchReason(const workers::WorkResult& result)
+// A batch's reason for one file, in the words used for one file alone: a
+// wrong password and a file that is no container both read "Invalid
+// password!". With `named`, the other file a clash is with.
+QString BatchReason(const workers::WorkResult& result, bool named = false)
 {
-    return result.outcome == Outcome::WrongPassword ? Q(texts::InvalidPassword) : Reason(result);
+    if (result.outcome == Outcome::WrongPassword || result.outcome == Outcome::NotContainer)
+        return Q(texts::InvalidPassword);
+    if (named && result.outcome == Outcome::OutputClash)
+        return Reason(result) + QStringLiteral(" (") + QString::fromStdString(result.detail)
+               + QLatin1Char(')');
+    return Reason(result);
+}
+
+// A count in its singular or plural; with `of`, "%1 of %2" by the second.
+QString Count(const texts::Counted& text, std::size_t n, std::size_t of = SIZE_MAX)
+{
+    const std::size_t by = of == SIZE_MAX ? n : of;
+    QString line = Q(by == 1 ? text.one : text.many).arg(n);
+    return of == SIZE_MAX ? line : line.arg(of);
 }
 
 // The headline, and on a second line what became of the input when it was
@@ -649,39 +664,44 @@ void TMainForm::BatchDone(const workers::TBatchThread& batch)
     };
 
     // Stopped: the stop leads, then what was done before it. Files the stop
-    // caught are as they were, so only a real failure is named.
+    // caught are as they were, so only a real failure is named. Containers
+    // left as they were in an encryption are what was asked: counted apart,
+    // never as failures.
     const auto cancelled = [](const workers::WorkResult& o) {
         return o.outcome == Outcome::Cancelled;
     };
     const auto failed = [](const workers::WorkResult& o) {
-        return !o.ok() && o.outcome != Outcome::Cancelled;
+        return !o.ok() && o.outcome != Outcome::Cancelled && o.outcome != Outcome::AlreadyEncrypted;
     };
+    const std::size_t worked = summary.total - summary.skipped;
+    const QString doneOf = Count(encrypting ? texts::SomeFilesEncrypted : texts::SomeFilesDecrypted,
+                                 summary.succeeded, worked);
     QStringList lines;
     if (std::any_of(outcomes.begin(), outcomes.end(), cancelled)) {
-        lines << Q(encrypting ? texts::EncryptionStopped : texts::DecryptionStopped)
-              << Q(encrypting ? texts::SomeFilesEncrypted : texts::SomeFilesDecrypted)
-                     .arg(summary.succeeded)
-                     .arg(summary.total);
+        lines << Q(encrypting ? texts::EncryptionStopped : texts::DecryptionStopped) << doneOf;
         const auto failure = std::find_if(outcomes.begin(), outcomes.end(), failed);
         if (failure != outcomes.end()) lines << elided(failure->path) << BatchReason(*failure);
     } else if (!summary.firstFailure) {
         lines << Q(encrypting ? texts::EncryptionCompleted : texts::DecryptionCompleted)
-              << Q(encrypting ? texts::FilesEncrypted : texts::FilesDecrypted).arg(summary.total);
+              << Count(encrypting ? texts::FilesEncrypted : texts::FilesDecrypted,
+                       summary.succeeded);
     } else {
-        lines << Q(encrypting ? texts::SomeFilesEncrypted : texts::SomeFilesDecrypted)
-                     .arg(summary.succeeded)
-                     .arg(summary.total)
-              << elided(summary.firstFailure->path) << BatchReason(*summary.firstFailure);
+        lines << doneOf << elided(summary.firstFailure->path) << BatchReason(*summary.firstFailure);
     }
-    if (summary.inputsKept > 0) lines << Q(texts::OriginalsKept).arg(summary.inputsKept);
+    if (summary.skipped > 0) lines << Count(texts::LeftAsTheyWere, summary.skipped);
+    if (summary.inputsKept > 0) lines << Count(texts::OriginalsKept, summary.inputsKept);
     ShowResult(lines.join(QLatin1Char('\n')));
 
-    // Every file that failed, or whose original stayed, with its reason.
+    // Every file that failed, was left as it was, or whose original stayed,
+    // with its reason; once, however many times it was named.
     QStringList details;
     for (const workers::WorkResult& o : outcomes) {
+        if (o.repeated) continue;
         const QString path = QString::fromStdString(o.path);
-        if (!o.ok())
-            details << path + QStringLiteral(": ") + BatchReason(o);
+        if (o.outcome == Outcome::AlreadyEncrypted)
+            details << path + QStringLiteral(": ") + Q(texts::LeftAsItWas);
+        else if (!o.ok())
+            details << path + QStringLiteral(": ") + BatchReason(o, true);
         else if (InputWasKept(o.keptOutcome))
             details << path + QStringLiteral(": ") + Sentence(OutcomeReason(o.keptOutcome));
         else if (!o.detail.empty())

@@ -61,14 +61,26 @@ inline constexpr const char* DecryptionCompleted = "Decryption completed";
 inline constexpr const char* InvalidPassword = "Invalid password!";
 inline constexpr const char* EncryptionFailed = "Encryption failed";
 inline constexpr const char* DecryptionFailed = "Decryption failed";
-// Several files. %1 is a count, %2 the number of files.
+// Several files. %1 is a count, %2 the number of files; a count comes with
+// its singular and its plural.
+struct Counted {
+    const char* one;
+    const char* many;
+};
 inline constexpr const char* WaitEncryptingMany = "Please wait while %1 files are encrypted";
 inline constexpr const char* WaitDecryptingMany = "Please wait while %1 files are decrypted";
-inline constexpr const char* FilesEncrypted = "%1 files encrypted";
-inline constexpr const char* FilesDecrypted = "%1 files decrypted";
-inline constexpr const char* SomeFilesEncrypted = "%1 of %2 files encrypted";
-inline constexpr const char* SomeFilesDecrypted = "%1 of %2 files decrypted";
-inline constexpr const char* OriginalsKept = "%1 original files could not be deleted";
+inline constexpr Counted FilesEncrypted = {"%1 file encrypted", "%1 files encrypted"};
+inline constexpr Counted FilesDecrypted = {"%1 file decrypted", "%1 files decrypted"};
+inline constexpr Counted SomeFilesEncrypted = {"%1 of %2 file encrypted",
+                                               "%1 of %2 files encrypted"};
+inline constexpr Counted SomeFilesDecrypted = {"%1 of %2 file decrypted",
+                                               "%1 of %2 files decrypted"};
+inline constexpr Counted LeftAsTheyWere = {"%1 already encrypted file left as it was",
+                                           "%1 already encrypted files left as they were"};
+inline constexpr Counted OriginalsKept = {"%1 original file could not be deleted",
+                                          "%1 original files could not be deleted"};
+// In Details, after the name of a file skipped that way.
+inline constexpr const char* LeftAsItWas = "Already encrypted, left as it was";
 inline constexpr const char* Details = "Details";
 inline constexpr const char* EncryptionStopped = "Encryption stopped";
 inline constexpr const char* DecryptionStopped = "Decryption stopped";

@@ -66,6 +66,7 @@ WorkResult TBatchThread::Operate(const OperationOptions& options)
     ops::BatchOptions batch;
     batch.progress = options.progress;
     batch.cancel = options.cancel;
+    batch.diskHook = options.diskHook;
     outcomes_ = ops::RunBatch(direction_, keys_ ? *keys_ : noKeys, files_, password_, batch);
     const ops::BatchSummary summary = ops::Summarize(outcomes_);
     return summary.firstFailure ? *summary.firstFailure : WorkResult{};

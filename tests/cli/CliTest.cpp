@@ -1,15 +1,19 @@
 // SPDX-License-Identifier: Apache-2.0
 // kestrawin-cli's contract: names, deletion, exit statuses and messages.
 
-#include "Fixtures.h"
+#include "Child.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 using namespace kwtest;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -253,7 +257,7 @@ TEST_F(Cli, SeveralPathsOnePasswordEachFailureNamedFirstFailureSetsTheStatus)
     EXPECT_EQ(Lines(err), 3) << err;
     EXPECT_NE(err.find("'missing.txt': the file no longer exists"), std::string::npos) << err;
     EXPECT_NE(err.find("'folder': this is not a regular file"), std::string::npos) << err;
-    EXPECT_NE(err.find("'old.ksw': this file is encrypted"), std::string::npos) << err;
+    EXPECT_NE(err.find("skipped 'old.ksw': this file is encrypted"), std::string::npos) << err;
     EXPECT_EQ(Files(), (std::vector<std::string>{"a.txt.ksw", "b.txt.ksw", "folder", "old.ksw"}));
 
     // Decrypting with one password: the container made with another fails
@@ -275,4 +279,37 @@ TEST_F(Cli, SeveralPathsOnePasswordEachFailureNamedFirstFailureSetsTheStatus)
                                                  "c.txt.ksw", "folder", "old.ksw"}));
     EXPECT_EQ(Run("decrypt --password-file - folder a.txt.ksw", "one password\n"), 3);
     EXPECT_EQ(Run("decrypt --password-file - c.txt.ksw folder", "one password\n"), 1);
+
+    // A container among the files to encrypt is left as it was, and said so,
+    // but is no failure.
+    EXPECT_EQ(Run("encrypt --keep --password-file - a.txt old.ksw", "one password\n"), 0);
+    EXPECT_EQ(Lines(err), 1) << err;
+    EXPECT_NE(err.find("skipped 'old.ksw': this file is encrypted"), std::string::npos) << err;
+    EXPECT_EQ(ReadFile(dir / "old.ksw"), "some container");
+}
+
+TEST_F(Cli, AnInterruptedBatchSaysHowManyFilesWereDone)
+{
+    WriteFile(dir / "pw", "password\n");
+    WriteFile(dir / "small", "a few bytes");
+    for (const char* name : {"big1", "big2"}) WriteFile(dir / name, RandomBytes(32 << 20, 3));
+    const pid_t cli = SpawnCli(
+        {"encrypt", "--password-file", dir / "pw", dir / "small", dir / "big1", dir / "big2"},
+        dir / "xdg", dir / "err");
+    ASSERT_GT(cli, 0);
+    // Once the small file is done, the large ones are still under way.
+    const auto start = std::chrono::steady_clock::now();
+    while (fs::exists(dir / "small") && std::chrono::steady_clock::now() - start < 60s)
+        std::this_thread::sleep_for(1ms);
+    kill(cli, SIGINT);
+    EXPECT_EQ(Wait(cli), 130);
+    int done = 0;
+    for (const char* name : {"small", "big1", "big2"})
+        done += !fs::exists(dir / name) && fs::exists(dir / (std::string(name) + ".ksw"));
+    EXPECT_GE(done, 1);
+    const std::string messages = ReadFile(dir / "err");
+    EXPECT_EQ(Lines(messages), 1) << messages;
+    EXPECT_NE(messages.find("interrupted: " + std::to_string(done) + " of 3 files encrypted"),
+              std::string::npos)
+        << messages;
 }

@@ -89,20 +89,55 @@ TEST_F(HostileSystem, ThreadsThatCannotStartMeanFewerThreads)
     if (kSanitized) GTEST_SKIP() << "address space limits do not apply to sanitizer builds";
     const std::string plain = RandomBytes(5 << 20, 9);
     WriteFile(dir / "big", plain);
+    WriteFile(dir / "small", "a few bytes");
     WriteFile(dir / "pw", "password\n");
     ChildLimits starved;
     starved.stackSize = rlim_t{2} << 30;
     starved.addressSpace = rlim_t{250} << 20;
+    // One file, then several: a batch goes on with the threads it has.
+    for (const std::vector<std::string>& names :
+         {std::vector<std::string>{"big"}, std::vector<std::string>{"big", "small"}})
+        for (const char* command : {"encrypt", "decrypt"}) {
+            SCOPED_TRACE(std::string(command) + " " + std::to_string(names.size()));
+            const bool encrypt = std::string(command) == "encrypt";
+            std::vector<std::string> args = {command, "--password-file", dir / "pw"};
+            for (const std::string& name : names)
+                args.push_back(dir / (encrypt ? name : name + ".ksw"));
+            const int status = Wait(SpawnCli(args, dir / "xdg", dir / "err", starved));
+            EXPECT_EQ(status, 0) << ReadFile(dir / "err");
+        }
+    EXPECT_EQ(ReadFile(dir / "big"), plain);
+    EXPECT_EQ(ReadFile(dir / "small"), "a few bytes");
+    EXPECT_FALSE(fs::exists(dir / "big.ksw"));
+}
+
+// Few descriptors left: the files of a batch wait for each other and go one
+// at a time instead of failing.
+TEST_F(HostileSystem, FewDescriptorsMeanOneFileAtATime)
+{
+    // The sanitizers' runtime opens descriptors of its own to check memory,
+    // and reports a fault when it cannot.
+    if (kSanitized) GTEST_SKIP() << "the sanitizer runtime needs descriptors of its own";
+    ChildLimits few;
+    few.openFiles = 12;
+    WriteFile(dir / "pw", "password\n");
+    std::vector<std::string> names;
+    for (int i = 0; i < 6; ++i) {
+        names.push_back("f" + std::to_string(i));
+        WriteFile(dir / names.back(), RandomBytes(300000 + i, 20 + i));
+    }
     for (const char* command : {"encrypt", "decrypt"}) {
         SCOPED_TRACE(command);
         const bool encrypt = std::string(command) == "encrypt";
-        const fs::path input = dir / (encrypt ? "big" : "big.ksw");
-        const int status = Wait(SpawnCli({command, "--password-file", dir / "pw", input},
-                                         dir / "xdg", dir / "err", starved));
-        EXPECT_EQ(status, 0) << ReadFile(dir / "err");
+        std::vector<std::string> args = {command, "--password-file", dir / "pw"};
+        for (const std::string& name : names)
+            args.push_back(dir / (encrypt ? name : name + ".ksw"));
+        EXPECT_EQ(Wait(SpawnCli(args, dir / "xdg", dir / "err", few)), 0) << ReadFile(dir / "err");
     }
-    EXPECT_EQ(ReadFile(dir / "big"), plain);
-    EXPECT_FALSE(fs::exists(dir / "big.ksw"));
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(ReadFile(dir / names[i]), RandomBytes(300000 + i, 20 + i));
+        EXPECT_FALSE(fs::exists(dir / (names[i] + ".ksw")));
+    }
 }
 
 TEST_F(HostileSystem, ModesAFilesystemCannotSetAreNoObstacle)

@@ -9,9 +9,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 using namespace kestrawin;
@@ -76,11 +79,198 @@ TEST_F(Batch, EachFileEndsOnItsOwnAndOneFailureStopsNoOther)
     EXPECT_EQ(seen.back(), std::make_pair(std::uint64_t{300005}, std::uint64_t{300005}));
     for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_LE(seen[i - 1].first, seen[i].first);
 
+    // Files, not paths: a.txt counts once. The container left as it was is
+    // no failure.
+    EXPECT_TRUE(outcomes[6].repeated && !outcomes[0].repeated);
     const BatchSummary summary = Summarize(outcomes);
-    EXPECT_EQ(summary.total, 7u);
-    EXPECT_EQ(summary.succeeded, 3u);
+    EXPECT_EQ(summary.total, 6u);
+    EXPECT_EQ(summary.succeeded, 2u);
+    EXPECT_EQ(summary.skipped, 1u);
     ASSERT_NE(summary.firstFailure, nullptr);
     EXPECT_EQ(summary.firstFailure->path, (dir / "folder").string());
+    const BatchSummary onlySkipped = Summarize({outcomes[3], outcomes[0]});
+    EXPECT_EQ(onlySkipped.firstFailure, nullptr);
+    EXPECT_EQ(onlySkipped.skipped, 1u);
+}
+
+// Two paths are one file when the system takes them to the same name in the
+// same folder, however they are spelled: ".." after a link leads to the
+// link's target's parent, not back to where the link stands.
+TEST_F(Batch, TheSameFileIsKnownByWhereItLeadsNotByItsSpelling)
+{
+    struct Row {
+        const char* what;
+        std::vector<std::string> paths;
+        std::vector<std::string> encrypted; // of "a" and "other/a"; the other stays plain
+        std::size_t files;
+    };
+    const Row rows[] = {
+        {"'..' after a link", {"a", "l/../a"}, {"a", "other/a"}, 2},
+        {"one name spelled three ways", {"a", "./a", "other/../a"}, {"a"}, 1},
+        {"a folder reached through a link", {"other/a", "m/a"}, {"other/a"}, 1},
+        {"a link to the file is not the file", {"a", "link"}, {"a"}, 2},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove_all(dir);
+        fs::create_directories(dir / "other/sub");
+        WriteFile(dir / "a", "here");
+        WriteFile(dir / "other/a", "over there");
+        fs::create_directory_symlink("other/sub", dir / "l");
+        fs::create_directory_symlink("other", dir / "m");
+        fs::create_symlink("a", dir / "link");
+        std::vector<std::string> paths;
+        for (const std::string& p : row.paths) paths.push_back(dir / p);
+
+        const auto outcomes = RunBatch(Direction::Encrypt, SharedKeys(), paths, kPassword);
+        for (const char* name : {"a", "other/a"}) {
+            const bool done =
+                std::find(row.encrypted.begin(), row.encrypted.end(), name) != row.encrypted.end();
+            EXPECT_EQ(fs::exists(dir / name), !done) << name;
+            EXPECT_EQ(fs::exists(dir / (std::string(name) + ".ksw")), done) << name;
+        }
+        EXPECT_EQ(Summarize(outcomes).total, row.files);
+        for (std::size_t i = 1; i < outcomes.size(); ++i)
+            EXPECT_EQ(outcomes[i].repeated, row.files == 1) << row.paths[i];
+    }
+}
+
+// The batch knows every input and output before it starts: a file whose
+// result would replace another file chosen with it, or that file's result,
+// fails alone and names it. Only an earlier input that is gone by then (as
+// one by one) may be replaced.
+TEST_F(Batch, OneFilesResultNeverReplacesAnotherChosenFile)
+{
+    auto sealed = [&](const std::string& plain, const char* password) {
+        const fs::path scratch = dir / "sealing";
+        fs::create_directories(scratch);
+        WriteFile(scratch / "f", plain);
+        EXPECT_TRUE(EncryptSelectedFile(SharedKeys(), scratch / "f", password).ok());
+        std::string bytes = ReadFile(scratch / "f.ksw");
+        fs::remove_all(scratch);
+        return bytes;
+    };
+    const std::string p1 = "first plain text", p2 = "second plain text";
+    const std::string c1 = sealed(p1, kPassword), c2 = sealed(p2, kPassword);
+    const std::string cc2 = sealed(c2, kPassword), other = sealed(p1, "another password");
+    using Files = std::map<std::string, std::string>;
+    struct Row {
+        const char* what;
+        Direction direction;
+        bool keep;
+        Files before;
+        std::vector<std::string> paths;
+        std::vector<Outcome> outcomes;
+        const char* named; // by the file that fails
+        Files after;       // everything there is afterwards
+    };
+    const Direction D = Direction::Decrypt, E = Direction::Encrypt;
+    const Outcome ok = Outcome::Success, clash = Outcome::OutputClash;
+    const Row rows[] = {
+        {"two containers, one output",
+         D,
+         false,
+         {{"x.ksw", c1}, {"x.bak", c2}},
+         {"x.ksw", "x.bak"},
+         {ok, clash},
+         "x.ksw",
+         {{"x", p1}, {"x.bak", c2}}},
+        {"an output on a later input",
+         D,
+         false,
+         {{"a.ksw.ksw", cc2}, {"a.ksw", c1}},
+         {"a.ksw.ksw", "a.ksw"},
+         {clash, ok},
+         "a.ksw",
+         {{"a", p1}, {"a.ksw.ksw", cc2}}},
+        {"a plain file named like a container",
+         E,
+         false,
+         {{"a", p1}, {"a.ksw", p2}},
+         {"a", "a.ksw"},
+         {clash, Outcome::AlreadyEncrypted},
+         "a.ksw",
+         {{"a", p1}, {"a.ksw", p2}}},
+        {"the same the other way round",
+         E,
+         false,
+         {{"a", p1}, {"a.ksw", p2}},
+         {"a.ksw", "a"},
+         {Outcome::AlreadyEncrypted, clash},
+         "a.ksw",
+         {{"a", p1}, {"a.ksw", p2}}},
+        {"an earlier input kept",
+         D,
+         true,
+         {{"q.ksw", c1}, {"q.ksw.ksw", cc2}},
+         {"q.ksw", "q.ksw.ksw"},
+         {ok, clash},
+         "q.ksw",
+         {{"q", p1}, {"q.ksw", c1}, {"q.ksw.ksw", cc2}}},
+        {"an earlier input that failed",
+         D,
+         false,
+         {{"q.ksw", other}, {"q.ksw.ksw", cc2}},
+         {"q.ksw", "q.ksw.ksw"},
+         {Outcome::WrongPassword, clash},
+         "q.ksw",
+         {{"q.ksw", other}, {"q.ksw.ksw", cc2}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        for (const auto& [name, bytes] : row.before) WriteFile(dir / name, bytes);
+        std::vector<std::string> paths;
+        for (const std::string& p : row.paths) paths.push_back(dir / p);
+        BatchOptions options;
+        options.keepInputs = row.keep;
+        const auto outcomes = RunBatch(row.direction, SharedKeys(), paths, kPassword, options);
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            EXPECT_EQ(outcomes[i].outcome, row.outcomes[i]) << row.paths[i];
+            if (outcomes[i].outcome == clash) {
+                EXPECT_NE(outcomes[i].detail.find((dir / row.named).string()), std::string::npos)
+                    << outcomes[i].detail;
+            }
+        }
+        std::vector<std::string> names;
+        for (const auto& [name, bytes] : row.after) {
+            names.push_back(name);
+            EXPECT_TRUE(ReadFile(dir / name) == bytes) << name;
+        }
+        EXPECT_EQ(Listing(dir), names);
+    }
+}
+
+// What escapes an operation is named for what it is, and the batch goes on.
+TEST_F(Batch, AFailureNobodyExpectedIsNamedForWhatItIs)
+{
+    struct Row {
+        std::function<void()> thrown;
+        Outcome outcome;
+        const char* detail;
+    };
+    const Row rows[] = {
+        {[] { throw std::bad_alloc(); }, Outcome::OutOfMemory, ""},
+        {[] { throw std::runtime_error("a broken promise"); }, Outcome::InternalError,
+         "a broken promise"},
+        {[] { throw 42; }, Outcome::InternalError, ""},
+    };
+    WriteFile(dir / "a", "text");
+    for (const Row& row : rows) {
+        BatchOptions options;
+        options.diskHook = [&](io::DiskStep step, std::uint64_t) {
+            if (step == io::DiskStep::CreateUnnamed || step == io::DiskStep::Create) row.thrown();
+            return 0;
+        };
+        const auto outcomes =
+            RunBatch(Direction::Encrypt, SharedKeys(), {dir / "a"}, kPassword, options);
+        EXPECT_EQ(outcomes[0].outcome, row.outcome)
+            << DescribeResult({outcomes[0].outcome, outcomes[0].detail});
+        EXPECT_EQ(outcomes[0].detail, row.detail);
+        EXPECT_EQ(Listing(dir), std::vector<std::string>{"a"});
+    }
+    EXPECT_EQ(OutcomeReason(Outcome::OutOfMemory), "there is not enough memory");
 }
 
 TEST_F(Batch, OneContainerWithAnotherPasswordFailsAlone)
@@ -113,35 +303,47 @@ TEST_F(Batch, OneContainerWithAnotherPasswordFailsAlone)
 }
 
 // When one file's output is another's input, running them at once could read
-// a file while it is replaced, or delete the wrong one: they run in the order
-// given, as they would one after the other.
+// a file while it is replaced, or delete the wrong one. Given first, the file
+// whose input is replaced runs first, as one by one; given last, it would read
+// what the other wrote, so the other fails and q.ksw keeps its contents.
 TEST_F(Batch, FilesThatFeedEachOtherRunInTheOrderGiven)
 {
     const std::string big = RandomBytes(3000000, 5), small = RandomBytes(1000, 6);
-    for (int round = 0; round < 3; ++round) {
-        // q.ksw: a large container. q.ksw.ksw: a small one that holds another
-        // container, which decrypting it puts under the name q.ksw.
-        WriteFile(dir / "q", big);
-        ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "q", kPassword).ok());
-        WriteFile(dir / "inner", small);
-        ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "inner", kPassword).ok());
-        const std::string inner = ReadFile(dir / "inner.ksw");
-        ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "inner.ksw", kPassword).ok());
-        fs::rename(dir / "inner.ksw.ksw", dir / "q.ksw.ksw");
-        fs::remove(dir / "inner");
-        fs::remove(dir / "inner.ksw");
-        fs::remove(dir / "q");
+    for (const bool reverse : {false, true})
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE(reverse ? "q.ksw.ksw first" : "q.ksw first");
+            // q.ksw: a large container. q.ksw.ksw: a small one that holds another
+            // container, which decrypting it puts under the name q.ksw.
+            WriteFile(dir / "q", big);
+            ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "q", kPassword).ok());
+            WriteFile(dir / "inner", small);
+            ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "inner", kPassword).ok());
+            const std::string inner = ReadFile(dir / "inner.ksw");
+            ASSERT_TRUE(EncryptSelectedFile(SharedKeys(), dir / "inner.ksw", kPassword).ok());
+            fs::rename(dir / "inner.ksw.ksw", dir / "q.ksw.ksw");
+            const std::string outer = ReadFile(dir / "q.ksw.ksw");
+            fs::remove(dir / "inner");
+            fs::remove(dir / "inner.ksw");
+            fs::remove(dir / "q");
 
-        const auto outcomes = RunBatch(Direction::Decrypt, SharedKeys(),
-                                       {dir / "q.ksw", dir / "q.ksw.ksw"}, kPassword);
-        EXPECT_TRUE(outcomes[0].ok() && outcomes[1].ok());
-        // First q.ksw became q; then q.ksw.ksw became a new q.ksw.
-        EXPECT_TRUE(ReadFile(dir / "q") == big);
-        EXPECT_TRUE(ReadFile(dir / "q.ksw") == inner) << "the second output was lost";
-        EXPECT_EQ(Listing(dir), (std::vector<std::string>{"q", "q.ksw"}));
-        fs::remove(dir / "q");
-        fs::remove(dir / "q.ksw");
-    }
+            std::vector<std::string> paths = {dir / "q.ksw", dir / "q.ksw.ksw"};
+            if (reverse) std::swap(paths[0], paths[1]);
+            const auto outcomes = RunBatch(Direction::Decrypt, SharedKeys(), paths, kPassword);
+            EXPECT_TRUE(ReadFile(dir / "q") == big) << "q.ksw's contents were lost";
+            if (!reverse) {
+                EXPECT_TRUE(outcomes[0].ok() && outcomes[1].ok());
+                EXPECT_TRUE(outcomes[0].inputRemoved && outcomes[1].inputRemoved);
+                // First q.ksw became q; then q.ksw.ksw became a new q.ksw.
+                EXPECT_TRUE(ReadFile(dir / "q.ksw") == inner) << "the second output was lost";
+                EXPECT_EQ(Listing(dir), (std::vector<std::string>{"q", "q.ksw"}));
+            } else {
+                EXPECT_EQ(outcomes[0].outcome, Outcome::OutputClash);
+                EXPECT_TRUE(outcomes[1].ok());
+                EXPECT_TRUE(ReadFile(dir / "q.ksw.ksw") == outer);
+                EXPECT_EQ(Listing(dir), (std::vector<std::string>{"q", "q.ksw.ksw"}));
+            }
+            for (const std::string& name : Listing(dir)) fs::remove(dir / name);
+        }
 }
 
 TEST_F(Batch, StoppedBeforeItStartsChangesNothing)

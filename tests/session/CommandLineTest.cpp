@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // Every row of the start-up dispatch, and the argument rules.
 
-#include "session/CommandLine.h"
+#include "Fixtures.h"
 
-#include <gtest/gtest.h>
+#include "session/CommandLine.h"
 
 using namespace kestrawin::session;
 
@@ -65,48 +65,86 @@ TEST(Dispatch, EveryRowOfTheTable)
     }
 }
 
-TEST(Dispatch, EveryBatchRow)
+// Several arguments on real files: an argument after the first is a file
+// only when it names something that exists; one that names the same file as
+// an earlier one, however spelled, is left out; with one file left the rows
+// above apply.
+class DispatchOnDisk : public kwtest::ScratchTest {
+protected:
+    void SetUp() override
+    {
+        ScratchTest::SetUp();
+        for (const char* name :
+             {"a", "b", "c", "a.ksw", "b.ksw", "a.txt", "b.txt", "other/a.txt"}) {
+            kwtest::fs::create_directories((dir / name).parent_path());
+            kwtest::WriteFile(dir / name, "x");
+        }
+        kwtest::fs::create_directories(dir / "other/sub");
+        kwtest::fs::create_directory_symlink("other/sub", dir / "l");
+    }
+    // "D/" stands for the scratch folder, which is also the working folder.
+    std::vector<std::string> OnDisk(const std::vector<std::string>& args) const
+    {
+        std::vector<std::string> out;
+        for (const std::string& a : args)
+            out.push_back(a.rfind("D/", 0) == 0 ? (dir / a.substr(2)).string() : a);
+        return out;
+    }
+};
+
+TEST_F(DispatchOnDisk, EveryRowWithSeveralArguments)
 {
     using Files = std::vector<std::string>;
     struct Row {
         std::vector<std::string> args;
         Page page;
-        Files files;
+        Files files; // none: "This file is encrypted"
     };
     const Row rows[] = {
         // What a launcher passing every file gives.
-        {{"/d/a", "/d/b", "/d/c"}, EncryptPage, {"/d/a", "/d/b", "/d/c"}},
-        {{"/d/a", "/d/b", "/crypt"}, EncryptPage, {"/d/a", "/d/b"}},
-        {{"/d/a", "/d/b", "/CRYPT"}, EncryptPage, {"/d/a", "/d/b"}},
+        {{"D/a", "D/b", "D/c"}, EncryptPage, {"D/a", "D/b", "D/c"}},
+        {{"D/a", "D/b", "/crypt"}, EncryptPage, {"D/a", "D/b"}},
+        {{"D/a", "D/b", "/CRYPT"}, EncryptPage, {"D/a", "D/b"}},
         // Containers in an encryption batch are not refused here: each is
         // skipped on its own when the work runs.
-        {{"/d/a.ksw", "/d/b.ksw", "/crypt"}, EncryptPage, {"/d/a.ksw", "/d/b.ksw"}},
+        {{"D/a.ksw", "D/b.ksw", "/crypt"}, EncryptPage, {"D/a.ksw", "D/b.ksw"}},
         // Exactly "/encrypt" last decrypts them all; another case encrypts.
-        {{"/d/a.ksw", "/d/b.ksw", "/encrypt"}, DecryptPage, {"/d/a.ksw", "/d/b.ksw"}},
-        {{"/d/a.txt", "/d/b.ksw", "/encrypt"}, DecryptPage, {"/d/a.txt", "/d/b.ksw"}},
-        {{"/d/a.ksw", "/d/b.ksw", "/ENCRYPT"}, EncryptPage, {"/d/a.ksw", "/d/b.ksw"}},
-        // Only the last argument counts; switches are never files; a file
-        // named twice is one file; relative names are made absolute.
-        {{"/d/a.ksw", "/d/b.ksw", "/encrypt", "/crypt"}, EncryptPage, {"/d/a.ksw", "/d/b.ksw"}},
-        {{"/d/a.ksw", "b.ksw", "/crypt", "/encrypt"},
-         DecryptPage,
-         {"/d/a.ksw", "/home/user/b.ksw"}},
-        {{"/d/a", "/d/b", "/d/a", "/crypt"}, EncryptPage, {"/d/a", "/d/b"}},
-        {{"/d/a", "/d/a"}, EncryptPage, {"/d/a"}},
-        // Only "/crypt" and "/encrypt" are switches: anything else second is
-        // a second file.
-        {{"/d/a.ksw", "/anything"}, EncryptPage, {"/d/a.ksw", "/anything"}},
-        {{"/d/a.txt", "/decrypt"}, EncryptPage, {"/d/a.txt", "/decrypt"}},
+        {{"D/a.ksw", "D/b.ksw", "/encrypt"}, DecryptPage, {"D/a.ksw", "D/b.ksw"}},
+        {{"D/a.txt", "D/b.ksw", "/encrypt"}, DecryptPage, {"D/a.txt", "D/b.ksw"}},
+        {{"D/a.ksw", "D/b.ksw", "/ENCRYPT"}, EncryptPage, {"D/a.ksw", "D/b.ksw"}},
+        // Only the last argument counts; switches are never files; relative
+        // names are made absolute against the working folder.
+        {{"D/a.ksw", "D/b.ksw", "/encrypt", "/crypt"}, EncryptPage, {"D/a.ksw", "D/b.ksw"}},
+        {{"D/a.ksw", "b.ksw", "/crypt", "/encrypt"}, DecryptPage, {"D/a.ksw", "D/b.ksw"}},
+        // A file named twice is one file, however spelled; ".." after a link
+        // leads to the link's target's parent.
+        {{"D/a", "D/b", "D/a", "/crypt"}, EncryptPage, {"D/a", "D/b"}},
+        {{"D/a", "D/./b", "D/other/../a", "b"}, EncryptPage, {"D/a", "D/./b"}},
+        {{"D/a.txt", "D/l/../a.txt"}, EncryptPage, {"D/a.txt", "D/l/../a.txt"}},
+        // Words that name nothing are no files, wherever they stand.
+        {{"D/a.txt", "/decrypt", "D/b.txt"}, EncryptPage, {"D/a.txt", "D/b.txt"}},
+        {{"D/a.ksw", "D/b.ksw", "gone", "/encrypt"}, DecryptPage, {"D/a.ksw", "D/b.ksw"}},
+        // One file left: the rows for one file, on what is left; a word in
+        // second place stays there.
+        {{"D/a.ksw", "/decrypt"}, ErrorPage, {}},
+        {{"D/a.ksw", "/anything"}, ErrorPage, {}},
+        {{"D/a.txt", "/decrypt"}, EncryptPage, {"D/a.txt"}},
+        {{"D/a.ksw", "D/a.ksw"}, ErrorPage, {}},
+        {{"D/a.ksw", "a.ksw", "/crypt"}, ErrorPage, {}},
+        {{"D/a.ksw", "./a.ksw", "/encrypt"}, DecryptPage, {"D/a.ksw"}},
+        {{"D/a.txt", "./a.txt"}, EncryptPage, {"D/a.txt"}},
+        {{"D/a.txt", "D/other/../a.txt", "/ENCRYPT"}, EncryptPage, {"D/a.txt"}},
+        {{"D/a.ksw", "gone.ksw", "/encrypt"}, ErrorPage, {}},
     };
     for (const Row& row : rows) {
         std::string label;
         for (const std::string& a : row.args) label += a + " ";
-        const PageChoice choice = Choose(row.args);
+        const PageChoice choice = ChoosePage(OnDisk(row.args), dir);
         EXPECT_EQ(choice.page, row.page) << label;
-        EXPECT_FALSE(choice.fileIsEncrypted) << label;
-        EXPECT_EQ(choice.selectedFiles, row.files) << label;
+        EXPECT_EQ(choice.fileIsEncrypted, row.files.empty()) << label;
+        EXPECT_EQ(choice.selectedFiles, OnDisk(row.files)) << label;
         EXPECT_EQ(choice.batch(), row.files.size() > 1) << label;
-        EXPECT_EQ(choice.selectedFile, row.files.front()) << label;
+        EXPECT_EQ(choice.selectedFile, row.files.empty() ? "" : OnDisk(row.files).front()) << label;
     }
     EXPECT_TRUE(IsSwitch("/Crypt"));
     EXPECT_TRUE(IsSwitch("/eNcRyPt"));

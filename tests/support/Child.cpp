@@ -27,6 +27,10 @@ void Apply(const ChildLimits& limits)
         const rlimit limit{limits.addressSpace, limits.addressSpace};
         if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(kCannotApplyLimits);
     }
+    if (limits.openFiles != RLIM_INFINITY) {
+        const rlimit limit{limits.openFiles, limits.openFiles};
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(kCannotApplyLimits);
+    }
     if (limits.unprivileged && geteuid() == 0) {
         uid_t uid = 0;
         gid_t gid = 0;

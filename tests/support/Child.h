@@ -20,6 +20,7 @@ struct ChildLimits {
     // a small address space make every thread fail to start.
     rlim_t stackSize = RLIM_INFINITY; // unchanged when infinite
     rlim_t addressSpace = RLIM_INFINITY;
+    rlim_t openFiles = RLIM_INFINITY; // descriptors the child may hold at once
 };
 
 // The user an unprivileged child runs as: "nobody" when the tests run as root,

@@ -29,6 +29,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <deque>
 #include <memory>
 
@@ -465,11 +466,12 @@ private slots:
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
         QVERIFY(WaitForWork(*form));
         const QStringList lines = form->Panel13->text().split(QLatin1Char('\n'));
-        QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines[0], QStringLiteral("0 of 2 files encrypted"));
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[0], QStringLiteral("0 of 1 file encrypted"));
         QVERIFY(lines[1].startsWith(QStringLiteral("a very"))
                 && lines[1].endsWith(QStringLiteral("v2.txt")));
         QVERIFY(lines[1].contains(QChar(0x2026)));
+        QCOMPARE(lines[3], QStringLiteral("1 already encrypted file left as it was"));
         const QFontMetrics metrics = form->Panel13->fontMetrics();
         for (const QString& line : lines)
             QVERIFY2(metrics.horizontalAdvance(line)
@@ -483,9 +485,105 @@ private slots:
         QCOMPARE(h.messages.shown.size(), 1);
         QVERIFY(h.messages.shown[0].contains(h.path(longName)
                                              + QStringLiteral(": The file no longer exists")));
-        QVERIFY(h.messages.shown[0].contains(h.path(QStringLiteral("x.ksw"))
-                                             + QStringLiteral(": This file is encrypted")));
+        QVERIFY(
+            h.messages.shown[0].contains(h.path(QStringLiteral("x.ksw"))
+                                         + QStringLiteral(": Already encrypted, left as it was")));
         QCOMPARE(h.Read(QStringLiteral("x.ksw")), QByteArray("already encrypted, so skipped"));
+    }
+
+    // Files are counted once however they are named, containers left as they
+    // were are no failures, and every count reads right in the singular.
+    void batchSummarySaysWhatBecameOfEachFile_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("originalsStay"); // their deletion is refused
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QStringList>("details"); // "%H/name: reason", in order
+        QTest::addColumn<QStringList>("gone");
+        const QString skipped = QStringLiteral(": Already encrypted, left as it was");
+        const QString kept =
+            QStringLiteral(": The original file could not be deleted and was kept");
+        QTest::newRow("containers left as they were")
+            << QStringList{"a.txt", "x.ksw", "y.ksw", "/crypt"} << false
+            << "Encryption completed\n1 file encrypted\n2 already encrypted files left as they were"
+            << QStringList{"%H/x.ksw" + skipped, "%H/y.ksw" + skipped} << QStringList{"a.txt"};
+        QTest::newRow("one of each")
+            << QStringList{"a.txt", "x.ksw"} << true
+            << "Encryption completed\n1 file encrypted\n1 already encrypted file left as it "
+               "was\n1 original file could not be deleted"
+            << QStringList{"%H/a.txt" + kept, "%H/x.ksw" + skipped} << QStringList{};
+        QTest::newRow("originals kept")
+            << QStringList{"a.txt", "b.txt"} << true
+            << "Encryption completed\n2 files encrypted\n2 original files could not be deleted"
+            << QStringList{"%H/a.txt" + kept, "%H/b.txt" + kept} << QStringList{};
+        QTest::newRow("'..' after a link") << QStringList{"a.txt", "l/../a.txt"} << false
+                                           << "Encryption completed\n2 files encrypted"
+                                           << QStringList{} << QStringList{"a.txt", "other/a.txt"};
+        QTest::newRow("one file named twice")
+            << QStringList{"a.txt", "./a.txt"} << false << "Encryption completed" << QStringList{}
+            << QStringList{"a.txt"};
+        QTest::newRow("not a container among containers")
+            << QStringList{"d.ksw", "junk.ksw", "/encrypt"} << false
+            << "1 of 2 files decrypted\njunk.ksw\nInvalid password!"
+            << QStringList{"%H/junk.ksw: Invalid password!"} << QStringList{"d.ksw"};
+        QTest::newRow("two containers, one result")
+            << QStringList{"d.ksw", "d.bak", "/encrypt"} << false
+            << "1 of 2 files decrypted\nd.bak\nIts result would replace another chosen file"
+            << QStringList{"%H/d.bak: Its result would replace another chosen file (the result "
+                           "of %H/d.ksw)"}
+            << QStringList{"d.ksw"};
+    }
+
+    void batchSummarySaysWhatBecameOfEachFile()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, originalsStay);
+        QFETCH(QString, summary);
+        QFETCH(QStringList, details);
+        QFETCH(QStringList, gone);
+        Harness h;
+        QVERIFY(QDir(h.path(QString())).mkpath(QStringLiteral("other/sub")));
+        QVERIFY(QFile::link(QStringLiteral("other/sub"), h.path(QStringLiteral("l"))));
+        for (const char* name :
+             {"a.txt", "b.txt", "other/a.txt", "d", "e", "x.ksw", "y.ksw", "junk.ksw"})
+            QVERIFY(h.Write(Q(name), name));
+        KeyContainer keys;
+        QVERIFY(KeyContainer::Acquire(S(h.path(QStringLiteral("keys"))), &keys).ok());
+        QVERIFY(keys.RegenerateKeyPairs().ok());
+        for (const char* name : {"e", "d"}) // e.ksw becomes d.bak: it would become d too
+            QVERIFY(EncryptSelectedFile(keys, S(h.path(Q(name))), "one password").ok()
+                    && QFile::remove(h.path(Q(name))));
+        QVERIFY(QFile::rename(h.path(QStringLiteral("e.ksw")), h.path(QStringLiteral("d.bak"))));
+        if (originalsStay)
+            h.diskHook = [](io::DiskStep step, std::uint64_t) {
+                return step == io::DiskStep::Remove ? EPERM : 0;
+            };
+        std::vector<std::string> argv;
+        for (const QString& a : args) argv.push_back(a.startsWith('/') ? S(a) : S(h.path(a)));
+
+        auto form = h.Open(argv);
+        if (args.last() == QStringLiteral("/encrypt")) {
+            Type(form->Password, QStringLiteral("one password"));
+            QTest::keyClick(form->Password, Qt::Key_Return);
+        } else {
+            form->Password1->setText(QStringLiteral("one password"));
+            form->Password2->setText(QStringLiteral("one password"));
+            QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        }
+        QVERIFY(WaitForWork(*form));
+        QCOMPARE(form->Panel13->text(), summary);
+        QCOMPARE(form->DetailsButton->isVisible(), !details.isEmpty());
+        if (!details.isEmpty()) {
+            QTest::mouseClick(form->DetailsButton, Qt::LeftButton);
+            QStringList expected;
+            for (QString line : details)
+                expected << line.replace(QStringLiteral("%H"), h.home.path());
+            QCOMPARE(h.messages.shown,
+                     QStringList{QStringLiteral("inform: ") + expected.join('\n')});
+        }
+        for (const QString& name : gone) QVERIFY2(!QFile::exists(h.path(name)), qPrintable(name));
+        QCOMPARE(h.Read(QStringLiteral("x.ksw")), QByteArray("x.ksw"));
+        QCOMPARE(h.Read(QStringLiteral("junk.ksw")), QByteArray("junk.ksw"));
     }
 
     void secondWindowStandsAside()
