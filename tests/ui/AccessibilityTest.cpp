@@ -160,6 +160,12 @@ private slots:
             QCOMPARE(inserted.first().texts.first(), QStringLiteral("*"));
             QVERIFY(!From(field, QAccessible::TextRemoved).isEmpty());
             QVERIFY(!From(field, QAccessible::TextUpdated).isEmpty());
+            // A value change (some bridges ask for one) carries stars as well.
+            QAccessibleValueChangeEvent changed(field, secret);
+            QAccessible::updateAccessibility(&changed);
+            const QList<Heard> values = From(field, QAccessible::ValueChanged);
+            QVERIFY(!values.isEmpty());
+            QCOMPARE(values.last().texts.first(), QString(secret.size(), QLatin1Char('*')));
             // ...and no event of any kind carried a typed character.
             for (const Heard& heard : Log())
                 QVERIFY2(Leaked(heard.texts, secret).isEmpty(),

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -501,13 +502,128 @@ private slots:
         QCOMPARE(second.pos() - first.pos(), QPoint(28, 28));
     }
 
-    void captionsAreTheRequiredTexts()
+    // Every text of every page and box, word for word, spaces included.
+    void everyTextIsWordForWord()
     {
         // The version comes from the build; the caption must still read so.
         QCOMPARE(QString::fromUtf8(texts::MessageCaption), QStringLiteral("Kestrawin 1.8"));
         Harness h;
-        auto form = h.Open({});
-        QCOMPARE(form->windowTitle(), QStringLiteral("Pellmora"));
+        QVERIFY(h.Write(QStringLiteral("f.txt"), "plain"));
+        const std::string file = S(h.path(QStringLiteral("f.txt")));
+        const std::string container = file + ".ksw";
+
+        // What the page shows with its top left corner at `at`, in page coordinates.
+        auto at = [](int x, int y) {
+            return [x, y](TMainForm& form) {
+                QWidget* page = form.Notebook1->currentWidget();
+                for (QWidget* w : page->findChildren<QWidget*>()) {
+                    if (!w->isVisible() || w->mapTo(page, QPoint(0, 0)) != QPoint(x, y)) continue;
+                    if (auto* box = qobject_cast<QGroupBox*>(w)) return box->title();
+                    if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+                }
+                return QStringLiteral("nothing at (%1, %2)").arg(x).arg(y);
+            };
+        };
+        auto button = [](QPushButton* TMainForm::*which) {
+            return [which](TMainForm& form) { return (form.*which)->text(); };
+        };
+        auto status = [](TMainForm& form) { return form.Panel13->text(); };
+        auto press = [&h](auto act) {
+            return [&h, act](TMainForm& form) {
+                h.messages.shown.clear();
+                act(form);
+                return form.busy() ? form.Panel13->text() : h.messages.shown.value(0);
+            };
+        };
+        auto typed = [](const char* first, const char* second) {
+            return [first, second](TMainForm& form) {
+                form.Password1->setText(Q(first));
+                form.Password2->setText(Q(second));
+                QTest::mouseClick(form.SpeedButton3, Qt::LeftButton);
+            };
+        };
+        auto decrypt = [](const char* password) {
+            return [password](TMainForm& form) {
+                form.Password->setText(Q(password));
+                QTest::mouseClick(form.SpeedButton1, Qt::LeftButton);
+            };
+        };
+        auto outcome = [](TMainForm& form) {
+            WaitForWork(form);
+            return form.Panel13->text();
+        };
+        using Shown = std::function<QString(TMainForm&)>;
+        struct Row {
+            const char* what;
+            Shown shown;
+            const char* expected;
+        };
+        const QList<std::pair<std::vector<std::string>, QList<Row>>> starts = {
+            {{},
+             {{"window caption", [](TMainForm& f) { return f.windowTitle(); }, "Pellmora"},
+              {"title band", at(8, 8), "Kestrawin"},
+              {"first line", at(8, 33 + 10), "Please use the context menu"},
+              {"second line", at(7, 33 + 26), "to encrypt and decrypt your file"},
+              {"left button", button(&TMainForm::SpeedButton6), "Uninstall"},
+              {"right button", button(&TMainForm::SpeedButton5), "Update"},
+              {"uninstall question", press([&h](TMainForm& f) {
+                   h.messages.answers = {false};
+                   QTest::mouseClick(f.SpeedButton6, Qt::LeftButton);
+               }),
+               "ask: Remove the program from the shell?"},
+              {"uninstalled", press([&h](TMainForm& f) {
+                   h.messages.answers = {true};
+                   QTest::mouseClick(f.SpeedButton6, Qt::LeftButton);
+                   h.messages.shown.removeFirst();
+               }),
+               "inform: The program has been removed from the shell."}}},
+            {{file, "/crypt"},
+             {{"first box", at(8, 8), "  Enter a password  "},
+              {"second box", at(8, 56), "  Verify the password  "},
+              {"left button", button(&TMainForm::SpeedButton3), "Encrypt"},
+              {"right button", button(&TMainForm::SpeedButton4), "Update"},
+              {"no password", press(typed("", "")), "inform: You have not entered a password!"},
+              {"two passwords", press(typed("password1", "password2")),
+               "inform: You have entered two different passwords.\n\rPlease make sure the "
+               "password match."},
+              {"short password", press([&](TMainForm& f) {
+                   h.messages.answers = {false};
+                   typed("short", "short")(f);
+               }),
+               "ask: You have entered a password which has less than 6 characters.\n\rAre you "
+               "sure you want to continue?"},
+              {"waiting", press(typed("password1", "password1")),
+               "Please wait while the file is encrypted"},
+              {"done", outcome, "Encryption completed"},
+              {"title band", at(8, 8), "Kestrawin"},
+              {"left button", button(&TMainForm::SpeedButton9), "Update"},
+              {"right button", button(&TMainForm::SpeedButton10), "Close"}}},
+            {{container, "/encrypt"},
+             {{"box", at(8, 8), " Decryption "},
+              {"first line", at(8 + 8, 8 + 16), "Enter the password used"},
+              {"second line", at(8 + 8, 8 + 32), "to encrypt the file"},
+              {"left button", button(&TMainForm::SpeedButton1), "Decrypt"},
+              {"right button", button(&TMainForm::SpeedButton2), "Update"},
+              {"no password", press(decrypt("")), "inform: You have not entered a password!"},
+              {"waiting", press(decrypt("password2")), "Please wait while the file is decrypted"},
+              {"wrong password", outcome, "Invalid password!"}}},
+            {{container, "/encrypt"},
+             {{"right password", press(decrypt("password1")),
+               "Please wait while the file is decrypted"},
+              {"done", outcome, "Decryption completed"}}},
+            {{container, "/crypt"}, {{"container", status, "This file is encrypted"}}},
+        };
+        for (const auto& [args, rows] : starts) {
+            auto form = h.Open(args);
+            for (const Row& row : rows) {
+                const QString shown = row.shown(*form);
+                QVERIFY2(shown == Q(row.expected),
+                         qPrintable(QStringLiteral("%1 on page %2: \"%3\"")
+                                        .arg(Q(row.what))
+                                        .arg(form->currentPage())
+                                        .arg(shown)));
+            }
+        }
     }
 
     void uninstallAsksFirst()
