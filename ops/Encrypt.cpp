@@ -29,12 +29,11 @@ Result EncryptSelectedFile(const KeyContainer& keys, const std::string& path,
     io::InputFile in;
     if (Result r = in.Open(path); !r.ok()) return r;
 
-    std::optional<Sha1Digest> hash;
+    // The digest is made in place: assigning it would leave the returned
+    // value behind on the stack, unwiped.
+    const Secret bytes = PasswordBytesForEncryption(password.view());
+    std::optional<Sha1Digest> hash = Sha1({bytes.bytes(), bytes.size()});
     const WipeOnExit wipeHash(hash);
-    {
-        const Secret bytes = PasswordBytesForEncryption(password.view());
-        hash = Sha1({bytes.bytes(), bytes.size()});
-    }
     if (!hash) return Result::fail(Outcome::CryptoFailure, "cannot hash the password");
     std::string why;
     const auto publicKey = keys.signatureKey().PublicNumbers(&why);

@@ -12,6 +12,9 @@ FileOutcome ProcessFile(Direction direction, const KeyContainer& keys, const std
     const Result r = direction == Direction::Encrypt
                          ? EncryptSelectedFile(keys, path, password, options, &input)
                          : DecryptSelectedFile(path, password, options, &input);
+    // The operation's frames held the password's digest and the keys made
+    // from it; nothing of them stays on this thread's stack.
+    WipeStack();
     done.outcome = r.outcome;
     done.detail = r.detail;
     // Only after success, and only once the output is safely on disk (the

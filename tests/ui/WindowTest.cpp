@@ -9,6 +9,9 @@
 #include "ui/Style.h"
 #include "ui/Texts.h"
 
+#include "ops/Engine.h"
+
+#include <QAbstractButton>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
@@ -16,7 +19,18 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStyleHints>
+#include <QThread>
+#include <QTimer>
 #include <QWindow>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <vector>
 
 using namespace kestrawin;
 using namespace kestrawin::ui;
@@ -78,6 +92,45 @@ QList<Shown> Texts(TMainForm& form)
                            button->palette().color(QPalette::Active, QPalette::ButtonText),
                            Background(button)};
     return shown;
+}
+
+// Places in this process's writable memory that hold `n` bytes which, each
+// XORed with `mask`, give `masked`, in that order or reversed (as a number's
+// limbs hold them). The test keeps only the masked form, so that its own copy
+// is never found.
+int CopiesInMemory(const std::uint8_t* masked, std::size_t n, std::uint8_t mask)
+{
+    const std::vector<std::uint8_t> forward(masked, masked + n),
+        reversed(forward.rbegin(), forward.rend());
+    std::ifstream maps("/proc/self/maps");
+    const int mem = ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
+    if (mem < 0) return -1;
+    std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
+    int found = 0;
+    std::string line;
+    while (std::getline(maps, line)) {
+        unsigned long from = 0, to = 0;
+        char perms[5] = {};
+        if (std::sscanf(line.c_str(), "%lx-%lx %4s", &from, &to, perms) != 3) continue;
+        // Larger than any heap or stack here: a sanitizer's shadow, reserved and empty.
+        if (perms[0] != 'r' || perms[1] != 'w' || to - from > (1ul << 32)) continue;
+        for (unsigned long at = from; at < to;) {
+            const std::size_t want = std::min<std::size_t>(buffer.size(), to - at);
+            const ssize_t got = ::pread(mem, buffer.data(), want, static_cast<off_t>(at));
+            if (got <= 0) break;
+            for (ssize_t i = 0; i < got; ++i) buffer[static_cast<std::size_t>(i)] ^= mask;
+            const auto end = buffer.begin() + got;
+            for (const auto* pattern : {&forward, &reversed})
+                for (auto it = std::search(buffer.begin(), end, pattern->begin(), pattern->end());
+                     it != end; it = std::search(it + 1, end, pattern->begin(), pattern->end()))
+                    ++found;
+            // Overlapping by n - 1, so that a copy across two reads is seen.
+            const auto step = static_cast<unsigned long>(got);
+            at += step > n ? step - (n - 1) : step;
+        }
+    }
+    ::close(mem);
+    return found;
 }
 
 QImage Grab(QWidget* widget)
@@ -298,6 +351,61 @@ private slots:
         ClickAt(*form, form->SpeedButton9);
         QCOMPARE(h.opened, QList<QUrl>{QUrl(QStringLiteral("https://kestrawin.example/product"))});
         hints->setMouseDoubleClickInterval(interval);
+    }
+
+    // Once the outcome shows, no copy of the key (the password's SHA-1, whose
+    // first 16 bytes are the RC2 key) is left anywhere in the process.
+    void noCopyOfTheKeyStaysAfterTheWork_data()
+    {
+        QTest::addColumn<QString>("world");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("encrypted") << "encrypt"
+                                   << "Encryption completed";
+        QTest::newRow("encrypted, original kept")
+            << "keep"
+            << "Encryption completed\nThe original file was moved or deleted during the work";
+        QTest::newRow("decrypted") << "decrypt"
+                                   << "Decryption completed";
+        QTest::newRow("wrong password") << "wrong"
+                                        << "Invalid password!";
+    }
+
+    void noCopyOfTheKeyStaysAfterTheWork()
+    {
+        QFETCH(QString, world);
+        QFETCH(QString, outcome);
+        // The first 16 bytes of the SHA-1 of "password1", each XORed with 0x5a:
+        // the test itself holds no copy.
+        static const std::uint8_t masked[16] = {0xb9, 0xd0, 0x88, 0x4e, 0xce, 0x67, 0xf0, 0x8b,
+                                                0x8c, 0x16, 0x4a, 0x75, 0xf4, 0x98, 0xc7, 0xbe};
+        Harness h;
+        const QString doc = h.path(QStringLiteral("doc"));
+        QVERIFY(h.Write(QStringLiteral("doc"), "version 1"));
+        if (world == "keep")
+            h.diskHook = [&](io::DiskStep step, std::uint64_t) {
+                if (step == io::DiskStep::Flush) QFile::remove(doc);
+                return 0;
+            };
+        std::unique_ptr<TMainForm> form;
+        if (world == "encrypt" || world == "keep") {
+            form = h.Open({S(doc), "/crypt"});
+            form->Password1->setText(QStringLiteral("password1"));
+            form->Password2->setText(QStringLiteral("password1"));
+            QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        } else {
+            ops::KeyContainer keys;
+            QVERIFY(ops::KeyContainer::Acquire(S(h.path(QStringLiteral("keys"))), &keys).ok());
+            QVERIFY(keys.RegenerateKeyPairs().ok());
+            QVERIFY(
+                ops::EncryptSelectedFile(keys, S(doc), world == "wrong" ? "password2" : "password1")
+                    .ok());
+            form = h.Open({S(doc) + ".ksw", "/encrypt"});
+            form->Password->setText(QStringLiteral("password1"));
+            QTest::mouseClick(form->SpeedButton1, Qt::LeftButton);
+        }
+        QVERIFY(WaitForWork(*form));
+        QCOMPARE(form->Panel13->text(), outcome);
+        QCOMPARE(CopiesInMemory(masked, sizeof masked, 0x5a), 0);
     }
 
     void reasonsSayWhatIsWrong()
