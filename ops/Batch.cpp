@@ -159,6 +159,7 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
             } else {
                 OperationOptions single;
                 single.cancel = options.cancel;
+                single.pause = options.pause;
                 single.chunkSize = plan.chunkSize;
                 single.decryptThreads = plan.decryptThreads;
                 single.progress = [&](std::uint64_t fileDone, std::uint64_t) {

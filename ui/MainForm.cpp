@@ -116,9 +116,11 @@ QString Reason(const workers::WorkResult& result)
     return Sentence(OutcomeReason(result.outcome));
 }
 
-// A batch's reason for one file: a wrong password reads as for one file.
+// A batch's reason for one file: a wrong password reads as for one file, and
+// a file the stop caught is "stopped", as the page says.
 QString BatchReason(const workers::WorkResult& result)
 {
+    if (result.outcome == Outcome::Cancelled) return Q(texts::FileStopped);
     return result.outcome == Outcome::WrongPassword ? Q(texts::InvalidPassword) : Reason(result);
 }
 
@@ -441,12 +443,20 @@ void TMainForm::closeEvent(QCloseEvent* event)
 
 void TMainForm::AskToStop()
 {
+    // The work waits between chunks while the question is open, so that what
+    // it says stays true; a file past its last chunk still finishes.
     askingToStop_ = true;
-    const bool stop =
-        Messages().Ask(Q(encrypting_ ? texts::StopEncrypting : texts::StopDecrypting));
+    worker_->Hold();
+    const bool many = selectedFiles_.size() > 1;
+    const char* question = encrypting_ ? (many ? texts::StopEncryptingMany : texts::StopEncrypting)
+                                       : (many ? texts::StopDecryptingMany : texts::StopDecrypting);
+    const bool stop = Messages().Ask(Q(question));
     askingToStop_ = false;
-    // The work may have ended while the question was open: its outcome stands.
-    if (stop && worker_) worker_->RequestCancel();
+    // The work may have ended while the question was open: the question was
+    // closed then, and the outcome stands.
+    if (!worker_) return;
+    if (stop) worker_->RequestCancel();
+    worker_->Resume();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
@@ -591,6 +601,8 @@ void TMainForm::StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool 
     connect(worker_.get(), &QThread::finished, this, [this, encrypting] {
         const std::unique_ptr<workers::WorkerThread> done = std::move(worker_);
         done->wait(); // the thread is past run(): this returns at once
+        // Whether to stop is no question any more: the outcome shows instead.
+        if (askingToStop_) Messages().Dismiss();
         if (const auto* batch = qobject_cast<const workers::TBatchThread*>(done.get()))
             BatchDone(*batch);
         else if (encrypting)

@@ -269,34 +269,61 @@ private slots:
         QVERIFY(form->close()); // now it closes
     }
 
-    // Stopping several files: the summary leads with the stop and counts what
-    // was done; the files not done are as they were.
+    // Stopping several files: while the question is open nothing finishes;
+    // the summary leads with the stop and counts what was done; the files not
+    // done are as they were, and Details says "stopped" of them too.
     void stoppingABatchSaysSo()
     {
         Harness h;
-        const QByteArray big(24 << 20, 'z');
-        QVERIFY(h.Write(QStringLiteral("one"), big) && h.Write(QStringLiteral("two"), big));
+        const QByteArray data(4 << 20, 'z');
+        const QStringList names{QStringLiteral("one"), QStringLiteral("two")};
+        for (const QString& name : names) QVERIFY(h.Write(name, data));
         auto form =
             h.Open({S(h.path(QStringLiteral("one"))), S(h.path(QStringLiteral("two"))), "/crypt"});
         form->Password1->setText(QStringLiteral("password1"));
         form->Password2->setText(QStringLiteral("password1"));
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
         QVERIFY(form->busy());
+        auto finished = [&] {
+            QStringList done;
+            for (const QString& name : names)
+                if (!QFile::exists(h.path(name))) done << name;
+            return done;
+        };
         h.messages.answers = {true};
+        h.messages.whileAsking = [&] {
+            const QStringList before = finished();
+            QTest::qWait(400); // much longer than these files take
+            QCOMPARE(finished(), before);
+            QVERIFY(form->busy());
+        };
         QVERIFY(!form->close());
+        h.messages.whileAsking = nullptr;
+        QCOMPARE(h.messages.shown.value(0),
+                 QStringLiteral("ask: The files are still being encrypted.\n\rDo you want to stop? "
+                                "Files not finished yet stay as they were."));
         QVERIFY(WaitForWork(*form));
 
         const QStringList lines = form->Panel13->text().split(QLatin1Char('\n'));
         QCOMPARE(lines.value(0), QStringLiteral("Encryption stopped"));
         int encrypted = 0;
-        for (const QString& name : {QStringLiteral("one"), QStringLiteral("two")}) {
+        for (const QString& name : names) {
             if (QFile::exists(h.path(name + QStringLiteral(".ksw"))))
                 ++encrypted;
             else
-                QCOMPARE(h.Read(name), big);
+                QCOMPARE(h.Read(name), data);
         }
         QCOMPARE(lines.value(1), QStringLiteral("%1 of 2 files encrypted").arg(encrypted));
         QCOMPARE(lines.size(), 2); // no failure to name: stopping is not one
+        if (encrypted < 2) {
+            h.messages.shown.clear();
+            QTest::mouseClick(form->DetailsButton, Qt::LeftButton);
+            const QStringList details = h.messages.shown.value(0).split(QLatin1Char('\n'));
+            QCOMPARE(details.size(), 2 - encrypted);
+            for (const QString& line : details)
+                QVERIFY2(line.endsWith(QStringLiteral(": Stopped, the file has not been changed")),
+                         qPrintable(line));
+        }
         QVERIFY(form->close());
     }
 
@@ -314,20 +341,57 @@ private slots:
         QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed"));
         QVERIFY(form->isVisible()); // the outcome stays in view
         QVERIFY(!QFile::exists(h.path(QStringLiteral("big"))));
+    }
 
-        // The work ends while the question is open: Yes then changes nothing.
-        QVERIFY(h.Write(QStringLiteral("two"), QByteArray(24 << 20, 'z')));
-        form = h.Open({S(h.path(QStringLiteral("two")))});
+    // The work ends while the question is open (it was past its last chunk):
+    // the question goes, the outcome shows, and a late Yes changes nothing.
+    void theQuestionGoesWhenTheWorkEndsUnderIt()
+    {
+        Harness h;
+        QVERIFY(h.Write(QStringLiteral("two"), QByteArray(1 << 20, 'z')));
+        std::atomic<bool> flushing{false}, release{false};
+        h.diskHook = [&](io::DiskStep step, std::uint64_t) {
+            if (step != io::DiskStep::Flush || flushing.exchange(true)) return 0;
+            while (!release.load()) QThread::msleep(1);
+            return 0;
+        };
+        auto form = h.Open({S(h.path(QStringLiteral("two")))});
         form->Password1->setText(QStringLiteral("password1"));
         form->Password2->setText(QStringLiteral("password1"));
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        QTRY_VERIFY(flushing.load());
         h.messages.answers = {true};
-        h.messages.whileAsking = [&] { QVERIFY(WaitForWork(*form)); };
+        h.messages.whileAsking = [&] {
+            release = true;
+            QVERIFY(WaitForWork(*form));
+        };
         QVERIFY(!form->close());
         h.messages.whileAsking = nullptr;
+        QCOMPARE(h.messages.shown,
+                 (QStringList{QStringLiteral("ask: The file is still being encrypted.\n\rDo you "
+                                             "want to stop? The file will stay as it was."),
+                              QStringLiteral("dismissed")}));
         QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed"));
+        QVERIFY(form->isVisible());
         QVERIFY(QFile::exists(h.path(QStringLiteral("two.ksw"))));
         QVERIFY(!QFile::exists(h.path(QStringLiteral("two"))));
+
+        // A real box goes the same way: as if answered No.
+        DialogMessageBoxes boxes(nullptr);
+        bool open = false, answeredByHand = false;
+        QTimer::singleShot(0, [&] {
+            open = QApplication::activeModalWidget() != nullptr;
+            boxes.Dismiss();
+        });
+        QTimer::singleShot(5000, [&] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                answeredByHand = true;
+                box->close();
+            }
+        });
+        QVERIFY(!boxes.Ask(QStringLiteral("Stop?")));
+        QVERIFY(open);
+        QVERIFY(!answeredByHand);
     }
 
     void theSecondClickOfADoubleClickIsNotAClickOnTheOutcome()
