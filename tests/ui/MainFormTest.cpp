@@ -11,6 +11,7 @@
 
 #include "ops/Engine.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -32,6 +33,7 @@
 
 #include <deque>
 #include <memory>
+#include <optional>
 
 using namespace kestrawin;
 using namespace kestrawin::ops;
@@ -482,11 +484,48 @@ private slots:
         QVERIFY(form->Panel13->geometry().contains(form->DetailsButton->geometry()));
         QTest::mouseClick(form->DetailsButton, Qt::LeftButton);
         QCOMPARE(h.messages.shown.size(), 1);
-        QVERIFY(h.messages.shown[0].contains(h.path(longName)
-                                             + QStringLiteral(": The file no longer exists")));
-        QVERIFY(h.messages.shown[0].contains(h.path(QStringLiteral("x.ksw"))
-                                             + QStringLiteral(": This file is encrypted")));
+        QVERIFY(h.messages.wholeText.contains(h.path(longName)
+                                              + QStringLiteral(": The file no longer exists")));
+        QVERIFY(h.messages.wholeText.contains(h.path(QStringLiteral("x.ksw"))
+                                              + QStringLiteral(": This file is encrypted")));
         QCOMPARE(h.Read(QStringLiteral("x.ksw")), QByteArray("already encrypted, so skipped"));
+    }
+
+    // A name is shown on one line, shortened in its middle where it does not
+    // fit; the whole path goes to the tooltip and to assistive tools.
+    void namesShowOnOneLineWithTheWholePathAside()
+    {
+        Harness h;
+        const QString broken = h.path(QStringLiteral("two\nlines.txt"));
+        const QString longName = h.path(QString(214, QLatin1Char('n')) + QStringLiteral(".txt"));
+        const QString oneLine = h.path(QStringLiteral("two\u21b5lines.txt"));
+        auto form = h.Open({S(broken), S(longName), "/crypt"}); // neither exists
+        form->Password1->setText(QStringLiteral("one password"));
+        form->Password2->setText(QStringLiteral("one password"));
+        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        QVERIFY(WaitForWork(*form));
+
+        const QStringList lines = form->Panel13->text().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[1], QStringLiteral("two\u21b5lines.txt"));
+        QCOMPARE(form->Panel13->toolTip(), oneLine);
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(form->Panel13)->text(QAccessible::Description),
+            oneLine);
+
+        QTest::mouseClick(form->DetailsButton, Qt::LeftButton);
+        const QStringList details = h.messages.shown.value(0).split(QLatin1Char('\n'));
+        QCOMPARE(details.size(), 2);
+        const QFontMetrics metrics(QApplication::font());
+        const QString reason = QStringLiteral(": The file no longer exists");
+        for (const QString& line : details) {
+            QVERIFY2(line.endsWith(reason), qPrintable(line));
+            QVERIFY2(metrics.horizontalAdvance(line.chopped(reason.size())) <= 300,
+                     qPrintable(line));
+        }
+        QVERIFY(details[1].contains(QChar(0x2026)));
+        QVERIFY(details[1].endsWith(QStringLiteral("nnn.txt") + reason));
+        QCOMPARE(h.messages.wholeText, oneLine + reason + QLatin1Char('\n') + longName + reason);
     }
 
     void secondWindowStandsAside()
@@ -693,29 +732,60 @@ private slots:
         QCOMPARE(h.opened.size(), 2);
     }
 
-    void registrationFailureIsReportedAndStartupGoesOn()
+    // The context-menu entries cannot be written: said in plain words once the
+    // page shows, and the work goes on (the key pairs stay in memory).
+    void entriesThatCannotBeWrittenAreExplained_data()
     {
+        QTest::addColumn<QString>("world");
+        QTest::addColumn<QString>("blocked"); // what the message names, under the scratch folder
+        QTest::newRow("home folder read-only") << "read-only"
+                                               << "home";
+        QTest::newRow("a file where a folder should be") << "file"
+                                                         << "home/.local";
+    }
+
+    void entriesThatCannotBeWrittenAreExplained()
+    {
+        QFETCH(QString, world);
+        QFETCH(QString, blocked);
         Harness h;
-        FormEnvironment env =
-            h.Environment({h.path(QStringLiteral("f.txt")).toStdString(), "/crypt"});
-        // The data folder cannot be created: a file stands in its place.
-        QVERIFY(h.Write(QStringLiteral("blocked"), "a file, not a folder"));
-        env.shellEnvironment.dataHome = h.path(QStringLiteral("blocked/share"));
-        env.keyFolder = h.path(QStringLiteral("blocked/share/kestrawin")).toStdString();
+        const QString home = h.path(QStringLiteral("home"));
+        QVERIFY(QDir(h.path(QString())).mkdir(QStringLiteral("home")));
+        FormEnvironment env = h.Environment({S(h.path(QStringLiteral("f.txt"))), "/crypt"});
+        env.shellEnvironment.home = home;
+        env.shellEnvironment.dataHome = home + QStringLiteral("/.local/share");
+        env.shellEnvironment.configHome = home + QStringLiteral("/.config");
+        env.keyFolder = S(home + QStringLiteral("/.local/share/kestrawin"));
         QVERIFY(h.Write(QStringLiteral("f.txt"), "plain"));
+        if (world == "file") {
+            QVERIFY(h.Write(QStringLiteral("home/.local"), "a file, not a folder"));
+            QVERIFY(h.Write(QStringLiteral("home/.config"), "a file, not a folder"));
+        }
+        QVERIFY(QFile::setPermissions(home, world == "read-only"
+                                                ? QFileDevice::ReadOwner | QFileDevice::ExeOwner
+                                                : QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                      | QFileDevice::ExeOwner));
+        std::optional<PermissionsCount> permissions(std::in_place);
+
         TMainForm form(env);
-        QCOMPARE(h.messages.shown.size(), 1);
-        QVERIFY(h.messages.shown[0].startsWith(QStringLiteral("error: Failed to set data for '")));
-        QVERIFY(h.messages.shown[0].contains(h.path(QStringLiteral("blocked/share"))));
-        // The key store still gives pairs, so encryption works.
-        QVERIFY(form.hasCryptProvider());
+        QVERIFY(h.messages.shown.isEmpty()); // nothing before the page
+        QVERIFY(form.hasCryptProvider());    // the keys, in memory
         form.show();
         QCOMPARE(form.currentPage(), 1);
+        QTRY_COMPARE(h.messages.shown.size(), 1);
+        QCOMPARE(h.messages.shown[0],
+                 QStringLiteral("error: Kestrawin could not add its entries to your file "
+                                "manager's menus (it cannot write in %1).\nEncrypting and "
+                                "decrypting work as usual.")
+                     .arg(h.path(blocked)));
         form.Password1->setText(QStringLiteral("password1"));
         form.Password2->setText(QStringLiteral("password1"));
         QTest::mouseClick(form.SpeedButton3, Qt::LeftButton);
         QVERIFY(WaitForWork(form));
         QCOMPARE(form.Panel13->text(), QStringLiteral("Encryption completed"));
+        permissions.reset();
+        QFile::setPermissions(home, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                        | QFileDevice::ExeOwner);
     }
 
     void messageTextsShowTwoCleanLines()

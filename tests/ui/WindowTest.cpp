@@ -186,6 +186,82 @@ private slots:
                 QCOMPARE(text.text, system);
     }
 
+    // A high-contrast desktop, told by its theme's name or by its own colours:
+    // the window takes its colours. Any other keeps the window's own.
+    void highContrastColoursAreFollowed_data()
+    {
+        QTest::addColumn<QString>("theme");
+        QTest::addColumn<bool>("blackDesktop"); // the desktop's own colours: white on black
+        QTest::addColumn<QColor>("text");       // invalid: the window keeps its colours
+        QTest::addColumn<QColor>("background");
+        const QColor black(0, 0, 0), white(255, 255, 255);
+        QTest::newRow("light") << QString() << false << QColor() << QColor();
+        QTest::newRow("dark by name")
+            << QStringLiteral("Adwaita:dark") << false << QColor() << QColor();
+        QTest::newRow("high contrast by name")
+            << QStringLiteral("HighContrast") << false << black << white;
+        QTest::newRow("inverse by name")
+            << QStringLiteral("HighContrastInverse") << false << white << black;
+        QTest::newRow("dark variant by name")
+            << QStringLiteral("HighContrast:dark") << false << white << black;
+        QTest::newRow("desktop's own colours") << QString() << true << white << black;
+    }
+
+    void highContrastColoursAreFollowed()
+    {
+        QFETCH(QString, theme);
+        QFETCH(bool, blackDesktop);
+        QFETCH(QColor, text);
+        QFETCH(QColor, background);
+        const QPalette before = QApplication::palette();
+        if (blackDesktop) {
+            QPalette p;
+            for (auto group : {QPalette::Active, QPalette::Inactive}) {
+                for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+                    p.setColor(group, role, Qt::black);
+                for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+                    p.setColor(group, role, Qt::white);
+                p.setColor(group, QPalette::Link, QColor(255, 255, 0));
+            }
+            QApplication::setPalette(p);
+        }
+        Harness h;
+        for (auto args : {std::vector<std::string>{},
+                          {"/x/f.txt", "/crypt"},
+                          {"/x/f.ksw", "/encrypt"},
+                          {"/x/f.ksw", "/crypt"}}) {
+            FormEnvironment env = h.Environment(args);
+            env.desktopTheme = theme;
+            TMainForm form(std::move(env));
+            form.show();
+            const QImage image = Grab(&form);
+            QHash<QRgb, int> count;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) ++count[image.pixel(x, y) | 0xff000000];
+            const QString where = QStringLiteral("page %1").arg(form.currentPage());
+            if (!text.isValid()) {
+                // The bars' grey, and the blue of the message area where there is one.
+                QVERIFY2(count.value(style::Face.rgb()) > 4000, qPrintable(where));
+                if (form.currentPage() == 0 || form.currentPage() == 3)
+                    QVERIFY2(count.value(style::MessageArea.rgb()) > 8000, qPrintable(where));
+                continue;
+            }
+            // The desktop's background and text; of the window's own colours
+            // at most a few pixels where a letter's edge blends into one.
+            QVERIFY2(count.value(background.rgb()) > image.width() * image.height() / 2,
+                     qPrintable(where));
+            QVERIFY2(count.value(text.rgb()) > 50, qPrintable(where));
+            for (const QColor& own :
+                 {style::Face, style::MessageArea, style::Olive, style::Navy, style::Blue})
+                QVERIFY2(count.value(own.rgb()) < 30,
+                         qPrintable(QStringLiteral("%1: %2 pixels of %3")
+                                        .arg(where)
+                                        .arg(count.value(own.rgb()))
+                                        .arg(own.name())));
+        }
+        QApplication::setPalette(before);
+    }
+
     void keyboardFocusOnAFlatButtonShows()
     {
         Harness h;
@@ -204,19 +280,67 @@ private slots:
         QVERIFY(onUpdate != unfocused);
     }
 
-    void enterPressesTheFocusedButton()
+    // Every control that acts, on every page: its keyboard focus shows, and
+    // Enter, keypad Enter and Space each press it once.
+    void everyControlShowsItsFocusAndTakesEnterAndSpace_data()
     {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("control");
+        const QStringList main, encrypt{"/x/f.txt", "/crypt"}, decrypt{"/x/f.ksw", "/encrypt"},
+            outcome{"/x/f.ksw", "/crypt"};
+        QTest::newRow("link") << main << "Panel11";
+        QTest::newRow("uninstall") << main << "SpeedButton6";
+        QTest::newRow("update, main") << main << "SpeedButton5";
+        QTest::newRow("encrypt") << encrypt << "SpeedButton3";
+        QTest::newRow("update, encrypt") << encrypt << "SpeedButton4";
+        QTest::newRow("decrypt") << decrypt << "SpeedButton1";
+        QTest::newRow("update, decrypt") << decrypt << "SpeedButton2";
+        QTest::newRow("outcome") << outcome << "Panel13";
+        QTest::newRow("details") << outcome << "DetailsButton";
+        QTest::newRow("update, outcome") << outcome << "SpeedButton9";
+        QTest::newRow("close") << outcome << "SpeedButton10";
+    }
+
+    void everyControlShowsItsFocusAndTakesEnterAndSpace()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, control);
         Harness h;
-        auto form = h.Open({"/x/f.txt", "/crypt"});
-        form->SpeedButton4->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(form->SpeedButton4, Qt::Key_Return);
-        QCOMPARE(h.opened, QList<QUrl>{QUrl(QStringLiteral("https://kestrawin.example/product"))});
-        form->SpeedButton3->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(form->SpeedButton3, Qt::Key_Enter, Qt::KeypadModifier);
-        QCOMPARE(h.messages.shown,
-                 QStringList{QStringLiteral("inform: You have not entered a password!")});
-        QTest::keyClick(form->SpeedButton3, Qt::Key_Space); // as before
-        QCOMPARE(h.messages.shown.size(), 2);
+        std::vector<std::string> arguments;
+        for (const QString& a : args) arguments.push_back(S(a));
+        auto form = h.Open(arguments);
+        const QHash<QString, QWidget*> controls{{"Panel11", form->Panel11},
+                                                {"SpeedButton6", form->SpeedButton6},
+                                                {"SpeedButton5", form->SpeedButton5},
+                                                {"SpeedButton3", form->SpeedButton3},
+                                                {"SpeedButton4", form->SpeedButton4},
+                                                {"SpeedButton1", form->SpeedButton1},
+                                                {"SpeedButton2", form->SpeedButton2},
+                                                {"Panel13", form->Panel13},
+                                                {"DetailsButton", form->DetailsButton},
+                                                {"SpeedButton9", form->SpeedButton9},
+                                                {"SpeedButton10", form->SpeedButton10}};
+        QWidget* widget = controls.value(control);
+        QVERIFY(widget);
+        widget->show(); // the Details button shows after some batches only
+        widget->clearFocus();
+        const QImage unfocused = Grab(widget);
+        widget->setFocus(Qt::TabFocusReason);
+        QVERIFY(widget->hasFocus());
+        QVERIFY2(Grab(widget) != unfocused, "no sign of the focus");
+
+        // The presses are counted, not acted on.
+        auto* button = qobject_cast<QAbstractButton*>(widget);
+        auto* link = qobject_cast<LinkLabel*>(widget);
+        if (!button && !link) return; // the message takes the focus, nothing more
+        QObject::disconnect(widget, nullptr, form.get(), nullptr);
+        QSignalSpy pressed(widget, button ? SIGNAL(clicked()) : SIGNAL(activated()));
+        QTest::keyClick(widget, Qt::Key_Return);
+        QCOMPARE(pressed.size(), 1);
+        QTest::keyClick(widget, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(pressed.size(), 2);
+        QTest::keyClick(widget, Qt::Key_Space);
+        QCOMPARE(pressed.size(), 3);
     }
 
     void escapeClosesWhereNothingIsLost()
