@@ -62,6 +62,9 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QString::fromUtf8(kestrawin::ui::texts::ApplicationTitle));
     QGuiApplication::setDesktopFileName(QStringLiteral("kestrawin"));
     kestrawin::ui::style::Apply(app);
+    // Now that the toolkit has loaded its platform theme (GTK, on GNOME).
+    environment.desktopTheme =
+        kestrawin::ui::style::DesktopThemeName(environment.shellEnvironment.configHome);
 
     kestrawin::ui::DialogMessageBoxes messages(nullptr);
     app.messages = &messages;

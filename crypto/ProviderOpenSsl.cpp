@@ -3,6 +3,8 @@
 // and signatures in the Windows provider's byte order, random bytes.
 #include "Provider.h"
 
+#include "Rc2.h"
+#include "Secret.h"
 #include "detail/Ossl.h"
 
 #include <openssl/core_names.h>
@@ -77,18 +79,20 @@ bool ProviderAvailable(std::string* error)
 
 std::optional<Sha1Digest> Sha1(ByteView data)
 {
+    // Written straight into the value returned (a single named result), so
+    // that no other copy of a password's digest stays behind on the stack.
+    std::optional<Sha1Digest> digest(std::in_place);
     const Library* lib = GetLibrary(nullptr);
-    if (!lib) return std::nullopt;
-    MdCtx md(EVP_MD_CTX_new());
-    Sha1Digest out{};
+    MdCtx md(lib ? EVP_MD_CTX_new() : nullptr);
     unsigned int len = 0;
     if (!md || !EVP_DigestInit_ex2(md.get(), lib->sha1, nullptr)
         || !EVP_DigestUpdate(md.get(), data.data(), data.size())
-        || !EVP_DigestFinal_ex(md.get(), out.data(), &len) || len != out.size()) {
+        || !EVP_DigestFinal_ex(md.get(), digest->data(), &len) || len != digest->size()) {
         ERR_clear_error();
-        return std::nullopt;
+        Wipe(digest->data(), digest->size());
+        digest.reset();
     }
-    return out;
+    return digest;
 }
 
 bool RandomBytes(std::uint8_t* out, std::size_t n)
@@ -239,6 +243,18 @@ bool RsaKeyPair::SamePublicKey(const RsaKeyPair& other) const
 
 // ------------------------------------------------------------ verification
 
+namespace {
+
+// Bytes that hold a password's digest: wiped when dropped.
+struct WipedBytes : Bytes {
+    using Bytes::Bytes;
+    WipedBytes(const WipedBytes&) = delete;
+    WipedBytes& operator=(const WipedBytes&) = delete;
+    ~WipedBytes() { Wipe(data(), size()); }
+};
+
+} // namespace
+
 RsaPublicKey::Check RsaPublicKey::VerifySha1(const Sha1Digest& digest, ByteView signatureLE) const
 {
     const std::size_t k = modulusLE_.size();
@@ -248,7 +264,9 @@ RsaPublicKey::Check RsaPublicKey::VerifySha1(const Sha1Digest& digest, ByteView 
     Bignum n(BN_lebin2bn(modulusLE_.data(), static_cast<int>(k), nullptr));
     Bignum s(BN_lebin2bn(signatureLE.data(), static_cast<int>(k), nullptr));
     Bignum e(BN_new());
-    Bignum m(BN_new());
+    // The recovered block holds the digest of the password that signed: it
+    // is wiped like the candidate's.
+    SecretBignum m(BN_new());
     if (!bnCtx || !n || !s || !e || !m || !BN_set_word(e.get(), exponent_)) {
         ERR_clear_error();
         return Check::NotVerified;
@@ -259,7 +277,7 @@ RsaPublicKey::Check RsaPublicKey::VerifySha1(const Sha1Digest& digest, ByteView 
         ERR_clear_error();
         return Check::Malformed;
     }
-    Bytes block(k);
+    WipedBytes block(k);
     if (BN_bn2binpad(m.get(), block.data(), static_cast<int>(k)) != static_cast<int>(k))
         return Check::NotVerified;
 
@@ -270,7 +288,7 @@ RsaPublicKey::Check RsaPublicKey::VerifySha1(const Sha1Digest& digest, ByteView 
     for (bool withInfo : {true, false}) {
         const std::size_t tail = digest.size() + (withInfo ? sizeof kDigestInfo : 0);
         if (k < tail + 11) continue; // at least eight FF bytes of padding
-        Bytes expected(k, 0xFF);
+        WipedBytes expected(k, 0xFF);
         expected[0] = 0x00;
         expected[1] = 0x01;
         expected[k - tail - 1] = 0x00;

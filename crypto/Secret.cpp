@@ -98,4 +98,15 @@ bool Secret::operator==(const Secret& other) const
     return size_ == other.size_ && (size_ == 0 || detail::SameBytes(data_, other.data_, size_));
 }
 
+[[gnu::noinline]] void WipeStack(std::size_t bytes)
+{
+    // A frame of its own, below the caller's: what the finished calls left.
+    constexpr std::size_t kChunk = 16 << 10;
+    unsigned char area[kChunk];
+    Wipe(area, sizeof area);
+    if (bytes > kChunk) WipeStack(bytes - kChunk);
+    // Keeps the recursion a real call, so that each level has its own frame.
+    asm volatile("" : : "r"(area) : "memory");
+}
+
 } // namespace kestrawin

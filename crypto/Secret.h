@@ -67,6 +67,12 @@ private:
     T& value_;
 };
 
+// Overwrites `bytes` of the calling thread's stack below the caller's frame,
+// where calls that have returned left their locals: copies of keys made by
+// the libraries on the way (register spills, temporaries) included. Called
+// once a piece of work with key material is done.
+void WipeStack(std::size_t bytes = std::size_t{64} << 10);
+
 // Keeps this process's memory out of core files and away from other
 // processes of the same user that are not its debugger: no core dumps, not
 // dumpable. Called first thing by both programs.

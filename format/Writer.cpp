@@ -11,12 +11,11 @@ using namespace crypto;
 
 Result PlanEncryption(const RsaKeyPair& signer, std::string_view password, EncryptionPlan* plan)
 {
-    std::optional<Sha1Digest> hash;
+    // The digest is made in place: assigning it would leave the returned
+    // value behind on the stack, unwiped.
+    const Secret bytes = PasswordBytesForEncryption(password);
+    std::optional<Sha1Digest> hash = Sha1({bytes.bytes(), bytes.size()});
     const WipeOnExit wipeHash(hash);
-    {
-        const Secret bytes = PasswordBytesForEncryption(password);
-        hash = Sha1({bytes.bytes(), bytes.size()});
-    }
     if (!hash) return Result::fail(Outcome::CryptoFailure, "cannot hash the password");
     std::string why;
     const auto publicKey = signer.PublicNumbers(&why);

@@ -230,6 +230,7 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
             } else {
                 OperationOptions single;
                 single.cancel = options.cancel;
+                single.pause = options.pause;
                 single.chunkSize = plan.chunkSize;
                 single.decryptThreads = plan.decryptThreads;
                 single.diskHook = options.diskHook;

@@ -23,6 +23,8 @@ struct BatchOptions {
     // When it becomes true, running files stop (nothing of theirs changes) and
     // files not started yet end as Cancelled.
     const std::atomic<bool>* cancel = nullptr;
+    // While it is true, running files wait between chunks (OperationOptions).
+    const std::atomic<bool>* pause = nullptr;
     // Files at once (0: one per processor).
     unsigned parallel = 0;
     // What the chunk buffers of all running files may hold together.

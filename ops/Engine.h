@@ -24,6 +24,9 @@ struct OperationOptions {
     // Checked between chunks; when it becomes true the operation stops, removes
     // what it was writing and returns Cancelled.
     const std::atomic<bool>* cancel = nullptr;
+    // Checked between chunks as well: while it is true the operation waits
+    // there, with nothing finished (a cancel still ends the wait).
+    const std::atomic<bool>* pause = nullptr;
     // Bytes read, processed and written at a time.
     std::size_t chunkSize = std::size_t{1} << 20;
     // Threads that decrypt each chunk together (0: one per processor, at most

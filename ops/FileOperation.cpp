@@ -33,6 +33,9 @@ FileOutcome ProcessFile(Direction direction, const KeyContainer& keys, const std
         // The output was discarded on the way out; the input is as it was.
         r = UnexpectedFailure(std::current_exception());
     }
+    // The operation's frames held the password's digest and the keys made
+    // from it; nothing of them stays on this thread's stack.
+    WipeStack();
     done.outcome = r.outcome;
     done.detail = r.detail;
     // Only after success, and only once the output is safely on disk (the

@@ -2,6 +2,7 @@
 #include "Stream.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -58,9 +59,19 @@ private:
 
 constexpr int kDepth = 4; // buffers in flight per stage
 
-bool Cancelled(const OperationOptions& options)
+bool CancelRequested(const OperationOptions& options)
 {
     return options.cancel && options.cancel->load(std::memory_order_relaxed);
+}
+
+// Every point between chunks: waits there while the caller holds the work,
+// then tells whether to stop.
+bool Cancelled(const OperationOptions& options)
+{
+    while (options.pause && options.pause->load(std::memory_order_relaxed)
+           && !CancelRequested(options))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return CancelRequested(options);
 }
 
 // Anything past the measured length, or a change of the file meanwhile,

@@ -3,7 +3,9 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPointer>
 
 namespace kestrawin::ui {
@@ -108,7 +110,10 @@ QAccessibleInterface* Factory(const QString& key, QObject* object)
 {
     auto* widget = qobject_cast<QWidget*>(object);
     if (!widget) return nullptr;
-    if (key == QLatin1String(BottomBar::staticMetaObject.className()))
+    // Pages that show one at a time are one plain panel, not a "layered pane".
+    if (key == QLatin1String(BottomBar::staticMetaObject.className())
+        || key == QLatin1String(TextPane::staticMetaObject.className())
+        || key == QLatin1String("QStackedWidget"))
         return new PanelInterface(widget);
     // A plain top-level widget is a window (the toolkit calls it a client area).
     if (key == QLatin1String("QWidget") && widget->isWindow())
@@ -188,12 +193,26 @@ void InstallAccessibility()
     g_next = QAccessible::installUpdateHandler(&FilterAccessibilityEvent);
 }
 
+bool IsPress(const QKeyEvent* event)
+{
+    const int key = event->key();
+    return (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space)
+           && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier
+           && !event->isAutoRepeat();
+}
+
 BottomBar::BottomBar(QWidget* parent) : QFrame(parent) {}
+
+TextPane::TextPane(QWidget* parent) : QWidget(parent) {}
 
 LinkLabel::LinkLabel(QWidget* parent) : QLabel(parent)
 {
     setTextFormat(Qt::RichText);
-    setTextInteractionFlags(Qt::TextBrowserInteraction);
+    // The mouse follows the link or selects its text. Not the keyboard: Tab
+    // would walk into the label's anchor and back without moving the focus,
+    // unheard; Enter and Space are handled below.
+    setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::TextSelectableByMouse);
+    setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
     connect(this, &QLabel::linkActivated, this, &LinkLabel::activated);
 }
@@ -202,12 +221,44 @@ void LinkLabel::setLink(const QString& address, const QString& text)
 {
     address_ = address;
     linkText_ = text;
-    setText(
-        QStringLiteral("<a href=\"%1\" style=\"color:#0000ff; text-decoration:underline\">%2</a>")
-            .arg(address.toHtmlEscaped(), text.toHtmlEscaped()));
+    // The colour goes into the markup: links otherwise take the application's.
+    setText(QStringLiteral("<a href=\"%1\" style=\"color:%3; text-decoration:underline\">%2</a>")
+                .arg(address.toHtmlEscaped(), text.toHtmlEscaped(),
+                     palette().color(QPalette::Link).name()));
 }
 
-StatusLabel::StatusLabel(QWidget* parent) : QLabel(parent) {}
+void LinkLabel::keyPressEvent(QKeyEvent* event)
+{
+    if (IsPress(event)) {
+        event->accept();
+        emit activated();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void LinkLabel::paintEvent(QPaintEvent* event)
+{
+    QLabel::paintEvent(event);
+    if (!hasFocus()) return;
+    QPainter painter(this);
+    painter.setPen(QPen(palette().color(QPalette::Link), 1, Qt::DotLine));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+StatusLabel::StatusLabel(QWidget* parent) : QLabel(parent)
+{
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void StatusLabel::paintEvent(QPaintEvent* event)
+{
+    QLabel::paintEvent(event);
+    if (!hasFocus()) return;
+    QPainter painter(this);
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
+    painter.drawRect(rect().adjusted(2, 2, -3, -3));
+}
 
 void StatusLabel::setStatus(const QString& text)
 {

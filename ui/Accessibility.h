@@ -8,6 +8,7 @@
 #include <QLabel>
 
 class QAccessibleEvent;
+class QKeyEvent;
 
 namespace kestrawin::ui {
 
@@ -32,7 +33,19 @@ public:
     explicit BottomBar(QWidget* parent);
 };
 
-// A text link: announced as a link, and pressed like one.
+// Lines of text that belong together: a panel for assistive tools, named
+// by what the lines say, so that a screen reader reads them when the focus
+// enters it.
+class TextPane final : public QWidget {
+    Q_OBJECT
+public:
+    explicit TextPane(QWidget* parent);
+};
+
+// A text link: announced as a link, and pressed like one. The keyboard
+// reaches it as one control (Tab moves on), Enter and Space press it, and a
+// dotted frame shows its focus. Its colour is the palette's link colour when
+// setLink is called.
 class LinkLabel final : public QLabel {
     Q_OBJECT
 public:
@@ -45,12 +58,18 @@ public:
 signals:
     void activated();
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     QString address_;
     QString linkText_;
 };
 
-// A status line whose every new text is announced as a notification.
+// A status line whose every new text is announced as a notification. It
+// takes the keyboard focus where nothing else can act (a dotted frame shows
+// it), so that the focus never sits unseen.
 class StatusLabel final : public QLabel {
     Q_OBJECT
 public:
@@ -58,6 +77,13 @@ public:
     // Sets the text and has it spoken: now if the label is in view, else as
     // soon as it comes into view.
     void setStatus(const QString& text);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
+
+// True for Enter, keypad Enter or Space pressed alone, not repeated: what
+// presses a control.
+[[nodiscard]] bool IsPress(const QKeyEvent* event);
 
 } // namespace kestrawin::ui

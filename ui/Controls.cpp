@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Controls.h"
 
+#include "Accessibility.h"
+
 #include <QKeyEvent>
 
 namespace kestrawin::ui {
@@ -14,9 +16,8 @@ FlatButton::FlatButton(const QString& text, QWidget* parent) : QPushButton(text,
 
 void FlatButton::keyPressEvent(QKeyEvent* event)
 {
-    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier
-        && !event->isAutoRepeat()) {
+    // Space as a push button takes it (pressed, then released); Enter here.
+    if (IsPress(event) && event->key() != Qt::Key_Space) {
         event->accept();
         click();
         return;

@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QFileInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
@@ -29,6 +31,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <utility>
 
 namespace kestrawin::ui {
 namespace {
@@ -70,37 +73,61 @@ QLabel* MakeLabel(QWidget* parent, const char* text, int x, int y, const QColor&
     return label;
 }
 
-QLineEdit* MakePasswordField(QWidget* parent, const char* name)
+QLineEdit* MakePasswordField(QWidget* parent, const char* name, const style::Colours& colours)
 {
     auto* field = new QLineEdit(parent);
     field->setObjectName(Q(name));
     field->setGeometry(8, 16, 169, 21);
     field->setEchoMode(QLineEdit::Password);
     QPalette palette = field->palette();
-    palette.setColor(QPalette::Base, style::Face);
+    palette.setColor(QPalette::Base, colours.face);
     // The background is fixed: a dark scheme's light text would not show.
     palette.setColor(QPalette::Text,
-                     contrast::Readable(palette.color(QPalette::Text), style::Face));
+                     colours.highContrast
+                         ? colours.ink
+                         : contrast::Readable(palette.color(QPalette::Text), colours.face));
     field->setPalette(palette);
     return field;
 }
 
 // A framed box whose caption sits on its top line, as on the original form:
 // the frame starts half a line down, so fields at y = 16 sit inside it.
+// Assistive tools get the caption without the spaces that pad it.
 QGroupBox* MakeBox(QWidget* parent, const char* caption, int y, int height,
-                   const QColor& captionColour)
+                   const QColor& captionColour, const style::Colours& colours)
 {
     auto* box = new QGroupBox(Q(caption), parent);
     box->setGeometry(8, y, 185, height);
+    box->setAccessibleName(Q(caption).trimmed());
     box->setStyleSheet(
         QStringLiteral(
-            "QGroupBox { border: 1px solid #c8c8c8; border-radius: 2px;"
-            " margin-top: 6px; background: white; }"
+            "QGroupBox { border: 1px solid %2; border-radius: 2px;"
+            " margin-top: 6px; background: %3; }"
             "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-            " left: 6px; top: 0px; padding: 0px; color: %1; background: white; }")
-            .arg(captionColour.name()));
+            " left: 6px; top: 0px; padding: 0px; color: %1; background: %3; }")
+            .arg(captionColour.name(), colours.boxFrame.name(), colours.paper.name()));
     return box;
 }
+
+// A file's name on one line: line breaks and other control characters
+// become a visible mark.
+QString OneLine(const QString& text)
+{
+    QString line = text;
+    for (QChar& c : line) {
+        const char16_t u = c.unicode();
+        if (u == u'\n' || u == u'\r' || u == 0x0b || u == 0x0c || u == 0x85 || u == 0x2028
+            || u == 0x2029)
+            c = QChar(0x21b5); // a return arrow
+        else if (c.category() == QChar::Other_Control)
+            c = QChar(0xfffd);
+    }
+    return line;
+}
+
+// How wide a path may be in a message box, in pixels of its font: narrower
+// than any box on a screen of 800 pixels, at any scale.
+constexpr int kListWidth = 300;
 
 // An engine text as a line of the Error page: first letter in upper case.
 QString Sentence(std::string_view text)
@@ -118,9 +145,11 @@ QString Reason(const workers::WorkResult& result)
 
 // A batch's reason for one file, in the words used for one file alone: a
 // wrong password and a file that is no container both read "Invalid
-// password!". With `named`, the other file a clash is with.
+// password!", and a file the stop caught is "stopped", as the page says. With
+// `named`, the other file a clash is with.
 QString BatchReason(const workers::WorkResult& result, bool named = false)
 {
+    if (result.outcome == Outcome::Cancelled) return Q(texts::FileStopped);
     if (result.outcome == Outcome::WrongPassword || result.outcome == Outcome::NotContainer)
         return Q(texts::InvalidPassword);
     if (named && result.outcome == Outcome::OutputClash)
@@ -201,6 +230,7 @@ MessageBoxes& TMainForm::Messages()
 void TMainForm::BuildWindow()
 {
     InstallAccessibility();
+    colours_ = style::ColoursFor(QApplication::palette(), env_.desktopTheme);
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(Q(texts::WindowCaption));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
@@ -216,7 +246,7 @@ void TMainForm::BuildWindow()
     Notebook1 = new QStackedWidget(this);
     Notebook1->setObjectName(QStringLiteral("Notebook1"));
     Notebook1->setGeometry(0, 0, kClientWidth, kClientHeight);
-    Fill(Notebook1, style::Face);
+    Fill(Notebook1, colours_.face);
     Notebook1->addWidget(BuildMainPage());
     Notebook1->addWidget(BuildEncryptPage());
     Notebook1->addWidget(BuildDecryptPage());
@@ -227,6 +257,11 @@ void TMainForm::BuildWindow()
     setTabOrder(SpeedButton3, SpeedButton4);
     setTabOrder(Password, SpeedButton1);
     setTabOrder(SpeedButton1, SpeedButton2);
+    setTabOrder(Panel11, SpeedButton6);
+    setTabOrder(SpeedButton6, SpeedButton5);
+    setTabOrder(Panel13, DetailsButton);
+    setTabOrder(DetailsButton, SpeedButton9);
+    setTabOrder(SpeedButton9, SpeedButton10);
 
     // Escape closes the window where nothing typed would be lost: on the Main
     // page and once an outcome shows.
@@ -244,14 +279,14 @@ QFrame* TMainForm::BuildBottomBar(QWidget* page, QPushButton*& left, const char*
     bar->setGeometry(0, kClientHeight - kBarHeight, kClientWidth, kBarHeight);
     bar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     bar->setLineWidth(1);
-    Fill(bar, style::Face);
+    Fill(bar, colours_.face);
     auto makeButton = [&](const char* text, int x) {
         auto* button = new FlatButton(Q(text), bar);
         button->setGeometry(x, 8, 89, 25);
         // Blue while usable; a disabled button keeps the style's grey.
         QPalette palette = button->palette();
         for (auto group : {QPalette::Active, QPalette::Inactive})
-            palette.setColor(group, QPalette::ButtonText, style::Blue);
+            palette.setColor(group, QPalette::ButtonText, colours_.buttons);
         button->setPalette(palette);
         if (underlined) {
             QFont font = button->font();
@@ -269,11 +304,11 @@ void TMainForm::BuildTitleBand(QWidget* page)
 {
     auto* band = new QWidget(page);
     band->setGeometry(0, 0, kClientWidth, kTitleHeight);
-    Fill(band, Qt::white);
+    Fill(band, colours_.paper);
     auto* title = new QLabel(Q(texts::TitleBand), band);
     title->setGeometry(8, 8, 185, 17);
     title->setFont(style::TitleFont());
-    SetTextColour(title, style::Olive);
+    SetTextColour(title, colours_.olive);
 }
 
 QWidget* TMainForm::BuildMainPage()
@@ -281,17 +316,24 @@ QWidget* TMainForm::BuildMainPage()
     auto* page = new QWidget;
     page->setObjectName(QStringLiteral("MainPage"));
     BuildTitleBand(page);
-    auto* area = new QWidget(page);
+    // The message is read out when the focus enters it (on the link).
+    auto* area = new TextPane(page);
     area->setGeometry(0, kTitleHeight, kClientWidth, kMessageHeight);
-    Fill(area, style::MessageArea);
-    MakeLabel(area, texts::MainLine1, 8, 10, Qt::black);
+    area->setAccessibleName(Q(texts::MainLine1) + QLatin1Char(' ') + Q(texts::MainLine2));
+    Fill(area, colours_.messageArea);
+    MakeLabel(area, texts::MainLine1, 8, 10, colours_.ink);
     // The desktop's text colour where it reads on the fixed light blue.
     MakeLabel(area, texts::MainLine2, 7, 26,
-              contrast::Readable(palette().color(QPalette::WindowText), style::MessageArea));
+              colours_.highContrast ? colours_.ink
+                                    : contrast::Readable(palette().color(QPalette::WindowText),
+                                                         colours_.messageArea));
 
     // The vendor's address: a link that can also be selected and copied.
     auto* link = new LinkLabel(area);
     link->setObjectName(QStringLiteral("Panel11"));
+    QPalette linkPalette = link->palette();
+    linkPalette.setColor(QPalette::Link, colours_.link);
+    link->setPalette(linkPalette);
     link->setLink(Q(session::VendorSiteAddress), Q(session::VendorSiteText));
     link->move(8, 48);
     link->adjustSize();
@@ -310,11 +352,13 @@ QWidget* TMainForm::BuildEncryptPage()
     page->setObjectName(QStringLiteral("EncryptPage"));
     auto* area = new QWidget(page);
     area->setGeometry(0, 0, kClientWidth, kClientHeight - kBarHeight);
-    Fill(area, Qt::white);
+    Fill(area, colours_.paper);
     Password1 =
-        MakePasswordField(MakeBox(area, texts::EnterPasswordBox, 8, 46, Qt::black), "Password1");
+        MakePasswordField(MakeBox(area, texts::EnterPasswordBox, 8, 46, colours_.ink, colours_),
+                          "Password1", colours_);
     Password2 =
-        MakePasswordField(MakeBox(area, texts::VerifyPasswordBox, 56, 46, Qt::black), "Password2");
+        MakePasswordField(MakeBox(area, texts::VerifyPasswordBox, 56, 46, colours_.ink, colours_),
+                          "Password2", colours_);
     Password1->setAccessibleName(Q(texts::EnterPasswordName));
     Password2->setAccessibleName(Q(texts::VerifyPasswordName));
     BuildBottomBar(page, SpeedButton3, texts::Encrypt, SpeedButton4, texts::Update, false);
@@ -332,13 +376,16 @@ QWidget* TMainForm::BuildDecryptPage()
     page->setObjectName(QStringLiteral("DecryptPage"));
     auto* area = new QWidget(page);
     area->setGeometry(0, 0, kClientWidth, kClientHeight - kBarHeight);
-    Fill(area, Qt::white);
-    QGroupBox* box = MakeBox(area, texts::DecryptionBox, 8, 89, style::Navy);
-    MakeLabel(box, texts::DecryptLine1, 8, 16, Qt::black);
-    MakeLabel(box, texts::DecryptLine2, 8, 32, Qt::black);
-    Password = MakePasswordField(box, "Password");
+    Fill(area, colours_.paper);
+    QGroupBox* box = MakeBox(area, texts::DecryptionBox, 8, 89, colours_.navy, colours_);
+    MakeLabel(box, texts::DecryptLine1, 8, 16, colours_.ink);
+    MakeLabel(box, texts::DecryptLine2, 8, 32, colours_.ink);
+    Password = MakePasswordField(box, "Password", colours_);
     Password->move(8, 56);
     Password->setAccessibleName(Q(texts::PasswordName));
+    // The instructions are read out with the field, which has the focus.
+    Password->setAccessibleDescription(Q(texts::DecryptLine1) + QLatin1Char(' ')
+                                       + Q(texts::DecryptLine2));
     BuildBottomBar(page, SpeedButton1, texts::Decrypt, SpeedButton2, texts::Update, true);
     connect(SpeedButton1, &QPushButton::clicked, this, &TMainForm::SpeedButton1Click);
     connect(SpeedButton2, &QPushButton::clicked, this, &TMainForm::UpdateClick);
@@ -358,8 +405,8 @@ QWidget* TMainForm::BuildErrorPage()
     Panel13->setWordWrap(true);
     Panel13->setTextFormat(Qt::PlainText);
     Panel13->setMargin(4);
-    Fill(Panel13, style::MessageArea);
-    SetTextColour(Panel13, style::Navy);
+    Fill(Panel13, colours_.messageArea);
+    SetTextColour(Panel13, colours_.navy);
 
     ProgressBar1 = new QProgressBar(page);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
@@ -369,18 +416,15 @@ QWidget* TMainForm::BuildErrorPage()
     ProgressBar1->hide();
 
     // Under the summary of a batch with failures, where the bar was.
-    DetailsButton = new QPushButton(Q(texts::Details), page);
+    DetailsButton = new FlatButton(Q(texts::Details), page);
     DetailsButton->setObjectName(QStringLiteral("DetailsButton"));
-    DetailsButton->setFlat(true);
-    DetailsButton->setAutoDefault(false);
-    DetailsButton->setCursor(Qt::PointingHandCursor);
     {
         QFont font = DetailsButton->font();
         font.setUnderline(true);
         DetailsButton->setFont(font);
         QPalette palette = DetailsButton->palette();
         for (auto group : {QPalette::Active, QPalette::Inactive})
-            palette.setColor(group, QPalette::ButtonText, style::Blue);
+            palette.setColor(group, QPalette::ButtonText, colours_.link);
         DetailsButton->setPalette(palette);
     }
     DetailsButton->setGeometry(kClientWidth - 64, kTitleHeight + kMessageHeight - 19, 60, 17);
@@ -411,7 +455,13 @@ void TMainForm::FormCreate()
     SpeedButton5->setText(Q(texts::Update));
     ShowPage(session::MainPage);
 
-    if (!registration.error.isEmpty()) Messages().Error(registration.error);
+    // Said in plain words once the page is on the screen (see FormShow).
+    if (!registration.failedPaths.isEmpty()) {
+        // The deepest folder on the way that exists: where writing failed.
+        QFileInfo blocked(QFileInfo(registration.failedPaths.first()).absolutePath());
+        while (!blocked.exists() && !blocked.isRoot()) blocked.setFile(blocked.absolutePath());
+        startupProblem_ = Q(texts::EntriesNotWritten).arg(blocked.absoluteFilePath());
+    }
 }
 
 void TMainForm::showEvent(QShowEvent* event)
@@ -431,6 +481,9 @@ void TMainForm::showEvent(QShowEvent* event)
         move(at.x, at.y);
     }
     FormShow();
+    // After the page is up, so that the box has the window to stand on.
+    if (!startupProblem_.isEmpty())
+        QMetaObject::invokeMethod(this, &TMainForm::SayStartupProblem, Qt::QueuedConnection);
 }
 
 void TMainForm::FormShow()
@@ -443,6 +496,12 @@ void TMainForm::FormShow()
     selectedFile_ = choice.selectedFile;
     selectedFiles_ = choice.selectedFiles;
     ShowPage(choice.page);
+}
+
+void TMainForm::SayStartupProblem()
+{
+    if (startupProblem_.isEmpty()) return;
+    Messages().Error(std::exchange(startupProblem_, QString()));
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)
@@ -460,12 +519,20 @@ void TMainForm::closeEvent(QCloseEvent* event)
 
 void TMainForm::AskToStop()
 {
+    // The work waits between chunks while the question is open, so that what
+    // it says stays true; a file past its last chunk still finishes.
     askingToStop_ = true;
-    const bool stop =
-        Messages().Ask(Q(encrypting_ ? texts::StopEncrypting : texts::StopDecrypting));
+    worker_->Hold();
+    const bool many = selectedFiles_.size() > 1;
+    const char* question = encrypting_ ? (many ? texts::StopEncryptingMany : texts::StopEncrypting)
+                                       : (many ? texts::StopDecryptingMany : texts::StopDecrypting);
+    const bool stop = Messages().Ask(Q(question));
     askingToStop_ = false;
-    // The work may have ended while the question was open: its outcome stands.
-    if (stop && worker_) worker_->RequestCancel();
+    // The work may have ended while the question was open: the question was
+    // closed then, and the outcome stands.
+    if (!worker_) return;
+    if (stop) worker_->RequestCancel();
+    worker_->Resume();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
@@ -504,17 +571,22 @@ void TMainForm::ShowPage(int index)
 {
     if (index < 0 || index >= Notebook1->count() || index == currentPage()) return;
     Notebook1->setCurrentIndex(index);
-    // The first field of the page takes the keyboard.
+    // The first control of the page takes the keyboard: the password field,
+    // the link, or the message (where nothing can be pressed while the work
+    // runs), each showing that it has the focus.
     if (index == session::EncryptPage)
         Password1->setFocus(Qt::OtherFocusReason);
     else if (index == session::DecryptPage)
         Password->setFocus(Qt::OtherFocusReason);
-    else if (Notebook1->isAncestorOf(QApplication::focusWidget()))
-        Notebook1->currentWidget()->setFocus(Qt::OtherFocusReason);
+    else if (index == session::MainPage)
+        Panel11->setFocus(Qt::OtherFocusReason);
+    else
+        Panel13->setFocus(Qt::OtherFocusReason);
 }
 
 void TMainForm::ShowBusy(const QString& text)
 {
+    ShowWholeName({});
     Panel13->setAlignment(Qt::AlignCenter);
     Panel13->setStatus(text);
     SpeedButton9->setEnabled(false);
@@ -528,6 +600,7 @@ void TMainForm::ShowBusy(const QString& text)
 
 void TMainForm::ShowResult(const QString& text)
 {
+    ShowWholeName({});
     Panel13->setAlignment(Qt::AlignCenter);
     Panel13->setStatus(text);
     SpeedButton9->setEnabled(true);
@@ -610,6 +683,8 @@ void TMainForm::StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool 
     connect(worker_.get(), &QThread::finished, this, [this, encrypting] {
         const std::unique_ptr<workers::WorkerThread> done = std::move(worker_);
         done->wait(); // the thread is past run(): this returns at once
+        // Whether to stop is no question any more: the outcome shows instead.
+        if (askingToStop_) Messages().Dismiss();
         if (const auto* batch = qobject_cast<const workers::TBatchThread*>(done.get()))
             BatchDone(*batch);
         else if (encrypting)
@@ -658,8 +733,10 @@ void TMainForm::BatchDone(const workers::TBatchThread& batch)
     const auto& outcomes = batch.outcomes();
     const ops::BatchSummary summary = ops::Summarize(outcomes);
     const int width = Panel13->contentsRect().width() - 2 * Panel13->margin() - 4;
+    QString named; // the whole path of the file the summary names
     auto elided = [&](const std::string& path) {
-        const QString name = QString::fromStdString(path).section(QLatin1Char('/'), -1);
+        named = OneLine(QString::fromStdString(path));
+        const QString name = named.section(QLatin1Char('/'), -1);
         return Panel13->fontMetrics().elidedText(name, Qt::ElideMiddle, width);
     };
 
@@ -691,23 +768,33 @@ void TMainForm::BatchDone(const workers::TBatchThread& batch)
     if (summary.skipped > 0) lines << Count(texts::LeftAsTheyWere, summary.skipped);
     if (summary.inputsKept > 0) lines << Count(texts::OriginalsKept, summary.inputsKept);
     ShowResult(lines.join(QLatin1Char('\n')));
+    ShowWholeName(named);
 
     // Every file that failed, was left as it was, or whose original stayed,
-    // with its reason; once, however many times it was named.
-    QStringList details;
+    // with its reason; once, however many times it was named. Each path on one
+    // line, shortened in its middle to fit the box, whole in the box's tooltip.
+    QStringList details, whole;
+    const QFontMetrics boxFont(QApplication::font());
     for (const workers::WorkResult& o : outcomes) {
         if (o.repeated) continue;
-        const QString path = QString::fromStdString(o.path);
+        QString reason;
         if (o.outcome == Outcome::AlreadyEncrypted)
-            details << path + QStringLiteral(": ") + Q(texts::LeftAsItWas);
+            reason = Q(texts::LeftAsItWas);
         else if (!o.ok())
-            details << path + QStringLiteral(": ") + BatchReason(o, true);
+            reason = BatchReason(o, true);
         else if (InputWasKept(o.keptOutcome))
-            details << path + QStringLiteral(": ") + Sentence(OutcomeReason(o.keptOutcome));
+            reason = Sentence(OutcomeReason(o.keptOutcome));
         else if (!o.detail.empty())
-            details << path + QStringLiteral(": ") + Sentence(o.detail);
+            reason = Sentence(o.detail);
+        else
+            continue;
+        const QString path = OneLine(QString::fromStdString(o.path));
+        details << boxFont.elidedText(path, Qt::ElideMiddle, kListWidth) + QStringLiteral(": ")
+                       + reason;
+        whole << path + QStringLiteral(": ") + reason;
     }
     details_ = details.join(QLatin1Char('\n'));
+    detailsWhole_ = whole.join(QLatin1Char('\n'));
     DetailsButton->setVisible(!details_.isEmpty());
     // Four lines and the button: the text moves up to leave the button room.
     if (!details_.isEmpty() && lines.size() > 3)
@@ -716,7 +803,13 @@ void TMainForm::BatchDone(const workers::TBatchThread& batch)
 
 void TMainForm::DetailsClick()
 {
-    Messages().Inform(details_);
+    Messages().List(details_, detailsWhole_);
+}
+
+void TMainForm::ShowWholeName(const QString& path)
+{
+    Panel13->setToolTip(path);
+    Panel13->setAccessibleDescription(path);
 }
 
 void TMainForm::SpeedButton6Click()

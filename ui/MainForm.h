@@ -5,6 +5,7 @@
 
 #include "Accessibility.h"
 #include "MessageBoxes.h"
+#include "Style.h"
 
 #include "session/Session.h"
 #include "session/WindowSlot.h"
@@ -40,6 +41,7 @@ struct FormEnvironment : session::Environment {
     std::function<void(int ms)> sleep;        // null: the thread sleeps
     io::DiskHook diskHook;                    // tests: disk steps that fail
     std::string windowSlotFolder;             // the open windows' registry; empty: none
+    QString desktopTheme; // the desktop's GTK theme (style::DesktopThemeName), once Qt is up
 
     static FormEnvironment FromProcess(int argc, const char* const* argv);
 };
@@ -121,6 +123,10 @@ private:
     void DecryptDone(const workers::WorkResult& result);
     void BatchDone(const workers::TBatchThread& batch);
     void OnProgress(qint64 done, qint64 total);
+    // The whole path of the file the Error page names, for its tooltip and
+    // assistive tools; empty: none.
+    void ShowWholeName(const QString& path);
+    void SayStartupProblem();
     MessageBoxes& Messages();
 
     FormEnvironment env_;
@@ -128,13 +134,16 @@ private:
     std::shared_ptr<const ops::KeyContainer> CryptProvider;
     std::string selectedFile_;
     std::vector<std::string> selectedFiles_;
-    QString details_; // what the Details button shows
+    QString details_;        // what the Details button shows
+    QString detailsWhole_;   // the same with every path whole
+    QString startupProblem_; // said once the page shows
     session::WindowSlot windowSlot_;
     std::unique_ptr<workers::WorkerThread> worker_;
     bool encrypting_ = false;
     bool shown_ = false;
     bool askingToStop_ = false;
     QElapsedTimer resultShown_; // since the Error page last showed an outcome
+    style::Colours colours_;
 };
 
 } // namespace kestrawin::ui

@@ -3,6 +3,7 @@
 
 #include "Texts.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -10,7 +11,8 @@ namespace kestrawin::ui {
 namespace {
 
 int Show(QWidget* parent, QMessageBox::Icon icon, const char* caption, const QString& text,
-         QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
+         QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton,
+         QPointer<QMessageBox>* open = nullptr, const QString& whole = {})
 {
     QMessageBox box(icon, QString::fromUtf8(caption), DisplayText(text), buttons, parent);
     box.setTextFormat(Qt::PlainText);
@@ -20,6 +22,12 @@ int Show(QWidget* parent, QMessageBox::Icon icon, const char* caption, const QSt
     // window would cover the box that blocks it.
     if (parent && (parent->window()->windowFlags() & Qt::WindowStaysOnTopHint))
         box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    if (!whole.isEmpty())
+        if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+            label->setToolTip(whole);
+            label->setAccessibleDescription(whole);
+        }
+    if (open) *open = &box;
     return box.exec();
 }
 
@@ -47,14 +55,25 @@ void DialogMessageBoxes::Inform(const QString& text)
 bool DialogMessageBoxes::Ask(const QString& text)
 {
     return Show(parent_, QMessageBox::NoIcon, texts::MessageCaption, text,
-                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, &question_)
            == QMessageBox::Yes;
+}
+
+void DialogMessageBoxes::Dismiss()
+{
+    if (question_) question_->done(QMessageBox::No);
 }
 
 void DialogMessageBoxes::Error(const QString& text)
 {
     Show(parent_, QMessageBox::Critical, texts::ApplicationTitle, text, QMessageBox::Ok,
          QMessageBox::Ok);
+}
+
+void DialogMessageBoxes::List(const QString& text, const QString& whole)
+{
+    Show(parent_, QMessageBox::NoIcon, texts::MessageCaption, text, QMessageBox::Ok,
+         QMessageBox::Ok, nullptr, whole);
 }
 
 } // namespace kestrawin::ui

@@ -1,11 +1,19 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Style.h"
 
+#include "Contrast.h"
+
 #include <QApplication>
 #include <QPainter>
+#include <QPalette>
 #include <QProxyStyle>
+#include <QSettings>
 #include <QStyleFactory>
 #include <QStyleOptionButton>
+
+#if __has_include(<dlfcn.h>)
+#include <dlfcn.h>
+#endif
 
 namespace kestrawin::ui::style {
 namespace {
@@ -51,7 +59,78 @@ QFont Font(const QStringList& families, int pixels, bool bold)
     return font;
 }
 
+// The theme that GTK itself settled on, when the toolkit's GTK platform theme
+// has loaded it into this process: GTK follows the desktop's settings
+// (GNOME's high-contrast switch among them) on X11 and Wayland alike.
+QString LoadedGtkThemeName()
+{
+#if __has_include(<dlfcn.h>)
+    using SettingsOf = void* (*)();
+    using Get = void (*)(void*, const char*, ...);
+    using Release = void (*)(void*);
+    // Only when it is loaded already: nothing is loaded for this.
+    void* gtk = dlopen("libgtk-3.so.0", RTLD_LAZY | RTLD_NOLOAD);
+    if (!gtk) return {};
+    auto settingsOf = reinterpret_cast<SettingsOf>(dlsym(gtk, "gtk_settings_get_default"));
+    auto get = reinterpret_cast<Get>(dlsym(gtk, "g_object_get"));
+    auto release = reinterpret_cast<Release>(dlsym(gtk, "g_free"));
+    void* settings = settingsOf && get && release ? settingsOf() : nullptr;
+    dlclose(gtk); // the toolkit holds it
+    if (!settings) return {};
+    char* name = nullptr;
+    get(settings, "gtk-theme-name", &name, nullptr);
+    const QString theme = QString::fromUtf8(name);
+    release(name);
+    return theme;
+#else
+    return {};
+#endif
+}
+
+// A desktop's own colours count as high contrast when text and background
+// are as far apart as black and white, in the window and in fields alike.
+constexpr double kHighContrast = 19.5;
+
 } // namespace
+
+Colours ColoursFor(const QPalette& desktop, const QString& themeName)
+{
+    Colours colours;
+    QColor text, background, link;
+    if (themeName.contains(QLatin1String("HighContrast"), Qt::CaseInsensitive)) {
+        const bool inverse = themeName.contains(QLatin1String("Inverse"), Qt::CaseInsensitive)
+                             || themeName.endsWith(QLatin1String(":dark"), Qt::CaseInsensitive);
+        text = inverse ? Qt::white : Qt::black;
+        background = inverse ? Qt::black : Qt::white;
+        link = text;
+    } else if (contrast::Ratio(desktop.color(QPalette::Window), desktop.color(QPalette::WindowText))
+                   >= kHighContrast
+               && contrast::Ratio(desktop.color(QPalette::Base), desktop.color(QPalette::Text))
+                      >= kHighContrast) {
+        text = desktop.color(QPalette::WindowText);
+        background = desktop.color(QPalette::Window);
+        link = desktop.color(QPalette::Link);
+        if (contrast::Ratio(link, background) < 7) link = text;
+    } else {
+        return colours;
+    }
+    colours.face = colours.messageArea = colours.paper = background;
+    colours.ink = colours.boxFrame = colours.buttons = colours.navy = colours.olive = text;
+    colours.link = link;
+    colours.highContrast = true;
+    return colours;
+}
+
+QString DesktopThemeName(const QString& configHome)
+{
+    const QString named = qEnvironmentVariable("GTK_THEME");
+    if (!named.isEmpty()) return named;
+    const QString loaded = LoadedGtkThemeName();
+    if (!loaded.isEmpty()) return loaded;
+    const QSettings settings(configHome + QStringLiteral("/gtk-3.0/settings.ini"),
+                             QSettings::IniFormat);
+    return settings.value(QStringLiteral("Settings/gtk-theme-name")).toString();
+}
 
 QFont DefaultFont()
 {

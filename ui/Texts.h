@@ -46,11 +46,21 @@ inline constexpr const char* ShortPassword = "You have entered a password which 
                                              "characters.\n\rAre you sure you want to continue?";
 inline constexpr const char* RemoveQuestion = "Remove the program from the shell?";
 inline constexpr const char* Removed = "The program has been removed from the shell.";
-// Closing the window while the work runs.
+// Closing the window while the work runs (the work waits for the answer).
 inline constexpr const char* StopEncrypting =
     "The file is still being encrypted.\n\rDo you want to stop? The file will stay as it was.";
 inline constexpr const char* StopDecrypting =
     "The file is still being decrypted.\n\rDo you want to stop? The file will stay as it was.";
+inline constexpr const char* StopEncryptingMany = "The files are still being encrypted.\n\rDo you "
+                                                  "want to stop? Files not finished yet stay as "
+                                                  "they were.";
+inline constexpr const char* StopDecryptingMany = "The files are still being decrypted.\n\rDo you "
+                                                  "want to stop? Files not finished yet stay as "
+                                                  "they were.";
+// The context-menu entries could not be written at start; %1 is the folder.
+inline constexpr const char* EntriesNotWritten =
+    "Kestrawin could not add its entries to your file manager's menus (it cannot write in "
+    "%1).\nEncrypting and decrypting work as usual.";
 
 // Error page.
 inline constexpr const char* FileIsEncrypted = "This file is encrypted";
@@ -86,5 +96,7 @@ inline constexpr const char* EncryptionStopped = "Encryption stopped";
 inline constexpr const char* DecryptionStopped = "Decryption stopped";
 // Second line after a stop.
 inline constexpr const char* NothingChanged = "The file has not been changed";
+// In Details, a file the stop caught.
+inline constexpr const char* FileStopped = "Stopped, the file has not been changed";
 
 } // namespace kestrawin::ui::texts

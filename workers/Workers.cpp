@@ -20,6 +20,7 @@ void WorkerThread::run()
     OperationOptions options;
     options.diskHook = diskHook_;
     options.cancel = &cancel_;
+    options.pause = &hold_;
     auto last = std::chrono::steady_clock::now() - kProgressInterval;
     options.progress = [this, &last](std::uint64_t done, std::uint64_t total) {
         const auto now = std::chrono::steady_clock::now();
@@ -67,6 +68,7 @@ WorkResult TBatchThread::Operate(const OperationOptions& options)
     batch.progress = options.progress;
     batch.cancel = options.cancel;
     batch.diskHook = options.diskHook;
+    batch.pause = options.pause;
     outcomes_ = ops::RunBatch(direction_, keys_ ? *keys_ : noKeys, files_, password_, batch);
     const ops::BatchSummary summary = ops::Summarize(outcomes_);
     return summary.firstFailure ? *summary.firstFailure : WorkResult{};

@@ -36,6 +36,10 @@ public:
     // Asks the work to stop at its next chunk, from any thread. It then ends
     // as Cancelled with nothing changed, unless it had already finished.
     void RequestCancel() { cancel_.store(true); }
+    // Holds the work at its next chunk until Resume, from any thread: a file
+    // past its last chunk still finishes. A cancel ends the hold.
+    void Hold() { hold_.store(true); }
+    void Resume() { hold_.store(false); }
     // Progress signals come at most this often (and once at the end).
     static constexpr std::chrono::milliseconds kProgressInterval{50};
 
@@ -54,6 +58,7 @@ protected:
 private:
     io::DiskHook diskHook_;
     std::atomic<bool> cancel_{false};
+    std::atomic<bool> hold_{false};
     WorkResult result_;
 };
 

@@ -27,6 +27,7 @@ using PKeyCtx = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX_free>>;
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, Deleter<EVP_CIPHER_CTX_free>>;
 using MdCtx = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;
 using Bignum = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
+using SecretBignum = std::unique_ptr<BIGNUM, Deleter<BN_clear_free>>; // wiped when freed
 using BnCtx = std::unique_ptr<BN_CTX, Deleter<BN_CTX_free>>;
 using Bio = std::unique_ptr<BIO, Deleter<BIO_free_all>>;
 

@@ -5,6 +5,10 @@
 
 #include <QStandardPaths>
 
+#include <fnmatch.h>
+
+#include <functional>
+
 #include "ShellTestSupport.h"
 #include "shell/IntegrationFiles.h"
 #include "shell/Quoting.h"
@@ -182,6 +186,93 @@ TEST(FilesExtension, OffersBothEntriesAndPassesEverySelectedFile) {
 
         EXPECT_EQ(offered({"f:" + a, "f:" + k}, encrypt).argv, (QStringList{program, a, k, "/crypt"}));
         EXPECT_EQ(offered({"f:" + k, "f:" + upper}, decrypt).argv, (QStringList{program, k, upper, "/encrypt"}));
+    }
+}
+
+// Every manager's decrypt entry matches a container's name the way that
+// manager matches names, upper-case ".KSW" included. (The Files extension is
+// run above.)
+TEST(FileManagerEntries, DecryptIsOfferedForEveryCaseOfTheExtension)
+{
+    TempDesktop d;
+    ASSERT_TRUE(d.Register(QStringLiteral("/opt/kestrawin/kestrawin")).error.isEmpty());
+    auto matchesAny = [](const QStringList& patterns, const QString& name, bool caseless) {
+        for (const QString& pattern : patterns)
+            if (!pattern.isEmpty()
+                && ::fnmatch(pattern.toUtf8().constData(), name.toUtf8().constData(),
+                             caseless ? FNM_CASEFOLD : 0)
+                       == 0)
+                return true;
+        return false;
+    };
+    // shared-mime-info: globs match whatever the case unless marked case-sensitive.
+    const QByteArray mime = ReadAll(d.Data(QStringLiteral("mime/packages/kestrawin-pellmora.xml")));
+    auto ofOurType = [&](const QString& name) {
+        QXmlStreamReader r(mime);
+        while (!r.atEnd())
+            if (r.readNext() == QXmlStreamReader::StartElement && r.name() == u"glob"
+                && matchesAny({r.attributes().value(QStringLiteral("pattern")).toString()}, name,
+                              r.attributes().value(QStringLiteral("case-sensitive")) != u"true"))
+                return true;
+        return false;
+    };
+    using Offers = std::function<bool(const QByteArray& file, const QString& name)>;
+    const Offers byType = [&](const QByteArray& file, const QString& name) {
+        const auto keys = ParseKeyFile(file);
+        for (const QString& value : keys)
+            if (value.split(QLatin1Char(';')).contains(QStringLiteral("application/x-pellmora")))
+                return ofOurType(name);
+        return false;
+    };
+    struct Manager {
+        const char* name;
+        QString file;
+        Offers offers;
+    };
+    const QList<Manager> managers = {
+        {"type (Files, Caja, Nemo: double-click)",
+         d.Data(QStringLiteral("applications/kestrawin-decrypt.desktop")), byType},
+        {"Dolphin", d.Data(QStringLiteral("kio/servicemenus/kestrawin-decrypt.desktop")), byType},
+        // Nemo compares extensions in lower case.
+        {"Nemo", d.Data(QStringLiteral("nemo/actions/kestrawin-decrypt.nemo_action")),
+         [](const QByteArray& file, const QString& name) {
+             for (const QString& ext : ParseKeyFile(file)
+                                           .value(QStringLiteral("Nemo Action/Extensions"))
+                                           .split(QLatin1Char(';'), Qt::SkipEmptyParts))
+                 if (name.toLower().endsWith(QLatin1Char('.') + ext.toLower())) return true;
+             return false;
+         }},
+        {"PCManFM, caja-actions",
+         d.Data(QStringLiteral("file-manager/actions/kestrawin-decrypt.desktop")),
+         [&](const QByteArray& file, const QString& name) {
+             const auto keys = ParseKeyFile(file);
+             return matchesAny(
+                 keys.value(QStringLiteral("X-Action-Profile main/Basenames"))
+                     .split(QLatin1Char(';')),
+                 name, keys.value(QStringLiteral("X-Action-Profile main/Matchcase")) == u"false");
+         }},
+        // Thunar matches its patterns letter case and all.
+        {"Thunar", d.Config(QStringLiteral("Thunar/uca.xml")),
+         [&](const QByteArray& file, const QString& name) {
+             QXmlStreamReader r(file);
+             QString id;
+             while (!r.atEnd()) {
+                 if (r.readNext() != QXmlStreamReader::StartElement) continue;
+                 if (r.name() == u"unique-id") id = r.readElementText();
+                 if (r.name() == u"patterns" && id == u"kestrawin-decrypt")
+                     return matchesAny(r.readElementText().split(QLatin1Char(';')), name, false);
+             }
+             return false;
+         }},
+    };
+    for (const Manager& m : managers) {
+        SCOPED_TRACE(m.name);
+        const QByteArray file = ReadAll(m.file);
+        ASSERT_FALSE(file.isEmpty());
+        for (const char* name : {"letter.ksw", "OLD.KSW"})
+            EXPECT_TRUE(m.offers(file, QString::fromUtf8(name))) << name;
+        for (const char* name : {"letter.txt", "ksw.txt"})
+            EXPECT_FALSE(m.offers(file, QString::fromUtf8(name))) << name;
     }
 }
 

@@ -160,6 +160,12 @@ private slots:
             QCOMPARE(inserted.first().texts.first(), QStringLiteral("*"));
             QVERIFY(!From(field, QAccessible::TextRemoved).isEmpty());
             QVERIFY(!From(field, QAccessible::TextUpdated).isEmpty());
+            // A value change (some bridges ask for one) carries stars as well.
+            QAccessibleValueChangeEvent changed(field, secret);
+            QAccessible::updateAccessibility(&changed);
+            const QList<Heard> values = From(field, QAccessible::ValueChanged);
+            QVERIFY(!values.isEmpty());
+            QCOMPARE(values.last().texts.first(), QString(secret.size(), QLatin1Char('*')));
             // ...and no event of any kind carried a typed character.
             for (const Heard& heard : Log())
                 QVERIFY2(Leaked(heard.texts, secret).isEmpty(),
@@ -200,10 +206,13 @@ private slots:
                 if (!iface) continue;
                 const QAccessible::Role role = iface->role();
                 QVERIFY2(role != QAccessible::Window && role != QAccessible::Border
-                             && role != QAccessible::Dialog,
+                             && role != QAccessible::Dialog && role != QAccessible::LayeredPane,
                          qPrintable(QStringLiteral("%1 in %2")
                                         .arg(role)
                                         .arg(widget->metaObject()->className())));
+                // Names as they are read out: without the padding of the captions.
+                const QString spoken = iface->text(QAccessible::Name);
+                QCOMPARE(spoken, spoken.trimmed());
                 if (qobject_cast<BottomBar*>(widget)) QCOMPARE(role, QAccessible::Pane);
                 if (auto* button = qobject_cast<QPushButton*>(widget)) {
                     QCOMPARE(role, QAccessible::Button);
@@ -265,6 +274,54 @@ private slots:
         QTest::keyClick(form->Password, Qt::Key_Return);
         QVERIFY(WaitForWork(*form));
         QCOMPARE(spoken().last(), QStringLiteral("Decryption failed. The file no longer exists"));
+    }
+
+    // What a screen reader says as the focus lands: the focused control's name
+    // and description, after the names of the panels around it.
+    void everyPageIsSpokenFromItsFirstFocusOn_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("said");
+        QTest::newRow("main") << QStringList{}
+                              << QStringList{"Please use the context menu",
+                                             "to encrypt and decrypt your file",
+                                             "kestrawin.example"};
+        QTest::newRow("encrypt") << QStringList{"/x/f.txt", "/crypt"}
+                                 << QStringList{"Enter a password"};
+        QTest::newRow("decrypt") << QStringList{"/x/f.ksw", "/encrypt"}
+                                 << QStringList{"Decryption", "Password", "Enter the password used",
+                                                "to encrypt the file"};
+        QTest::newRow("outcome") << QStringList{"/x/f.ksw", "/crypt"}
+                                 << QStringList{"This file is encrypted"};
+    }
+
+    void everyPageIsSpokenFromItsFirstFocusOn()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, said);
+        Harness h;
+        std::vector<std::string> arguments;
+        for (const QString& a : args) arguments.push_back(S(a));
+        auto form = h.Open(arguments);
+        QWidget* first = QApplication::focusWidget();
+        QVERIFY(first && form->isAncestorOf(first));
+        QStringList heard;
+        for (QWidget* w = first; w && w != form.get(); w = w->parentWidget()) {
+            QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+            if (w == first)
+                heard << iface->text(QAccessible::Name) << iface->text(QAccessible::Description);
+            else if (iface->role() == QAccessible::Pane || iface->role() == QAccessible::Grouping)
+                heard.prepend(iface->text(QAccessible::Name));
+        }
+        const QString spoken = heard.join(QLatin1Char(' '));
+        for (const QString& text : said) QVERIFY2(spoken.contains(text), qPrintable(spoken));
+
+        // The first Tab moves the focus somewhere else, and that is heard.
+        Log().clear();
+        QTest::keyClick(first, Qt::Key_Tab);
+        QWidget* next = QApplication::focusWidget();
+        QVERIFY(next != first);
+        QCOMPARE(From(next, QAccessible::Focus).size(), 1);
     }
 
     void tabToTheSecondFieldIsAnnounced()

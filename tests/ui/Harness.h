@@ -41,10 +41,17 @@ public:
         return answer;
     }
     void Error(const QString& text) override { shown << QStringLiteral("error: ") + text; }
+    void List(const QString& text, const QString& whole) override
+    {
+        shown << QStringLiteral("inform: ") + text;
+        wholeText = whole;
+    }
+    void Dismiss() override { shown << QStringLiteral("dismissed"); }
 
     QStringList shown;
     std::deque<bool> answers;
     std::function<void()> whileAsking; // runs while a question is open
+    QString wholeText;                 // what the last list gives to its tooltip
 };
 
 struct Harness {

@@ -11,9 +11,11 @@
 
 #include "ops/Engine.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -32,6 +34,7 @@
 #include <cerrno>
 #include <deque>
 #include <memory>
+#include <optional>
 
 using namespace kestrawin;
 using namespace kestrawin::ops;
@@ -483,11 +486,10 @@ private slots:
         QVERIFY(form->Panel13->geometry().contains(form->DetailsButton->geometry()));
         QTest::mouseClick(form->DetailsButton, Qt::LeftButton);
         QCOMPARE(h.messages.shown.size(), 1);
-        QVERIFY(h.messages.shown[0].contains(h.path(longName)
-                                             + QStringLiteral(": The file no longer exists")));
-        QVERIFY(
-            h.messages.shown[0].contains(h.path(QStringLiteral("x.ksw"))
-                                         + QStringLiteral(": Already encrypted, left as it was")));
+        QVERIFY(h.messages.wholeText.contains(h.path(longName)
+                                              + QStringLiteral(": The file no longer exists")));
+        QVERIFY(h.messages.wholeText.contains(h.path(QStringLiteral("x.ksw"))
+                                              + QStringLiteral(": Already encrypted, left as it was")));
         QCOMPARE(h.Read(QStringLiteral("x.ksw")), QByteArray("already encrypted, so skipped"));
     }
 
@@ -578,12 +580,49 @@ private slots:
             QStringList expected;
             for (QString line : details)
                 expected << line.replace(QStringLiteral("%H"), h.home.path());
-            QCOMPARE(h.messages.shown,
-                     QStringList{QStringLiteral("inform: ") + expected.join('\n')});
+            QCOMPARE(h.messages.shown.size(), 1);
+            QCOMPARE(h.messages.wholeText, expected.join('\n'));
         }
         for (const QString& name : gone) QVERIFY2(!QFile::exists(h.path(name)), qPrintable(name));
         QCOMPARE(h.Read(QStringLiteral("x.ksw")), QByteArray("x.ksw"));
         QCOMPARE(h.Read(QStringLiteral("junk.ksw")), QByteArray("junk.ksw"));
+    }
+
+    // A name is shown on one line, shortened in its middle where it does not
+    // fit; the whole path goes to the tooltip and to assistive tools.
+    void namesShowOnOneLineWithTheWholePathAside()
+    {
+        Harness h;
+        const QString broken = h.path(QStringLiteral("two\nlines.txt"));
+        const QString longName = h.path(QString(214, QLatin1Char('n')) + QStringLiteral(".txt"));
+        const QString oneLine = h.path(QStringLiteral("two\u21b5lines.txt"));
+        auto form = h.Open({S(broken), S(longName), "/crypt"}); // neither exists
+        form->Password1->setText(QStringLiteral("one password"));
+        form->Password2->setText(QStringLiteral("one password"));
+        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        QVERIFY(WaitForWork(*form));
+
+        const QStringList lines = form->Panel13->text().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[1], QStringLiteral("two\u21b5lines.txt"));
+        QCOMPARE(form->Panel13->toolTip(), oneLine);
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(form->Panel13)->text(QAccessible::Description),
+            oneLine);
+
+        QTest::mouseClick(form->DetailsButton, Qt::LeftButton);
+        const QStringList details = h.messages.shown.value(0).split(QLatin1Char('\n'));
+        QCOMPARE(details.size(), 2);
+        const QFontMetrics metrics(QApplication::font());
+        const QString reason = QStringLiteral(": The file no longer exists");
+        for (const QString& line : details) {
+            QVERIFY2(line.endsWith(reason), qPrintable(line));
+            QVERIFY2(metrics.horizontalAdvance(line.chopped(reason.size())) <= 300,
+                     qPrintable(line));
+        }
+        QVERIFY(details[1].contains(QChar(0x2026)));
+        QVERIFY(details[1].endsWith(QStringLiteral("nnn.txt") + reason));
+        QCOMPARE(h.messages.wholeText, oneLine + reason + QLatin1Char('\n') + longName + reason);
     }
 
     void secondWindowStandsAside()
@@ -599,13 +638,128 @@ private slots:
         QCOMPARE(second.pos() - first.pos(), QPoint(28, 28));
     }
 
-    void captionsAreTheRequiredTexts()
+    // Every text of every page and box, word for word, spaces included.
+    void everyTextIsWordForWord()
     {
         // The version comes from the build; the caption must still read so.
         QCOMPARE(QString::fromUtf8(texts::MessageCaption), QStringLiteral("Kestrawin 1.8"));
         Harness h;
-        auto form = h.Open({});
-        QCOMPARE(form->windowTitle(), QStringLiteral("Pellmora"));
+        QVERIFY(h.Write(QStringLiteral("f.txt"), "plain"));
+        const std::string file = S(h.path(QStringLiteral("f.txt")));
+        const std::string container = file + ".ksw";
+
+        // What the page shows with its top left corner at `at`, in page coordinates.
+        auto at = [](int x, int y) {
+            return [x, y](TMainForm& form) {
+                QWidget* page = form.Notebook1->currentWidget();
+                for (QWidget* w : page->findChildren<QWidget*>()) {
+                    if (!w->isVisible() || w->mapTo(page, QPoint(0, 0)) != QPoint(x, y)) continue;
+                    if (auto* box = qobject_cast<QGroupBox*>(w)) return box->title();
+                    if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+                }
+                return QStringLiteral("nothing at (%1, %2)").arg(x).arg(y);
+            };
+        };
+        auto button = [](QPushButton* TMainForm::*which) {
+            return [which](TMainForm& form) { return (form.*which)->text(); };
+        };
+        auto status = [](TMainForm& form) { return form.Panel13->text(); };
+        auto press = [&h](auto act) {
+            return [&h, act](TMainForm& form) {
+                h.messages.shown.clear();
+                act(form);
+                return form.busy() ? form.Panel13->text() : h.messages.shown.value(0);
+            };
+        };
+        auto typed = [](const char* first, const char* second) {
+            return [first, second](TMainForm& form) {
+                form.Password1->setText(Q(first));
+                form.Password2->setText(Q(second));
+                QTest::mouseClick(form.SpeedButton3, Qt::LeftButton);
+            };
+        };
+        auto decrypt = [](const char* password) {
+            return [password](TMainForm& form) {
+                form.Password->setText(Q(password));
+                QTest::mouseClick(form.SpeedButton1, Qt::LeftButton);
+            };
+        };
+        auto outcome = [](TMainForm& form) {
+            WaitForWork(form);
+            return form.Panel13->text();
+        };
+        using Shown = std::function<QString(TMainForm&)>;
+        struct Row {
+            const char* what;
+            Shown shown;
+            const char* expected;
+        };
+        const QList<std::pair<std::vector<std::string>, QList<Row>>> starts = {
+            {{},
+             {{"window caption", [](TMainForm& f) { return f.windowTitle(); }, "Pellmora"},
+              {"title band", at(8, 8), "Kestrawin"},
+              {"first line", at(8, 33 + 10), "Please use the context menu"},
+              {"second line", at(7, 33 + 26), "to encrypt and decrypt your file"},
+              {"left button", button(&TMainForm::SpeedButton6), "Uninstall"},
+              {"right button", button(&TMainForm::SpeedButton5), "Update"},
+              {"uninstall question", press([&h](TMainForm& f) {
+                   h.messages.answers = {false};
+                   QTest::mouseClick(f.SpeedButton6, Qt::LeftButton);
+               }),
+               "ask: Remove the program from the shell?"},
+              {"uninstalled", press([&h](TMainForm& f) {
+                   h.messages.answers = {true};
+                   QTest::mouseClick(f.SpeedButton6, Qt::LeftButton);
+                   h.messages.shown.removeFirst();
+               }),
+               "inform: The program has been removed from the shell."}}},
+            {{file, "/crypt"},
+             {{"first box", at(8, 8), "  Enter a password  "},
+              {"second box", at(8, 56), "  Verify the password  "},
+              {"left button", button(&TMainForm::SpeedButton3), "Encrypt"},
+              {"right button", button(&TMainForm::SpeedButton4), "Update"},
+              {"no password", press(typed("", "")), "inform: You have not entered a password!"},
+              {"two passwords", press(typed("password1", "password2")),
+               "inform: You have entered two different passwords.\n\rPlease make sure the "
+               "password match."},
+              {"short password", press([&](TMainForm& f) {
+                   h.messages.answers = {false};
+                   typed("short", "short")(f);
+               }),
+               "ask: You have entered a password which has less than 6 characters.\n\rAre you "
+               "sure you want to continue?"},
+              {"waiting", press(typed("password1", "password1")),
+               "Please wait while the file is encrypted"},
+              {"done", outcome, "Encryption completed"},
+              {"title band", at(8, 8), "Kestrawin"},
+              {"left button", button(&TMainForm::SpeedButton9), "Update"},
+              {"right button", button(&TMainForm::SpeedButton10), "Close"}}},
+            {{container, "/encrypt"},
+             {{"box", at(8, 8), " Decryption "},
+              {"first line", at(8 + 8, 8 + 16), "Enter the password used"},
+              {"second line", at(8 + 8, 8 + 32), "to encrypt the file"},
+              {"left button", button(&TMainForm::SpeedButton1), "Decrypt"},
+              {"right button", button(&TMainForm::SpeedButton2), "Update"},
+              {"no password", press(decrypt("")), "inform: You have not entered a password!"},
+              {"waiting", press(decrypt("password2")), "Please wait while the file is decrypted"},
+              {"wrong password", outcome, "Invalid password!"}}},
+            {{container, "/encrypt"},
+             {{"right password", press(decrypt("password1")),
+               "Please wait while the file is decrypted"},
+              {"done", outcome, "Decryption completed"}}},
+            {{container, "/crypt"}, {{"container", status, "This file is encrypted"}}},
+        };
+        for (const auto& [args, rows] : starts) {
+            auto form = h.Open(args);
+            for (const Row& row : rows) {
+                const QString shown = row.shown(*form);
+                QVERIFY2(shown == Q(row.expected),
+                         qPrintable(QStringLiteral("%1 on page %2: \"%3\"")
+                                        .arg(Q(row.what))
+                                        .arg(form->currentPage())
+                                        .arg(shown)));
+            }
+        }
     }
 
     void uninstallAsksFirst()
@@ -675,29 +829,60 @@ private slots:
         QCOMPARE(h.opened.size(), 2);
     }
 
-    void registrationFailureIsReportedAndStartupGoesOn()
+    // The context-menu entries cannot be written: said in plain words once the
+    // page shows, and the work goes on (the key pairs stay in memory).
+    void entriesThatCannotBeWrittenAreExplained_data()
     {
+        QTest::addColumn<QString>("world");
+        QTest::addColumn<QString>("blocked"); // what the message names, under the scratch folder
+        QTest::newRow("home folder read-only") << "read-only"
+                                               << "home";
+        QTest::newRow("a file where a folder should be") << "file"
+                                                         << "home/.local";
+    }
+
+    void entriesThatCannotBeWrittenAreExplained()
+    {
+        QFETCH(QString, world);
+        QFETCH(QString, blocked);
         Harness h;
-        FormEnvironment env =
-            h.Environment({h.path(QStringLiteral("f.txt")).toStdString(), "/crypt"});
-        // The data folder cannot be created: a file stands in its place.
-        QVERIFY(h.Write(QStringLiteral("blocked"), "a file, not a folder"));
-        env.shellEnvironment.dataHome = h.path(QStringLiteral("blocked/share"));
-        env.keyFolder = h.path(QStringLiteral("blocked/share/kestrawin")).toStdString();
+        const QString home = h.path(QStringLiteral("home"));
+        QVERIFY(QDir(h.path(QString())).mkdir(QStringLiteral("home")));
+        FormEnvironment env = h.Environment({S(h.path(QStringLiteral("f.txt"))), "/crypt"});
+        env.shellEnvironment.home = home;
+        env.shellEnvironment.dataHome = home + QStringLiteral("/.local/share");
+        env.shellEnvironment.configHome = home + QStringLiteral("/.config");
+        env.keyFolder = S(home + QStringLiteral("/.local/share/kestrawin"));
         QVERIFY(h.Write(QStringLiteral("f.txt"), "plain"));
+        if (world == "file") {
+            QVERIFY(h.Write(QStringLiteral("home/.local"), "a file, not a folder"));
+            QVERIFY(h.Write(QStringLiteral("home/.config"), "a file, not a folder"));
+        }
+        QVERIFY(QFile::setPermissions(home, world == "read-only"
+                                                ? QFileDevice::ReadOwner | QFileDevice::ExeOwner
+                                                : QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                      | QFileDevice::ExeOwner));
+        std::optional<PermissionsCount> permissions(std::in_place);
+
         TMainForm form(env);
-        QCOMPARE(h.messages.shown.size(), 1);
-        QVERIFY(h.messages.shown[0].startsWith(QStringLiteral("error: Failed to set data for '")));
-        QVERIFY(h.messages.shown[0].contains(h.path(QStringLiteral("blocked/share"))));
-        // The key store still gives pairs, so encryption works.
-        QVERIFY(form.hasCryptProvider());
+        QVERIFY(h.messages.shown.isEmpty()); // nothing before the page
+        QVERIFY(form.hasCryptProvider());    // the keys, in memory
         form.show();
         QCOMPARE(form.currentPage(), 1);
+        QTRY_COMPARE(h.messages.shown.size(), 1);
+        QCOMPARE(h.messages.shown[0],
+                 QStringLiteral("error: Kestrawin could not add its entries to your file "
+                                "manager's menus (it cannot write in %1).\nEncrypting and "
+                                "decrypting work as usual.")
+                     .arg(h.path(blocked)));
         form.Password1->setText(QStringLiteral("password1"));
         form.Password2->setText(QStringLiteral("password1"));
         QTest::mouseClick(form.SpeedButton3, Qt::LeftButton);
         QVERIFY(WaitForWork(form));
         QCOMPARE(form.Panel13->text(), QStringLiteral("Encryption completed"));
+        permissions.reset();
+        QFile::setPermissions(home, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                        | QFileDevice::ExeOwner);
     }
 
     void messageTextsShowTwoCleanLines()

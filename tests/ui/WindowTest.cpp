@@ -9,6 +9,9 @@
 #include "ui/Style.h"
 #include "ui/Texts.h"
 
+#include "ops/Engine.h"
+
+#include <QAbstractButton>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
@@ -16,7 +19,18 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStyleHints>
+#include <QThread>
+#include <QTimer>
 #include <QWindow>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <vector>
 
 using namespace kestrawin;
 using namespace kestrawin::ui;
@@ -80,6 +94,45 @@ QList<Shown> Texts(TMainForm& form)
     return shown;
 }
 
+// Places in this process's writable memory that hold `n` bytes which, each
+// XORed with `mask`, give `masked`, in that order or reversed (as a number's
+// limbs hold them). The test keeps only the masked form, so that its own copy
+// is never found.
+int CopiesInMemory(const std::uint8_t* masked, std::size_t n, std::uint8_t mask)
+{
+    const std::vector<std::uint8_t> forward(masked, masked + n),
+        reversed(forward.rbegin(), forward.rend());
+    std::ifstream maps("/proc/self/maps");
+    const int mem = ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
+    if (mem < 0) return -1;
+    std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
+    int found = 0;
+    std::string line;
+    while (std::getline(maps, line)) {
+        unsigned long from = 0, to = 0;
+        char perms[5] = {};
+        if (std::sscanf(line.c_str(), "%lx-%lx %4s", &from, &to, perms) != 3) continue;
+        // Larger than any heap or stack here: a sanitizer's shadow, reserved and empty.
+        if (perms[0] != 'r' || perms[1] != 'w' || to - from > (1ul << 32)) continue;
+        for (unsigned long at = from; at < to;) {
+            const std::size_t want = std::min<std::size_t>(buffer.size(), to - at);
+            const ssize_t got = ::pread(mem, buffer.data(), want, static_cast<off_t>(at));
+            if (got <= 0) break;
+            for (ssize_t i = 0; i < got; ++i) buffer[static_cast<std::size_t>(i)] ^= mask;
+            const auto end = buffer.begin() + got;
+            for (const auto* pattern : {&forward, &reversed})
+                for (auto it = std::search(buffer.begin(), end, pattern->begin(), pattern->end());
+                     it != end; it = std::search(it + 1, end, pattern->begin(), pattern->end()))
+                    ++found;
+            // Overlapping by n - 1, so that a copy across two reads is seen.
+            const auto step = static_cast<unsigned long>(got);
+            at += step > n ? step - (n - 1) : step;
+        }
+    }
+    ::close(mem);
+    return found;
+}
+
 QImage Grab(QWidget* widget)
 {
     return widget->grab().toImage();
@@ -133,6 +186,82 @@ private slots:
                 QCOMPARE(text.text, system);
     }
 
+    // A high-contrast desktop, told by its theme's name or by its own colours:
+    // the window takes its colours. Any other keeps the window's own.
+    void highContrastColoursAreFollowed_data()
+    {
+        QTest::addColumn<QString>("theme");
+        QTest::addColumn<bool>("blackDesktop"); // the desktop's own colours: white on black
+        QTest::addColumn<QColor>("text");       // invalid: the window keeps its colours
+        QTest::addColumn<QColor>("background");
+        const QColor black(0, 0, 0), white(255, 255, 255);
+        QTest::newRow("light") << QString() << false << QColor() << QColor();
+        QTest::newRow("dark by name")
+            << QStringLiteral("Adwaita:dark") << false << QColor() << QColor();
+        QTest::newRow("high contrast by name")
+            << QStringLiteral("HighContrast") << false << black << white;
+        QTest::newRow("inverse by name")
+            << QStringLiteral("HighContrastInverse") << false << white << black;
+        QTest::newRow("dark variant by name")
+            << QStringLiteral("HighContrast:dark") << false << white << black;
+        QTest::newRow("desktop's own colours") << QString() << true << white << black;
+    }
+
+    void highContrastColoursAreFollowed()
+    {
+        QFETCH(QString, theme);
+        QFETCH(bool, blackDesktop);
+        QFETCH(QColor, text);
+        QFETCH(QColor, background);
+        const QPalette before = QApplication::palette();
+        if (blackDesktop) {
+            QPalette p;
+            for (auto group : {QPalette::Active, QPalette::Inactive}) {
+                for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+                    p.setColor(group, role, Qt::black);
+                for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+                    p.setColor(group, role, Qt::white);
+                p.setColor(group, QPalette::Link, QColor(255, 255, 0));
+            }
+            QApplication::setPalette(p);
+        }
+        Harness h;
+        for (auto args : {std::vector<std::string>{},
+                          {"/x/f.txt", "/crypt"},
+                          {"/x/f.ksw", "/encrypt"},
+                          {"/x/f.ksw", "/crypt"}}) {
+            FormEnvironment env = h.Environment(args);
+            env.desktopTheme = theme;
+            TMainForm form(std::move(env));
+            form.show();
+            const QImage image = Grab(&form);
+            QHash<QRgb, int> count;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) ++count[image.pixel(x, y) | 0xff000000];
+            const QString where = QStringLiteral("page %1").arg(form.currentPage());
+            if (!text.isValid()) {
+                // The bars' grey, and the blue of the message area where there is one.
+                QVERIFY2(count.value(style::Face.rgb()) > 4000, qPrintable(where));
+                if (form.currentPage() == 0 || form.currentPage() == 3)
+                    QVERIFY2(count.value(style::MessageArea.rgb()) > 8000, qPrintable(where));
+                continue;
+            }
+            // The desktop's background and text; of the window's own colours
+            // at most a few pixels where a letter's edge blends into one.
+            QVERIFY2(count.value(background.rgb()) > image.width() * image.height() / 2,
+                     qPrintable(where));
+            QVERIFY2(count.value(text.rgb()) > 50, qPrintable(where));
+            for (const QColor& own :
+                 {style::Face, style::MessageArea, style::Olive, style::Navy, style::Blue})
+                QVERIFY2(count.value(own.rgb()) < 30,
+                         qPrintable(QStringLiteral("%1: %2 pixels of %3")
+                                        .arg(where)
+                                        .arg(count.value(own.rgb()))
+                                        .arg(own.name())));
+        }
+        QApplication::setPalette(before);
+    }
+
     void keyboardFocusOnAFlatButtonShows()
     {
         Harness h;
@@ -151,19 +280,67 @@ private slots:
         QVERIFY(onUpdate != unfocused);
     }
 
-    void enterPressesTheFocusedButton()
+    // Every control that acts, on every page: its keyboard focus shows, and
+    // Enter, keypad Enter and Space each press it once.
+    void everyControlShowsItsFocusAndTakesEnterAndSpace_data()
     {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("control");
+        const QStringList main, encrypt{"/x/f.txt", "/crypt"}, decrypt{"/x/f.ksw", "/encrypt"},
+            outcome{"/x/f.ksw", "/crypt"};
+        QTest::newRow("link") << main << "Panel11";
+        QTest::newRow("uninstall") << main << "SpeedButton6";
+        QTest::newRow("update, main") << main << "SpeedButton5";
+        QTest::newRow("encrypt") << encrypt << "SpeedButton3";
+        QTest::newRow("update, encrypt") << encrypt << "SpeedButton4";
+        QTest::newRow("decrypt") << decrypt << "SpeedButton1";
+        QTest::newRow("update, decrypt") << decrypt << "SpeedButton2";
+        QTest::newRow("outcome") << outcome << "Panel13";
+        QTest::newRow("details") << outcome << "DetailsButton";
+        QTest::newRow("update, outcome") << outcome << "SpeedButton9";
+        QTest::newRow("close") << outcome << "SpeedButton10";
+    }
+
+    void everyControlShowsItsFocusAndTakesEnterAndSpace()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, control);
         Harness h;
-        auto form = h.Open({"/x/f.txt", "/crypt"});
-        form->SpeedButton4->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(form->SpeedButton4, Qt::Key_Return);
-        QCOMPARE(h.opened, QList<QUrl>{QUrl(QStringLiteral("https://kestrawin.example/product"))});
-        form->SpeedButton3->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(form->SpeedButton3, Qt::Key_Enter, Qt::KeypadModifier);
-        QCOMPARE(h.messages.shown,
-                 QStringList{QStringLiteral("inform: You have not entered a password!")});
-        QTest::keyClick(form->SpeedButton3, Qt::Key_Space); // as before
-        QCOMPARE(h.messages.shown.size(), 2);
+        std::vector<std::string> arguments;
+        for (const QString& a : args) arguments.push_back(S(a));
+        auto form = h.Open(arguments);
+        const QHash<QString, QWidget*> controls{{"Panel11", form->Panel11},
+                                                {"SpeedButton6", form->SpeedButton6},
+                                                {"SpeedButton5", form->SpeedButton5},
+                                                {"SpeedButton3", form->SpeedButton3},
+                                                {"SpeedButton4", form->SpeedButton4},
+                                                {"SpeedButton1", form->SpeedButton1},
+                                                {"SpeedButton2", form->SpeedButton2},
+                                                {"Panel13", form->Panel13},
+                                                {"DetailsButton", form->DetailsButton},
+                                                {"SpeedButton9", form->SpeedButton9},
+                                                {"SpeedButton10", form->SpeedButton10}};
+        QWidget* widget = controls.value(control);
+        QVERIFY(widget);
+        widget->show(); // the Details button shows after some batches only
+        widget->clearFocus();
+        const QImage unfocused = Grab(widget);
+        widget->setFocus(Qt::TabFocusReason);
+        QVERIFY(widget->hasFocus());
+        QVERIFY2(Grab(widget) != unfocused, "no sign of the focus");
+
+        // The presses are counted, not acted on.
+        auto* button = qobject_cast<QAbstractButton*>(widget);
+        auto* link = qobject_cast<LinkLabel*>(widget);
+        if (!button && !link) return; // the message takes the focus, nothing more
+        QObject::disconnect(widget, nullptr, form.get(), nullptr);
+        QSignalSpy pressed(widget, button ? SIGNAL(clicked()) : SIGNAL(activated()));
+        QTest::keyClick(widget, Qt::Key_Return);
+        QCOMPARE(pressed.size(), 1);
+        QTest::keyClick(widget, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(pressed.size(), 2);
+        QTest::keyClick(widget, Qt::Key_Space);
+        QCOMPARE(pressed.size(), 3);
     }
 
     void escapeClosesWhereNothingIsLost()
@@ -216,34 +393,61 @@ private slots:
         QVERIFY(form->close()); // now it closes
     }
 
-    // Stopping several files: the summary leads with the stop and counts what
-    // was done; the files not done are as they were.
+    // Stopping several files: while the question is open nothing finishes;
+    // the summary leads with the stop and counts what was done; the files not
+    // done are as they were, and Details says "stopped" of them too.
     void stoppingABatchSaysSo()
     {
         Harness h;
-        const QByteArray big(24 << 20, 'z');
-        QVERIFY(h.Write(QStringLiteral("one"), big) && h.Write(QStringLiteral("two"), big));
+        const QByteArray data(4 << 20, 'z');
+        const QStringList names{QStringLiteral("one"), QStringLiteral("two")};
+        for (const QString& name : names) QVERIFY(h.Write(name, data));
         auto form =
             h.Open({S(h.path(QStringLiteral("one"))), S(h.path(QStringLiteral("two"))), "/crypt"});
         form->Password1->setText(QStringLiteral("password1"));
         form->Password2->setText(QStringLiteral("password1"));
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
         QVERIFY(form->busy());
+        auto finished = [&] {
+            QStringList done;
+            for (const QString& name : names)
+                if (!QFile::exists(h.path(name))) done << name;
+            return done;
+        };
         h.messages.answers = {true};
+        h.messages.whileAsking = [&] {
+            const QStringList before = finished();
+            QTest::qWait(400); // much longer than these files take
+            QCOMPARE(finished(), before);
+            QVERIFY(form->busy());
+        };
         QVERIFY(!form->close());
+        h.messages.whileAsking = nullptr;
+        QCOMPARE(h.messages.shown.value(0),
+                 QStringLiteral("ask: The files are still being encrypted.\n\rDo you want to stop? "
+                                "Files not finished yet stay as they were."));
         QVERIFY(WaitForWork(*form));
 
         const QStringList lines = form->Panel13->text().split(QLatin1Char('\n'));
         QCOMPARE(lines.value(0), QStringLiteral("Encryption stopped"));
         int encrypted = 0;
-        for (const QString& name : {QStringLiteral("one"), QStringLiteral("two")}) {
+        for (const QString& name : names) {
             if (QFile::exists(h.path(name + QStringLiteral(".ksw"))))
                 ++encrypted;
             else
-                QCOMPARE(h.Read(name), big);
+                QCOMPARE(h.Read(name), data);
         }
         QCOMPARE(lines.value(1), QStringLiteral("%1 of 2 files encrypted").arg(encrypted));
         QCOMPARE(lines.size(), 2); // no failure to name: stopping is not one
+        if (encrypted < 2) {
+            h.messages.shown.clear();
+            QTest::mouseClick(form->DetailsButton, Qt::LeftButton);
+            const QStringList details = h.messages.shown.value(0).split(QLatin1Char('\n'));
+            QCOMPARE(details.size(), 2 - encrypted);
+            for (const QString& line : details)
+                QVERIFY2(line.endsWith(QStringLiteral(": Stopped, the file has not been changed")),
+                         qPrintable(line));
+        }
         QVERIFY(form->close());
     }
 
@@ -261,20 +465,57 @@ private slots:
         QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed"));
         QVERIFY(form->isVisible()); // the outcome stays in view
         QVERIFY(!QFile::exists(h.path(QStringLiteral("big"))));
+    }
 
-        // The work ends while the question is open: Yes then changes nothing.
-        QVERIFY(h.Write(QStringLiteral("two"), QByteArray(24 << 20, 'z')));
-        form = h.Open({S(h.path(QStringLiteral("two")))});
+    // The work ends while the question is open (it was past its last chunk):
+    // the question goes, the outcome shows, and a late Yes changes nothing.
+    void theQuestionGoesWhenTheWorkEndsUnderIt()
+    {
+        Harness h;
+        QVERIFY(h.Write(QStringLiteral("two"), QByteArray(1 << 20, 'z')));
+        std::atomic<bool> flushing{false}, release{false};
+        h.diskHook = [&](io::DiskStep step, std::uint64_t) {
+            if (step != io::DiskStep::Flush || flushing.exchange(true)) return 0;
+            while (!release.load()) QThread::msleep(1);
+            return 0;
+        };
+        auto form = h.Open({S(h.path(QStringLiteral("two")))});
         form->Password1->setText(QStringLiteral("password1"));
         form->Password2->setText(QStringLiteral("password1"));
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        QTRY_VERIFY(flushing.load());
         h.messages.answers = {true};
-        h.messages.whileAsking = [&] { QVERIFY(WaitForWork(*form)); };
+        h.messages.whileAsking = [&] {
+            release = true;
+            QVERIFY(WaitForWork(*form));
+        };
         QVERIFY(!form->close());
         h.messages.whileAsking = nullptr;
+        QCOMPARE(h.messages.shown,
+                 (QStringList{QStringLiteral("ask: The file is still being encrypted.\n\rDo you "
+                                             "want to stop? The file will stay as it was."),
+                              QStringLiteral("dismissed")}));
         QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed"));
+        QVERIFY(form->isVisible());
         QVERIFY(QFile::exists(h.path(QStringLiteral("two.ksw"))));
         QVERIFY(!QFile::exists(h.path(QStringLiteral("two"))));
+
+        // A real box goes the same way: as if answered No.
+        DialogMessageBoxes boxes(nullptr);
+        bool open = false, answeredByHand = false;
+        QTimer::singleShot(0, [&] {
+            open = QApplication::activeModalWidget() != nullptr;
+            boxes.Dismiss();
+        });
+        QTimer::singleShot(5000, [&] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                answeredByHand = true;
+                box->close();
+            }
+        });
+        QVERIFY(!boxes.Ask(QStringLiteral("Stop?")));
+        QVERIFY(open);
+        QVERIFY(!answeredByHand);
     }
 
     void theSecondClickOfADoubleClickIsNotAClickOnTheOutcome()
@@ -298,6 +539,61 @@ private slots:
         ClickAt(*form, form->SpeedButton9);
         QCOMPARE(h.opened, QList<QUrl>{QUrl(QStringLiteral("https://kestrawin.example/product"))});
         hints->setMouseDoubleClickInterval(interval);
+    }
+
+    // Once the outcome shows, no copy of the key (the password's SHA-1, whose
+    // first 16 bytes are the RC2 key) is left anywhere in the process.
+    void noCopyOfTheKeyStaysAfterTheWork_data()
+    {
+        QTest::addColumn<QString>("world");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("encrypted") << "encrypt"
+                                   << "Encryption completed";
+        QTest::newRow("encrypted, original kept")
+            << "keep"
+            << "Encryption completed\nThe original file was moved or deleted during the work";
+        QTest::newRow("decrypted") << "decrypt"
+                                   << "Decryption completed";
+        QTest::newRow("wrong password") << "wrong"
+                                        << "Invalid password!";
+    }
+
+    void noCopyOfTheKeyStaysAfterTheWork()
+    {
+        QFETCH(QString, world);
+        QFETCH(QString, outcome);
+        // The first 16 bytes of the SHA-1 of "password1", each XORed with 0x5a:
+        // the test itself holds no copy.
+        static const std::uint8_t masked[16] = {0xb9, 0xd0, 0x88, 0x4e, 0xce, 0x67, 0xf0, 0x8b,
+                                                0x8c, 0x16, 0x4a, 0x75, 0xf4, 0x98, 0xc7, 0xbe};
+        Harness h;
+        const QString doc = h.path(QStringLiteral("doc"));
+        QVERIFY(h.Write(QStringLiteral("doc"), "version 1"));
+        if (world == "keep")
+            h.diskHook = [&](io::DiskStep step, std::uint64_t) {
+                if (step == io::DiskStep::Flush) QFile::remove(doc);
+                return 0;
+            };
+        std::unique_ptr<TMainForm> form;
+        if (world == "encrypt" || world == "keep") {
+            form = h.Open({S(doc), "/crypt"});
+            form->Password1->setText(QStringLiteral("password1"));
+            form->Password2->setText(QStringLiteral("password1"));
+            QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        } else {
+            ops::KeyContainer keys;
+            QVERIFY(ops::KeyContainer::Acquire(S(h.path(QStringLiteral("keys"))), &keys).ok());
+            QVERIFY(keys.RegenerateKeyPairs().ok());
+            QVERIFY(
+                ops::EncryptSelectedFile(keys, S(doc), world == "wrong" ? "password2" : "password1")
+                    .ok());
+            form = h.Open({S(doc) + ".ksw", "/encrypt"});
+            form->Password->setText(QStringLiteral("password1"));
+            QTest::mouseClick(form->SpeedButton1, Qt::LeftButton);
+        }
+        QVERIFY(WaitForWork(*form));
+        QCOMPARE(form->Panel13->text(), outcome);
+        QCOMPARE(CopiesInMemory(masked, sizeof masked, 0x5a), 0);
     }
 
     void reasonsSayWhatIsWrong()
