@@ -596,7 +596,10 @@ private slots:
         const QString broken = h.path(QStringLiteral("two\nlines.txt"));
         const QString longName = h.path(QString(214, QLatin1Char('n')) + QStringLiteral(".txt"));
         const QString oneLine = h.path(QStringLiteral("two\u21b5lines.txt"));
-        auto form = h.Open({S(broken), S(longName), "/crypt"}); // neither exists
+        for (const QString& path : {broken, longName})
+            QVERIFY(h.Write(QFileInfo(path).fileName(), "gone"));
+        auto form = h.Open({S(broken), S(longName), "/crypt"});
+        for (const QString& path : {broken, longName}) QVERIFY(QFile::remove(path)); // gone since
         form->Password1->setText(QStringLiteral("one password"));
         form->Password2->setText(QStringLiteral("one password"));
         QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
