@@ -488,8 +488,9 @@ private slots:
         QCOMPARE(h.messages.shown.size(), 1);
         QVERIFY(h.messages.wholeText.contains(h.path(longName)
                                               + QStringLiteral(": The file no longer exists")));
-        QVERIFY(h.messages.wholeText.contains(h.path(QStringLiteral("x.ksw"))
-                                              + QStringLiteral(": Already encrypted, left as it was")));
+        QVERIFY(
+            h.messages.wholeText.contains(h.path(QStringLiteral("x.ksw"))
+                                          + QStringLiteral(": Already encrypted, left as it was")));
         QCOMPARE(h.Read(QStringLiteral("x.ksw")), QByteArray("already encrypted, so skipped"));
     }
 
