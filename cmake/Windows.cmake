@@ -8,6 +8,8 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WIN
 add_subdirectory(crypto)
 add_subdirectory(format)
 add_subdirectory(ops)
+add_subdirectory(shell)
+add_subdirectory(cli)
 
 if(KESTRAWIN_TESTS)
   set(KESTRAWIN_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest's sources")
