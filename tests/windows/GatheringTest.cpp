@@ -73,15 +73,16 @@ TEST_F(Gathering, ProcessesStartedTogetherMeetInOneWhichGetsEveryPathOnceSortedB
           {L"/encrypt", L"4.ksw"}},
          {{L"/crypt", {L"1.txt", L"3.txt"}}, {L"/encrypt", {L"2.ksw", L"4.ksw"}}}},
     };
-    // Every row at once, each in a gathering of its own. Generous waiting:
-    // a loaded machine may take a while to start a process under Wine.
+    // Every row at once, each in a gathering of its own. Generous waiting (3 s
+    // after each newcomer): a loaded machine may take a while to start a
+    // process under Wine.
     std::vector<Child> children;
     for (const Row& row : rows) {
         for (std::size_t i = 0; i < row.started.size(); ++i) {
             const fs::path report = dir / (row.name + " " + std::to_string(i));
             children.emplace_back(std::vector<std::wstring>{
                 L"gather", GatheringName(row.name), row.started[i].group,
-                (dir / row.started[i].file).native(), report.native(), L"2000", L"0"});
+                (dir / row.started[i].file).native(), report.native(), L"3000", L"0"});
         }
     }
     for (const Child& child : children) EXPECT_TRUE(child.Succeeds(60000));
