@@ -1,13 +1,17 @@
 # SPDX-License-Identifier: Apache-2.0
 # The Windows build, cross-compiled on Linux (scripts/build-windows.sh with
 # cmake/mingw-w64-x86_64.cmake): the engine over the system's own libraries
-# (CryptoAPI for keys and hashes, our RC2 for the cipher) and its tests, which
-# run under Wine. Included by the top-level CMakeLists.txt.
+# (CryptoAPI for keys and hashes, our RC2 for the cipher), the registry's
+# context-menu entries and the gathering of files (shell/), the console
+# password (cli/), and their tests, which run under Wine. Included by the
+# top-level CMakeLists.txt.
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0A00)
 
 add_subdirectory(crypto)
 add_subdirectory(format)
 add_subdirectory(ops)
+add_subdirectory(shell)
+add_subdirectory(cli)
 
 if(KESTRAWIN_TESTS)
   set(KESTRAWIN_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest's sources")

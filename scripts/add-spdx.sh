@@ -3,7 +3,7 @@
 #
 # Puts the licence line into every source file that lacks it: C++ files get
 # "// SPDX-License-Identifier: Apache-2.0", CMake, shell and Python files the
-# same after "# ". The line goes first, or right after a "#!" line. Files that
+# same after "# ", NSIS scripts after "; ". The line goes first, or right after a "#!" line. Files that
 # already have one are left alone, so the script can run again at any time.
 #
 #   scripts/add-spdx.sh           add the line where it is missing
@@ -34,6 +34,7 @@ comment_of() {
         tests/data/*) return ;;
         *.cpp | *.h | *.hpp | *.cc) echo "//" ;;
         CMakeLists.txt | */CMakeLists.txt | *.cmake | *.sh | *.py) echo "#" ;;
+        *.nsi | *.nsh) echo ";" ;;
         *) case "${1##*/}" in *.*) return ;; esac
            # no extension: a script when its first line says so
             case "$(head -n 1 "$1" 2>/dev/null)" in

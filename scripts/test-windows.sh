@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: Apache-2.0
 # Builds the Windows side (scripts/build-windows.sh, into build-windows/ or
 # $BUILD_DIR) and runs its tests under Wine, headless, in the build's own
-# Wine prefix (or $WINEPREFIX). A new prefix is made first, once: that is
-# the slow part of a first run.
+# Wine prefix (or $WINEPREFIX), the installer's among them (it needs
+# makensis). A new prefix is made first, once: that is the slow part of a
+# first run.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-windows}

@@ -13,8 +13,9 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 WINEPREFIX=${WINEPREFIX:-$root/build-windows/wineprefix}
 WINEDEBUG=${WINEDEBUG:--all}
-# No prompts to install Mono or Gecko into a new prefix.
-WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# No prompts to install Mono or Gecko into a new prefix, and no menu entries
+# on this machine's desktop for the Start-menu entries of a Windows program.
+WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
 unset DISPLAY WAYLAND_DISPLAY
 # Debian's wine64 package installs the loader outside PATH; the wine package

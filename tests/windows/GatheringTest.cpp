@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: Apache-2.0
+// Several files chosen at once, as Explorer starts them: a helper process per
+// file, all started together, each joining a gathering of the test's own.
+
+#include "Children.h"
+#include "Files.h"
+
+#include <process.h>
+
+#include <algorithm>
+#include <map>
+
+using namespace kwtest;
+
+namespace {
+
+std::string Utf8(const std::wstring& text)
+{
+    std::string out(text.size() * 4 + 1, '\0');
+    out.resize(static_cast<std::size_t>(
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(),
+                            static_cast<int>(out.size()), nullptr, nullptr)));
+    return out;
+}
+
+std::wstring GatheringName(const std::string& row)
+{
+    return L"Kestrawin test " + std::to_wstring(_getpid()) + L" "
+           + std::wstring(row.begin(), row.end());
+}
+
+// What a helper writes when it leads: "lead" and its paths, a line each.
+std::string LeadReport(const fs::path& dir, const std::vector<std::wstring>& files)
+{
+    std::string text = "lead\n";
+    for (const std::wstring& file : files) text += Utf8((dir / file).native()) + "\n";
+    return text;
+}
+
+class Gathering : public ScratchTest {};
+
+} // namespace
+
+TEST_F(Gathering, ProcessesStartedTogetherMeetInOneWhichGetsEveryPathOnceSortedByName)
+{
+    struct Request {
+        std::wstring group, file;
+    };
+    struct Row {
+        std::string name;
+        std::vector<Request> started;
+        std::map<std::wstring, std::vector<std::wstring>> gathered; // by group
+    };
+    const Row rows[] = {
+        {"alone", {{L"/crypt", L"b.txt"}}, {{L"/crypt", {L"b.txt"}}}},
+        {"seven",
+         {{L"/crypt", L"c.txt"},
+          {L"/crypt", L"A.txt"},
+          {L"/crypt", L"\u00e4.txt"},
+          {L"/crypt", L"b.txt"},
+          {L"/crypt", L"e.txt"},
+          {L"/crypt", L"D.txt"},
+          {L"/crypt", L"f g.txt"}},
+         {{L"/crypt",
+           {L"A.txt", L"b.txt", L"c.txt", L"D.txt", L"e.txt", L"f g.txt", L"\u00e4.txt"}}}},
+        {"the same file twice",
+         {{L"/crypt", L"x.txt"}, {L"/crypt", L"y.txt"}, {L"/crypt", L"x.txt"}},
+         {{L"/crypt", {L"x.txt", L"y.txt"}}}},
+        {"two requests apart",
+         {{L"/crypt", L"1.txt"},
+          {L"/encrypt", L"2.ksw"},
+          {L"/crypt", L"3.txt"},
+          {L"/encrypt", L"4.ksw"}},
+         {{L"/crypt", {L"1.txt", L"3.txt"}}, {L"/encrypt", {L"2.ksw", L"4.ksw"}}}},
+    };
+    // Every row at once, each in a gathering of its own. Generous waiting (3 s
+    // after each newcomer): a loaded machine may take a while to start a
+    // process under Wine.
+    std::vector<Child> children;
+    for (const Row& row : rows) {
+        for (std::size_t i = 0; i < row.started.size(); ++i) {
+            const fs::path report = dir / (row.name + " " + std::to_string(i));
+            children.emplace_back(std::vector<std::wstring>{
+                L"gather", GatheringName(row.name), row.started[i].group,
+                (dir / row.started[i].file).native(), report.native(), L"3000", L"0"});
+        }
+    }
+    for (const Child& child : children) EXPECT_TRUE(child.Succeeds(60000));
+
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> leads;
+        std::size_t handed = 0;
+        for (std::size_t i = 0; i < row.started.size(); ++i) {
+            const std::string report = ReadFile(dir / (row.name + " " + std::to_string(i)));
+            if (report == "handed\n")
+                ++handed;
+            else
+                leads.push_back(report);
+        }
+        std::vector<std::string> expected;
+        for (const auto& [group, files] : row.gathered) expected.push_back(LeadReport(dir, files));
+        std::sort(leads.begin(), leads.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(leads, expected);
+        EXPECT_EQ(handed, row.started.size() - row.gathered.size());
+    }
+}
+
+TEST_F(Gathering, ALateComerLeadsAGatheringOfItsOwnWhileTheFirstWindowIsStillOpen)
+{
+    const std::wstring name = GatheringName("late");
+    const fs::path first = dir / "first", late = dir / "late";
+    Child window(
+        {L"gather", name, L"/crypt", (dir / "a.txt").native(), first.native(), L"300", L"20000"});
+    for (int i = 0; i < 600 && !fs::exists(first); ++i) Sleep(50);
+    ASSERT_EQ(ReadFile(first), LeadReport(dir, {L"a.txt"}));
+
+    Child lateComer(
+        {L"gather", name, L"/crypt", (dir / "b.txt").native(), late.native(), L"300", L"0"});
+    ASSERT_TRUE(lateComer.Succeeds());
+    EXPECT_EQ(ReadFile(late), LeadReport(dir, {L"b.txt"}));
+    EXPECT_TRUE(window.Running());
+}
