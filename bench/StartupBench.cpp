@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -132,7 +133,8 @@ int main(int argc, char** argv)
         }
         samples.push_back(s);
     }
-    std::system((std::string("rm -rf '") + home + "'").c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
 
     auto column = [&](double Sample::*field, bool skipFirst) {
         std::vector<double> v;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@ struct WindowsVector {
     std::uint64_t plaintextSize = 0;
     std::string passwordCp1252Hex; // the bytes that were hashed, as Windows-1252
 };
+
+// In failure messages, a vector by its name, not its bytes.
+inline void PrintTo(const WindowsVector& v, std::ostream* os)
+{
+    *os << v.name;
+}
 
 // The string or whole-number value of `key` in a flat JSON object; nothing
 // when the key is missing or its value is of another kind.
