@@ -197,11 +197,6 @@ void RunToolQuietly(const QString& program, const QStringList& args)
     }
 }
 
-QString FailureMessage(const QString& path)
-{
-    return QStringLiteral("Failed to set data for '%1'").arg(path);
-}
-
 namespace {
 
 // Notes what became of one file in the outcome of a whole registration or removal.
@@ -209,7 +204,8 @@ WriteResult Note(ShellOutcome& outcome, WriteResult result, const QString& path)
 {
     if (result == WriteResult::Written) outcome.changed = true;
     if (result == WriteResult::Failed) {
-        if (outcome.failedPaths.isEmpty()) outcome.error = FailureMessage(path);
+        if (outcome.failedPaths.isEmpty())
+            outcome.result = Result::fail(Outcome::OutputUnwritable, path.toStdString());
         outcome.failedPaths.append(path);
     }
     return result;
@@ -217,10 +213,10 @@ WriteResult Note(ShellOutcome& outcome, WriteResult result, const QString& path)
 
 } // namespace
 
-RegisterOutcome RegisterShell(const QString& programPath, const Environment& env,
+ShellOutcome RegisterShell(const QString& programPath, const Environment& env,
                               const ToolRunner& runTool)
 {
-    RegisterOutcome outcome;
+    ShellOutcome outcome;
     auto note = [&outcome](WriteResult result, const QString& path) {
         return Note(outcome, result, path);
     };

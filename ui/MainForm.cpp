@@ -5,11 +5,11 @@
 #include "Contrast.h"
 #include "Controls.h"
 #include "Style.h"
-#include "Texts.h"
 
+#include "base/Words.h"
 #include "crypto/PasswordKeys.h"
-#include "session/Addresses.h"
-#include "session/CommandLine.h"
+#include "startup/Addresses.h"
+#include "startup/CommandLine.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -140,7 +140,7 @@ QString Sentence(std::string_view text)
 // Why an operation failed, as the second line of the Error page.
 QString Reason(const workers::WorkResult& result)
 {
-    return Sentence(OutcomeReason(result.outcome));
+    return Sentence(OutcomeReason(result.result.outcome));
 }
 
 // A batch's reason for one file, in the words used for one file alone: a
@@ -149,21 +149,20 @@ QString Reason(const workers::WorkResult& result)
 // `named`, the other file a clash is with.
 QString BatchReason(const workers::WorkResult& result, bool named = false)
 {
-    if (result.outcome == Outcome::Cancelled) return Q(texts::FileStopped);
-    if (result.outcome == Outcome::WrongPassword || result.outcome == Outcome::NotContainer)
-        return Q(texts::InvalidPassword);
-    if (named && result.outcome == Outcome::OutputClash)
-        return Reason(result) + QStringLiteral(" (") + QString::fromStdString(result.detail)
+    const Outcome outcome = result.result.outcome;
+    if (outcome == Outcome::Cancelled) return Q(words::FileStopped);
+    if (outcome == Outcome::WrongPassword || outcome == Outcome::NotContainer)
+        return Q(words::InvalidPassword);
+    if (named && outcome == Outcome::OutputClash)
+        return Reason(result) + QStringLiteral(" (") + QString::fromStdString(result.result.detail)
                + QLatin1Char(')');
     return Reason(result);
 }
 
 // A count in its singular or plural; with `of`, "%1 of %2" by the second.
-QString Count(const texts::Counted& text, std::size_t n, std::size_t of = SIZE_MAX)
+QString CountText(const words::Counted& text, std::size_t n, std::size_t of = SIZE_MAX)
 {
-    const std::size_t by = of == SIZE_MAX ? n : of;
-    QString line = Q(by == 1 ? text.one : text.many).arg(n);
-    return of == SIZE_MAX ? line : line.arg(of);
+    return QString::fromStdString(of == SIZE_MAX ? words::Count(text, n) : words::Count(text, n, of));
 }
 
 // The headline, and on a second line what became of the input when it was
@@ -171,11 +170,11 @@ QString Count(const texts::Counted& text, std::size_t n, std::size_t of = SIZE_M
 QString Completed(const char* headline, const workers::WorkResult& result)
 {
     // A notice of the result itself (access it could not be given) first.
-    const QString done = result.detail.empty()
+    const QString done = result.result.detail.empty()
                              ? Q(headline)
-                             : Q(headline) + QLatin1Char('\n') + Sentence(result.detail);
+                             : Q(headline) + QLatin1Char('\n') + Sentence(result.result.detail);
     if (!result.inputRemoved)
-        return done + QLatin1Char('\n') + Sentence(OutcomeReason(result.keptOutcome));
+        return done + QLatin1Char('\n') + Sentence(OutcomeReason(result.removal.outcome));
     if (result.otherNames > 0)
         return done + QLatin1Char('\n') + Sentence(OtherNamesNotice(result.otherNames));
     return done;
@@ -195,8 +194,8 @@ Secret PasswordOf(const QString& text)
 FormEnvironment FormEnvironment::FromProcess(int argc, const char* const* argv)
 {
     FormEnvironment env;
-    static_cast<session::Environment&>(env) = session::Environment::FromProcess(argc, argv);
-    env.windowSlotFolder = session::WindowSlot::DefaultFolder();
+    static_cast<startup::Environment&>(env) = startup::Environment::FromProcess(argc, argv);
+    env.windowSlotFolder = startup::WindowSlot::DefaultFolder();
     return env;
 }
 
@@ -232,7 +231,7 @@ void TMainForm::BuildWindow()
     InstallAccessibility();
     colours_ = style::ColoursFor(QApplication::palette(), env_.desktopTheme);
     setObjectName(QStringLiteral("MainForm"));
-    setWindowTitle(Q(texts::WindowCaption));
+    setWindowTitle(Q(words::WindowCaption));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
@@ -267,7 +266,7 @@ void TMainForm::BuildWindow()
     // page and once an outcome shows.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, [this] {
-        if (currentPage() == session::MainPage || (currentPage() == session::ErrorPage && !busy()))
+        if (currentPage() == startup::MainPage || (currentPage() == startup::ErrorPage && !busy()))
             close();
     });
 }
@@ -305,7 +304,7 @@ void TMainForm::BuildTitleBand(QWidget* page)
     auto* band = new QWidget(page);
     band->setGeometry(0, 0, kClientWidth, kTitleHeight);
     Fill(band, colours_.paper);
-    auto* title = new QLabel(Q(texts::TitleBand), band);
+    auto* title = new QLabel(Q(words::TitleBand), band);
     title->setGeometry(8, 8, 185, 17);
     title->setFont(style::TitleFont());
     SetTextColour(title, colours_.olive);
@@ -319,11 +318,11 @@ QWidget* TMainForm::BuildMainPage()
     // The message is read out when the focus enters it (on the link).
     auto* area = new TextPane(page);
     area->setGeometry(0, kTitleHeight, kClientWidth, kMessageHeight);
-    area->setAccessibleName(Q(texts::MainLine1) + QLatin1Char(' ') + Q(texts::MainLine2));
+    area->setAccessibleName(Q(words::MainLine1) + QLatin1Char(' ') + Q(words::MainLine2));
     Fill(area, colours_.messageArea);
-    MakeLabel(area, texts::MainLine1, 8, 10, colours_.ink);
+    MakeLabel(area, words::MainLine1, 8, 10, colours_.ink);
     // The desktop's text colour where it reads on the fixed light blue.
-    MakeLabel(area, texts::MainLine2, 7, 26,
+    MakeLabel(area, words::MainLine2, 7, 26,
               colours_.highContrast ? colours_.ink
                                     : contrast::Readable(palette().color(QPalette::WindowText),
                                                          colours_.messageArea));
@@ -334,7 +333,7 @@ QWidget* TMainForm::BuildMainPage()
     QPalette linkPalette = link->palette();
     linkPalette.setColor(QPalette::Link, colours_.link);
     link->setPalette(linkPalette);
-    link->setLink(Q(session::VendorSiteAddress), Q(session::VendorSiteText));
+    link->setLink(Q(startup::VendorSiteAddress), Q(startup::VendorSiteText));
     link->move(8, 48);
     link->adjustSize();
     connect(link, &LinkLabel::activated, this, [this] { Panel11Click(); });
@@ -354,14 +353,14 @@ QWidget* TMainForm::BuildEncryptPage()
     area->setGeometry(0, 0, kClientWidth, kClientHeight - kBarHeight);
     Fill(area, colours_.paper);
     Password1 =
-        MakePasswordField(MakeBox(area, texts::EnterPasswordBox, 8, 46, colours_.ink, colours_),
+        MakePasswordField(MakeBox(area, words::EnterPasswordBox, 8, 46, colours_.ink, colours_),
                           "Password1", colours_);
     Password2 =
-        MakePasswordField(MakeBox(area, texts::VerifyPasswordBox, 56, 46, colours_.ink, colours_),
+        MakePasswordField(MakeBox(area, words::VerifyPasswordBox, 56, 46, colours_.ink, colours_),
                           "Password2", colours_);
-    Password1->setAccessibleName(Q(texts::EnterPasswordName));
-    Password2->setAccessibleName(Q(texts::VerifyPasswordName));
-    BuildBottomBar(page, SpeedButton3, texts::Encrypt, SpeedButton4, texts::Update, false);
+    Password1->setAccessibleName(Q(words::EnterPasswordName));
+    Password2->setAccessibleName(Q(words::VerifyPasswordName));
+    BuildBottomBar(page, SpeedButton3, words::Encrypt, SpeedButton4, words::Update, false);
     connect(SpeedButton3, &QPushButton::clicked, this, &TMainForm::SpeedButton3Click);
     connect(SpeedButton4, &QPushButton::clicked, this, &TMainForm::UpdateClick);
     // Enter in either field acts as the Encrypt button.
@@ -377,16 +376,16 @@ QWidget* TMainForm::BuildDecryptPage()
     auto* area = new QWidget(page);
     area->setGeometry(0, 0, kClientWidth, kClientHeight - kBarHeight);
     Fill(area, colours_.paper);
-    QGroupBox* box = MakeBox(area, texts::DecryptionBox, 8, 89, colours_.navy, colours_);
-    MakeLabel(box, texts::DecryptLine1, 8, 16, colours_.ink);
-    MakeLabel(box, texts::DecryptLine2, 8, 32, colours_.ink);
+    QGroupBox* box = MakeBox(area, words::DecryptionBox, 8, 89, colours_.navy, colours_);
+    MakeLabel(box, words::DecryptLine1, 8, 16, colours_.ink);
+    MakeLabel(box, words::DecryptLine2, 8, 32, colours_.ink);
     Password = MakePasswordField(box, "Password", colours_);
     Password->move(8, 56);
-    Password->setAccessibleName(Q(texts::PasswordName));
+    Password->setAccessibleName(Q(words::PasswordName));
     // The instructions are read out with the field, which has the focus.
-    Password->setAccessibleDescription(Q(texts::DecryptLine1) + QLatin1Char(' ')
-                                       + Q(texts::DecryptLine2));
-    BuildBottomBar(page, SpeedButton1, texts::Decrypt, SpeedButton2, texts::Update, true);
+    Password->setAccessibleDescription(Q(words::DecryptLine1) + QLatin1Char(' ')
+                                       + Q(words::DecryptLine2));
+    BuildBottomBar(page, SpeedButton1, words::Decrypt, SpeedButton2, words::Update, true);
     connect(SpeedButton1, &QPushButton::clicked, this, &TMainForm::SpeedButton1Click);
     connect(SpeedButton2, &QPushButton::clicked, this, &TMainForm::UpdateClick);
     connect(Password, &QLineEdit::returnPressed, this, &TMainForm::SpeedButton1Click);
@@ -416,7 +415,7 @@ QWidget* TMainForm::BuildErrorPage()
     ProgressBar1->hide();
 
     // Under the summary of a batch with failures, where the bar was.
-    DetailsButton = new FlatButton(Q(texts::Details), page);
+    DetailsButton = new FlatButton(Q(words::Details), page);
     DetailsButton->setObjectName(QStringLiteral("DetailsButton"));
     {
         QFont font = DetailsButton->font();
@@ -431,7 +430,7 @@ QWidget* TMainForm::BuildErrorPage()
     DetailsButton->hide();
     connect(DetailsButton, &QPushButton::clicked, this, &TMainForm::DetailsClick);
 
-    BuildBottomBar(page, SpeedButton9, texts::Update, SpeedButton10, texts::Close, false);
+    BuildBottomBar(page, SpeedButton9, words::Update, SpeedButton10, words::Close, false);
     connect(SpeedButton9, &QPushButton::clicked, this, &TMainForm::UpdateClick);
     connect(SpeedButton10, &QPushButton::clicked, this, &TMainForm::SpeedButton10Click);
     // The second click of a double click on Encrypt or Decrypt must not land
@@ -446,21 +445,21 @@ QWidget* TMainForm::BuildErrorPage()
 void TMainForm::FormCreate()
 {
     // 1 to 3. The context-menu entries, the key store and fresh key pairs.
-    session::Startup startup = session::Start(env_);
-    CryptProvider = std::move(startup.keyStore.keys);
-    const shell::RegisterOutcome& registration = startup.registration;
+    startup::Started started = startup::Start(env_);
+    CryptProvider = std::move(started.keyStore.keys);
+    const shell::ShellOutcome& registration = started.registration;
 
     // 4. The Main page.
-    SpeedButton6->setText(Q(texts::Uninstall));
-    SpeedButton5->setText(Q(texts::Update));
-    ShowPage(session::MainPage);
+    SpeedButton6->setText(Q(words::Uninstall));
+    SpeedButton5->setText(Q(words::Update));
+    ShowPage(startup::MainPage);
 
     // Said in plain words once the page is on the screen (see FormShow).
     if (!registration.failedPaths.isEmpty()) {
         // The deepest folder on the way that exists: where writing failed.
         QFileInfo blocked(QFileInfo(registration.failedPaths.first()).absolutePath());
         while (!blocked.exists() && !blocked.isRoot()) blocked.setFile(blocked.absolutePath());
-        startupProblem_ = Q(texts::EntriesNotWritten).arg(blocked.absoluteFilePath());
+        startupProblem_ = Q(words::EntriesNotWritten).arg(blocked.absoluteFilePath());
     }
 }
 
@@ -471,12 +470,12 @@ void TMainForm::showEvent(QShowEvent* event)
     shown_ = true;
     // Centred on the screen when it opens; a step aside for each window of
     // ours already open, so that none hides another.
-    windowSlot_ = session::WindowSlot::Take(env_.windowSlotFolder);
+    windowSlot_ = startup::WindowSlot::Take(env_.windowSlotFolder);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         const QRect frame = frameGeometry();
-        const session::Placement at =
-            session::PlaceWindow(windowSlot_.index(), area.x(), area.y(), area.width(),
+        const startup::Placement at =
+            startup::PlaceWindow(windowSlot_.index(), area.x(), area.y(), area.width(),
                                  area.height(), frame.width(), frame.height());
         move(at.x, at.y);
     }
@@ -488,9 +487,9 @@ void TMainForm::showEvent(QShowEvent* event)
 
 void TMainForm::FormShow()
 {
-    const session::PageChoice choice = session::ChoosePage(env_);
+    const startup::PageChoice choice = startup::ChoosePage(env_);
     if (choice.fileIsEncrypted) {
-        ShowResult(Q(texts::FileIsEncrypted));
+        ShowResult(Q(words::FileIsEncrypted));
         return;
     }
     selectedFile_ = choice.selectedFile;
@@ -524,8 +523,8 @@ void TMainForm::AskToStop()
     askingToStop_ = true;
     worker_->Hold();
     const bool many = selectedFiles_.size() > 1;
-    const char* question = encrypting_ ? (many ? texts::StopEncryptingMany : texts::StopEncrypting)
-                                       : (many ? texts::StopDecryptingMany : texts::StopDecrypting);
+    const char* question = encrypting_ ? (many ? words::StopEncryptingMany : words::StopEncrypting)
+                                       : (many ? words::StopDecryptingMany : words::StopDecrypting);
     const bool stop = Messages().Ask(Q(question));
     askingToStop_ = false;
     // The work may have ended while the question was open: the question was
@@ -552,12 +551,12 @@ void TMainForm::FormClose()
 
 void TMainForm::FormDestroy()
 {
-    if (currentPage() != session::MainPage) return;
+    if (currentPage() != startup::MainPage) return;
     if (env_.sleep)
         env_.sleep(3000);
     else
         QThread::msleep(3000);
-    OpenWebPage(Q(session::ProductPageAddress));
+    OpenWebPage(Q(startup::ProductPageAddress));
 }
 
 // --------------------------------------------------------------- the pages
@@ -574,11 +573,11 @@ void TMainForm::ShowPage(int index)
     // The first control of the page takes the keyboard: the password field,
     // the link, or the message (where nothing can be pressed while the work
     // runs), each showing that it has the focus.
-    if (index == session::EncryptPage)
+    if (index == startup::EncryptPage)
         Password1->setFocus(Qt::OtherFocusReason);
-    else if (index == session::DecryptPage)
+    else if (index == startup::DecryptPage)
         Password->setFocus(Qt::OtherFocusReason);
-    else if (index == session::MainPage)
+    else if (index == startup::MainPage)
         Panel11->setFocus(Qt::OtherFocusReason);
     else
         Panel13->setFocus(Qt::OtherFocusReason);
@@ -595,7 +594,7 @@ void TMainForm::ShowBusy(const QString& text)
     ProgressBar1->show();
     DetailsButton->hide();
     resultShown_.invalidate();
-    ShowPage(session::ErrorPage);
+    ShowPage(startup::ErrorPage);
 }
 
 void TMainForm::ShowResult(const QString& text)
@@ -608,7 +607,7 @@ void TMainForm::ShowResult(const QString& text)
     ProgressBar1->hide();
     DetailsButton->hide();
     resultShown_.start();
-    ShowPage(session::ErrorPage);
+    ShowPage(startup::ErrorPage);
 }
 
 void TMainForm::OpenWebPage(const QString& address)
@@ -627,23 +626,27 @@ void TMainForm::SpeedButton3Click()
     const QString first = Password1->text();
     const QString second = Password2->text();
     if (first.isEmpty() && second.isEmpty()) {
-        Messages().Inform(Q(texts::NoPassword));
+        Messages().Inform(Q(words::NoPassword));
         return;
     }
     if (first != second) {
-        Messages().Inform(Q(texts::DifferentPasswords));
+        Messages().Inform(Q(words::DifferentPasswords));
         return;
     }
-    if (first.toUcs4().size() < 6 && !Messages().Ask(Q(texts::ShortPassword))) return;
+    if (static_cast<std::size_t>(first.toUcs4().size()) < words::kMinimumPasswordLength
+        && !Messages().Ask(Q(words::Fill(words::ShortPassword,
+                                         {std::to_string(words::kMinimumPasswordLength)})
+                                 .c_str())))
+        return;
 
     if (selectedFiles_.size() > 1) {
-        ShowBusy(Q(texts::WaitEncryptingMany).arg(selectedFiles_.size()));
+        ShowBusy(Q(words::WaitEncryptingMany).arg(selectedFiles_.size()));
         StartWorker(std::make_unique<workers::TBatchThread>(ops::Direction::Encrypt, CryptProvider,
                                                             selectedFiles_, PasswordOf(first)),
                     true);
         return;
     }
-    ShowBusy(Q(texts::WaitEncrypting));
+    ShowBusy(Q(words::WaitEncrypting));
     // No store could be opened: the worker gets no keys and the engine says so.
     StartWorker(
         std::make_unique<workers::TEncryptThread>(CryptProvider, selectedFile_, PasswordOf(first)),
@@ -654,17 +657,17 @@ void TMainForm::SpeedButton1Click()
 {
     const QString password = Password->text();
     if (password.isEmpty()) {
-        Messages().Inform(Q(texts::NoPassword));
+        Messages().Inform(Q(words::NoPassword));
         return;
     }
     if (selectedFiles_.size() > 1) {
-        ShowBusy(Q(texts::WaitDecryptingMany).arg(selectedFiles_.size()));
+        ShowBusy(Q(words::WaitDecryptingMany).arg(selectedFiles_.size()));
         StartWorker(std::make_unique<workers::TBatchThread>(ops::Direction::Decrypt, nullptr,
                                                             selectedFiles_, PasswordOf(password)),
                     false);
         return;
     }
-    ShowBusy(Q(texts::WaitDecrypting));
+    ShowBusy(Q(words::WaitDecrypting));
     StartWorker(std::make_unique<workers::TDecryptThread>(selectedFile_, PasswordOf(password)),
                 false);
 }
@@ -675,7 +678,7 @@ void TMainForm::StartWorker(std::unique_ptr<workers::WorkerThread> worker, bool 
     worker_->UseDiskHook(env_.diskHook);
     encrypting_ = encrypting;
     ProgressBar1->setAccessibleName(
-        Q(encrypting ? texts::EncryptionProgress : texts::DecryptionProgress));
+        Q(encrypting ? words::EncryptionProgress : words::DecryptionProgress));
     connect(worker_.get(), &workers::WorkerThread::progress, this, &TMainForm::OnProgress);
     // The completion handler runs here, on the window's thread, once the
     // worker's body has returned; the worker is ours until then and goes with
@@ -706,24 +709,24 @@ void TMainForm::OnProgress(qint64 done, qint64 total)
 
 void TMainForm::EncryptDone(const workers::WorkResult& result)
 {
-    if (result.outcome == Outcome::Cancelled)
-        ShowResult(Q(texts::EncryptionStopped) + QLatin1Char('\n') + Q(texts::NothingChanged));
-    else if (result.outcome == Outcome::Success)
-        ShowResult(Completed(texts::EncryptionCompleted, result));
+    if (result.result.outcome == Outcome::Cancelled)
+        ShowResult(Q(words::EncryptionStopped) + QLatin1Char('\n') + Q(words::NothingChanged));
+    else if (result.ok())
+        ShowResult(Completed(words::EncryptionCompleted, result));
     else
-        ShowResult(Q(texts::EncryptionFailed) + QLatin1Char('\n') + Reason(result));
+        ShowResult(Q(words::EncryptionFailed) + QLatin1Char('\n') + Reason(result));
 }
 
 void TMainForm::DecryptDone(const workers::WorkResult& result)
 {
-    switch (result.outcome) {
-    case Outcome::Success: ShowResult(Completed(texts::DecryptionCompleted, result)); break;
+    switch (result.result.outcome) {
+    case Outcome::Success: ShowResult(Completed(words::DecryptionCompleted, result)); break;
     case Outcome::WrongPassword:
-    case Outcome::NotContainer: ShowResult(Q(texts::InvalidPassword)); break;
+    case Outcome::NotContainer: ShowResult(Q(words::InvalidPassword)); break;
     case Outcome::Cancelled:
-        ShowResult(Q(texts::DecryptionStopped) + QLatin1Char('\n') + Q(texts::NothingChanged));
+        ShowResult(Q(words::DecryptionStopped) + QLatin1Char('\n') + Q(words::NothingChanged));
         break;
-    default: ShowResult(Q(texts::DecryptionFailed) + QLatin1Char('\n') + Reason(result)); break;
+    default: ShowResult(Q(words::DecryptionFailed) + QLatin1Char('\n') + Reason(result)); break;
     }
 }
 
@@ -745,28 +748,29 @@ void TMainForm::BatchDone(const workers::TBatchThread& batch)
     // left as they were in an encryption are what was asked: counted apart,
     // never as failures.
     const auto cancelled = [](const workers::WorkResult& o) {
-        return o.outcome == Outcome::Cancelled;
+        return o.result.outcome == Outcome::Cancelled;
     };
     const auto failed = [](const workers::WorkResult& o) {
-        return !o.ok() && o.outcome != Outcome::Cancelled && o.outcome != Outcome::AlreadyEncrypted;
+        return !o.ok() && o.result.outcome != Outcome::Cancelled
+               && o.result.outcome != Outcome::AlreadyEncrypted;
     };
     const std::size_t worked = summary.total - summary.skipped;
-    const QString doneOf = Count(encrypting ? texts::SomeFilesEncrypted : texts::SomeFilesDecrypted,
+    const QString doneOf = CountText(encrypting ? words::SomeFilesEncrypted : words::SomeFilesDecrypted,
                                  summary.succeeded, worked);
     QStringList lines;
     if (std::any_of(outcomes.begin(), outcomes.end(), cancelled)) {
-        lines << Q(encrypting ? texts::EncryptionStopped : texts::DecryptionStopped) << doneOf;
+        lines << Q(encrypting ? words::EncryptionStopped : words::DecryptionStopped) << doneOf;
         const auto failure = std::find_if(outcomes.begin(), outcomes.end(), failed);
         if (failure != outcomes.end()) lines << elided(failure->path) << BatchReason(*failure);
     } else if (!summary.firstFailure) {
-        lines << Q(encrypting ? texts::EncryptionCompleted : texts::DecryptionCompleted)
-              << Count(encrypting ? texts::FilesEncrypted : texts::FilesDecrypted,
+        lines << Q(encrypting ? words::EncryptionCompleted : words::DecryptionCompleted)
+              << CountText(encrypting ? words::FilesEncrypted : words::FilesDecrypted,
                        summary.succeeded);
     } else {
         lines << doneOf << elided(summary.firstFailure->path) << BatchReason(*summary.firstFailure);
     }
-    if (summary.skipped > 0) lines << Count(texts::LeftAsTheyWere, summary.skipped);
-    if (summary.inputsKept > 0) lines << Count(texts::OriginalsKept, summary.inputsKept);
+    if (summary.skipped > 0) lines << CountText(words::LeftAsTheyWere, summary.skipped);
+    if (summary.inputsKept > 0) lines << CountText(words::OriginalsKept, summary.inputsKept);
     ShowResult(lines.join(QLatin1Char('\n')));
     ShowWholeName(named);
 
@@ -778,14 +782,14 @@ void TMainForm::BatchDone(const workers::TBatchThread& batch)
     for (const workers::WorkResult& o : outcomes) {
         if (o.repeated) continue;
         QString reason;
-        if (o.outcome == Outcome::AlreadyEncrypted)
-            reason = Q(texts::LeftAsItWas);
+        if (o.result.outcome == Outcome::AlreadyEncrypted)
+            reason = Q(words::LeftAsItWas);
         else if (!o.ok())
             reason = BatchReason(o, true);
-        else if (InputWasKept(o.keptOutcome))
-            reason = Sentence(OutcomeReason(o.keptOutcome));
-        else if (!o.detail.empty())
-            reason = Sentence(o.detail);
+        else if (o.inputKept())
+            reason = Sentence(OutcomeReason(o.removal.outcome));
+        else if (!o.result.detail.empty())
+            reason = Sentence(o.result.detail);
         else
             continue;
         const QString path = OneLine(QString::fromStdString(o.path));
@@ -814,17 +818,17 @@ void TMainForm::ShowWholeName(const QString& path)
 
 void TMainForm::SpeedButton6Click()
 {
-    if (!Messages().Ask(Q(texts::RemoveQuestion))) return;
+    if (!Messages().Ask(Q(words::RemoveQuestion))) return;
     const shell::ShellOutcome removal = shell::UnregisterShell(env_.shellEnvironment, env_.runTool);
     if (removal.ok())
-        Messages().Inform(Q(texts::Removed));
+        Messages().Inform(Q(words::Removed));
     else
-        Messages().Error(removal.error);
+        Messages().Error(Q(words::Fill(words::EntryNotWritten, {removal.result.detail}).c_str()));
 }
 
 void TMainForm::UpdateClick()
 {
-    OpenWebPage(Q(session::ProductPageAddress));
+    OpenWebPage(Q(startup::ProductPageAddress));
 }
 
 void TMainForm::SpeedButton10Click()
@@ -834,7 +838,7 @@ void TMainForm::SpeedButton10Click()
 
 void TMainForm::Panel11Click()
 {
-    OpenWebPage(Q(session::VendorSiteAddress));
+    OpenWebPage(Q(startup::VendorSiteAddress));
 }
 
 } // namespace kestrawin::ui

@@ -7,8 +7,8 @@
 #include "MessageBoxes.h"
 #include "Style.h"
 
-#include "session/Session.h"
-#include "session/WindowSlot.h"
+#include "startup/Startup.h"
+#include "startup/WindowSlot.h"
 #include "workers/Workers.h"
 
 #include <QElapsedTimer>
@@ -35,7 +35,7 @@ namespace kestrawin::ui {
 // Everything the window takes from the world around it: the session's
 // environment and the window's own outside effects. Tests replace each piece;
 // FromProcess gives the real ones.
-struct FormEnvironment : session::Environment {
+struct FormEnvironment : startup::Environment {
     MessageBoxes* messages = nullptr;         // null: real, application-modal boxes
     std::function<void(const QUrl&)> openUrl; // null: the desktop's browser
     std::function<void(int ms)> sleep;        // null: the thread sleeps
@@ -137,7 +137,7 @@ private:
     QString details_;        // what the Details button shows
     QString detailsWhole_;   // the same with every path whole
     QString startupProblem_; // said once the page shows
-    session::WindowSlot windowSlot_;
+    startup::WindowSlot windowSlot_;
     std::unique_ptr<workers::WorkerThread> worker_;
     bool encrypting_ = false;
     bool shown_ = false;

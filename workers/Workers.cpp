@@ -40,8 +40,7 @@ TEncryptThread::TEncryptThread(std::shared_ptr<const KeyContainer> keys, std::st
 
 WorkResult TEncryptThread::Operate(const OperationOptions& options)
 {
-    static const KeyContainer noKeys; // the engine says there is no key pair
-    return ops::ProcessFile(ops::Direction::Encrypt, keys_ ? *keys_ : noKeys, selectedFile_,
+    return ops::ProcessFile(ops::Direction::Encrypt, KeyContainer::OrNone(keys_), selectedFile_,
                             password_, options);
 }
 
@@ -51,8 +50,8 @@ TDecryptThread::TDecryptThread(std::string selectedFile, Secret password)
 
 WorkResult TDecryptThread::Operate(const OperationOptions& options)
 {
-    static const KeyContainer noKeys; // decryption needs none
-    return ops::ProcessFile(ops::Direction::Decrypt, noKeys, selectedFile_, password_, options);
+    return ops::ProcessFile(ops::Direction::Decrypt, KeyContainer::None(), selectedFile_, password_,
+                            options);
 }
 
 TBatchThread::TBatchThread(ops::Direction direction, std::shared_ptr<const KeyContainer> keys,
@@ -63,13 +62,12 @@ TBatchThread::TBatchThread(ops::Direction direction, std::shared_ptr<const KeyCo
 
 WorkResult TBatchThread::Operate(const OperationOptions& options)
 {
-    static const KeyContainer noKeys; // the engine says there is no key pair
     ops::BatchOptions batch;
     batch.progress = options.progress;
     batch.cancel = options.cancel;
     batch.diskHook = options.diskHook;
     batch.pause = options.pause;
-    outcomes_ = ops::RunBatch(direction_, keys_ ? *keys_ : noKeys, files_, password_, batch);
+    outcomes_ = ops::RunBatch(direction_, KeyContainer::OrNone(keys_), files_, password_, batch);
     const ops::BatchSummary summary = ops::Summarize(outcomes_);
     return summary.firstFailure ? *summary.firstFailure : WorkResult{};
 }

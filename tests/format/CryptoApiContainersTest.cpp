@@ -7,6 +7,7 @@
 
 #include "crypto/PasswordKeys.h"
 #include "format/Container.h"
+#include "base/Words.h"
 #include "format/Reader.h"
 #include "format/Writer.h"
 

@@ -69,7 +69,7 @@ QString ListOf(const QStringList& paths) {
 TEST(FileManagerScripts, EveryNameReachesTheProgramWholeInOneStart) {
     TempDesktop d;
     const QString program = StandInProgram(d);
-    ASSERT_TRUE(d.Register(program).error.isEmpty());
+    ASSERT_TRUE(d.Register(program).ok());
     const QString folder = d.dir.path() + QStringLiteral("/shown");
     QDir().mkpath(folder);
 
@@ -162,7 +162,7 @@ TEST(FilesExtension, OffersBothEntriesAndPassesEverySelectedFile) {
     TempDesktop d;
     d.env.nautilusPython = true;
     const QString program = StandInProgram(d);
-    ASSERT_TRUE(d.Register(program).error.isEmpty());
+    ASSERT_TRUE(d.Register(program).ok());
     const QString extension = NautilusExtensionPath(d.env);
     const QString runner = QStringLiteral(KESTRAWIN_TEST_PYTHON_DIR "/run_menu.py");
     const QString encrypt = QStringLiteral("Encrypt with \"Kestrawin\"");
@@ -195,7 +195,7 @@ TEST(FilesExtension, OffersBothEntriesAndPassesEverySelectedFile) {
 TEST(FileManagerEntries, DecryptIsOfferedForEveryCaseOfTheExtension)
 {
     TempDesktop d;
-    ASSERT_TRUE(d.Register(QStringLiteral("/opt/kestrawin/kestrawin")).error.isEmpty());
+    ASSERT_TRUE(d.Register(QStringLiteral("/opt/kestrawin/kestrawin")).ok());
     auto matchesAny = [](const QStringList& patterns, const QString& name, bool caseless) {
         for (const QString& pattern : patterns)
             if (!pattern.isEmpty()

@@ -109,7 +109,7 @@ TEST(Quoting, HostileProgramPathsReachTheProgramIntactInEveryFormat)
         WriteAll(second, "2");
         const QString record = d.dir.path() + QStringLiteral("/argv");
 
-        ASSERT_TRUE(d.Register(program).error.isEmpty());
+        ASSERT_TRUE(d.Register(program).ok());
         const bool linked = folder.contains(QLatin1Char('%'));
         const QString registered = linked ? ProgramLinkPath(d.env) : program;
 
@@ -178,7 +178,7 @@ TEST(Quoting, ScriptsPassEveryFileWhicheverWayItsNameCame)
     const QString program = d.dir.path() + QStringLiteral("/prog");
     WriteAll(program, kStandIn);
     ::chmod(QFile::encodeName(program).constData(), 0755);
-    ASSERT_TRUE(d.Register(program).error.isEmpty());
+    ASSERT_TRUE(d.Register(program).ok());
     const QString folder = d.dir.path() + QStringLiteral("/shown");
     QDir().mkpath(folder);
     const QString plain = folder + QStringLiteral("/plain.txt");

@@ -14,9 +14,17 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "base/Words.h"
 #include "shell/ShellRegistration.h"
 
 namespace kestrawin::shell::testing {
+
+// What the window says of an outcome that failed; empty when it did not.
+inline QString Told(const ShellOutcome& outcome)
+{
+    if (outcome.ok()) return {};
+    return QString::fromStdString(words::Fill(words::EntryNotWritten, {outcome.result.detail}));
+}
 
 inline QByteArray ReadAll(const QString& path)
 {
@@ -57,7 +65,7 @@ struct TempDesktop {
     }
     QString Data(const QString& rel) const { return env.dataHome + QLatin1Char('/') + rel; }
     QString Config(const QString& rel) const { return env.configHome + QLatin1Char('/') + rel; }
-    RegisterOutcome Register(const QString& program)
+    ShellOutcome Register(const QString& program)
     {
         return RegisterShell(program, env, recorder);
     }

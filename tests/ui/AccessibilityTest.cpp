@@ -7,7 +7,7 @@
 
 #include "ui/Accessibility.h"
 #include "ui/Style.h"
-#include "ui/Texts.h"
+#include "base/Words.h"
 
 #include <QAccessible>
 #include <QGroupBox>

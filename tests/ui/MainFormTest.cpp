@@ -7,7 +7,7 @@
 
 #include "ui/MainForm.h"
 #include "ui/Style.h"
-#include "ui/Texts.h"
+#include "base/Words.h"
 
 #include "ops/Engine.h"
 
@@ -646,7 +646,7 @@ private slots:
     void everyTextIsWordForWord()
     {
         // The version comes from the build; the caption must still read so.
-        QCOMPARE(QString::fromUtf8(texts::MessageCaption), QStringLiteral("Kestrawin 1.8"));
+        QCOMPARE(QString::fromUtf8(words::MessageCaption), QStringLiteral("Kestrawin 1.8"));
         Harness h;
         QVERIFY(h.Write(QStringLiteral("f.txt"), "plain"));
         const std::string file = S(h.path(QStringLiteral("f.txt")));

@@ -5,7 +5,7 @@
 #include "Harness.h"
 
 #include "ui/Style.h"
-#include "ui/Texts.h"
+#include "base/Words.h"
 
 #include <QDialog>
 #include <QLineEdit>

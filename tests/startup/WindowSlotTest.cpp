@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Windows opened one after another each get their own place on the screen.
 
-#include "session/WindowSlot.h"
+#include "startup/WindowSlot.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-using namespace kestrawin::session;
+using namespace kestrawin::startup;
 
 namespace {
 

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 // --help and --version, and the check for a graphical session.
 
-#include "session/CommandLine.h"
-#include "session/Information.h"
+#include "startup/CommandLine.h"
+#include "startup/Information.h"
 #include "kestrawin/Version.h"
 
 #include <gtest/gtest.h>
 
-using namespace kestrawin::session;
+using namespace kestrawin::startup;
 
 TEST(Information, OnlyTheOneArgumentAsksAndAFileOfThatNameStaysReachable)
 {

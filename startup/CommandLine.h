@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace kestrawin::session {
+namespace kestrawin::startup {
 
 // The arguments after the program, empty ones left out. Paths are kept as the
 // bytes the system gave, so that any file name can be opened again.
@@ -50,4 +50,4 @@ struct PageChoice {
 // when the last dot lies before the last '/' or there is none.
 [[nodiscard]] std::string ExtensionOf(const std::string& path);
 
-} // namespace kestrawin::session
+} // namespace kestrawin::startup

@@ -3,7 +3,7 @@
 
 #include "kestrawin/Version.h"
 
-namespace kestrawin::session {
+namespace kestrawin::startup {
 
 Information InformationAskedFor(const std::vector<std::string>& args)
 {
@@ -53,4 +53,4 @@ std::string NoSessionMessage()
            "Without a window, kestrawin-cli encrypts and decrypts (kestrawin-cli --help).\n";
 }
 
-} // namespace kestrawin::session
+} // namespace kestrawin::startup

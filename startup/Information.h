@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace kestrawin::session {
+namespace kestrawin::startup {
 
 enum class Information { None, Help, Version };
 
@@ -26,4 +26,4 @@ enum class Information { None, Help, Version };
 // What a start without a graphical session prints instead, ending in a line break.
 [[nodiscard]] std::string NoSessionMessage();
 
-} // namespace kestrawin::session
+} // namespace kestrawin::startup

@@ -3,9 +3,9 @@
 
 #include "Fixtures.h"
 
-#include "session/CommandLine.h"
+#include "startup/CommandLine.h"
 
-using namespace kestrawin::session;
+using namespace kestrawin::startup;
 
 namespace {
 
