@@ -4,7 +4,7 @@
 #include "base/Secret.h"
 #include "startup/CommandLine.h"
 #include "startup/Information.h"
-#include "ui/MainForm.h"
+#include "ui/MainWindow.h"
 #include "ui/Style.h"
 #include "base/Words.h"
 
@@ -55,8 +55,8 @@ int main(int argc, char** argv)
     }
 
     // The environment is read before Qt takes its own options out of argv.
-    kestrawin::ui::FormEnvironment environment =
-        kestrawin::ui::FormEnvironment::FromProcess(argc, argv);
+    kestrawin::ui::WindowEnvironment environment =
+        kestrawin::ui::WindowEnvironment::FromProcess(argc, argv);
 
     Application app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kestrawin::words::ApplicationTitle));
@@ -70,9 +70,9 @@ int main(int argc, char** argv)
     app.messages = &messages;
     environment.messages = &messages;
 
-    kestrawin::ui::TMainForm form(std::move(environment));
-    form.show();
+    kestrawin::ui::MainWindow window(std::move(environment));
+    window.show();
     const int status = QApplication::exec();
-    form.hide();
+    window.hide();
     return status;
 }

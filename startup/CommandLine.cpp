@@ -89,7 +89,7 @@ PageChoice ChoosePage(const std::vector<std::string>& args, const std::string& c
     auto arg = [&kept](std::size_t i) { return i <= kept.size() ? kept[i - 1] : std::string(); };
     const bool decryptSwitch = kept.size() >= 2 && EqualsIgnoringAsciiCase(arg(2), "/encrypt");
     if (ExtensionOf(arg(1)) == words::kContainerExtension && !decryptSwitch) {
-        choice.page = ErrorPage;
+        choice.page = OutcomePage;
         choice.fileIsEncrypted = true;
         return choice;
     }

@@ -12,7 +12,7 @@ namespace kestrawin::startup {
 // bytes the system gave, so that any file name can be opened again.
 [[nodiscard]] std::vector<std::string> ArgumentsOf(int argc, const char* const* argv);
 
-enum Page { MainPage = 0, EncryptPage = 1, DecryptPage = 2, ErrorPage = 3 };
+enum Page { MainPage = 0, EncryptPage = 1, DecryptPage = 2, OutcomePage = 3 };
 
 struct PageChoice {
     Page page = MainPage;
