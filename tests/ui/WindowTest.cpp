@@ -106,6 +106,10 @@ int CopiesInMemory(const std::uint8_t* masked, std::size_t n, std::uint8_t mask)
     const int mem = ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
     if (mem < 0) return -1;
     std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
+    // The scan's own buffer holds what it read last, masked: read again and
+    // unmasked, it would give back the masked pattern itself. It is skipped.
+    const auto own = reinterpret_cast<unsigned long>(buffer.data());
+    const unsigned long ownEnd = own + buffer.size();
     int found = 0;
     std::string line;
     while (std::getline(maps, line)) {
@@ -115,7 +119,12 @@ int CopiesInMemory(const std::uint8_t* masked, std::size_t n, std::uint8_t mask)
         // Larger than any heap or stack here: a sanitizer's shadow, reserved and empty.
         if (perms[0] != 'r' || perms[1] != 'w' || to - from > (1ul << 32)) continue;
         for (unsigned long at = from; at < to;) {
-            const std::size_t want = std::min<std::size_t>(buffer.size(), to - at);
+            if (at >= own && at < ownEnd) {
+                at = ownEnd;
+                continue;
+            }
+            const unsigned long stop = at < own && own < to ? own : to;
+            const std::size_t want = std::min<std::size_t>(buffer.size(), stop - at);
             const ssize_t got = ::pread(mem, buffer.data(), want, static_cast<off_t>(at));
             if (got <= 0) break;
             for (ssize_t i = 0; i < got; ++i) buffer[static_cast<std::size_t>(i)] ^= mask;
