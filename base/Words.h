@@ -140,6 +140,28 @@ inline constexpr const char* NothingChanged = "The file has not been changed";
 // In Details, a file the stop caught.
 inline constexpr const char* FileStopped = "Stopped, the file has not been changed";
 
+// `kestrawin --help`, and what a start without a graphical session prints.
+inline constexpr const char* WindowHelp =
+    "Usage: kestrawin                 the main page (with the Uninstall button)\n"
+    "       kestrawin FILE [/crypt]   encrypt FILE: the window asks for the password "
+    "twice\n"
+    "       kestrawin FILE /encrypt   decrypt the container FILE\n"
+    "       kestrawin --help | --version\n"
+    "\n"
+    "Kestrawin is meant to be started from the file manager's context menu:\n"
+    "\"Encrypt with \"Kestrawin\"\" on any file, \"Decrypt with \"Kestrawin\"\" on .ksw "
+    "files.\n"
+    "Every start writes those entries for the current user, pointing at this\n"
+    "program file; the Uninstall button on the main page removes them.\n"
+    "The window needs a graphical session (X11 or Wayland).\n"
+    "A file named --help or --version is reached as ./--help or ./--version.\n"
+    "For scripts and terminals: kestrawin-cli --help.\n";
+inline constexpr const char* NoGraphicalSession =
+    "kestrawin: cannot open the window: there is no graphical session\n"
+    "(neither DISPLAY nor WAYLAND_DISPLAY is set). Start it from your desktop:\n"
+    "its application menu, a file manager's context menu or a terminal there.\n"
+    "Without a window, kestrawin-cli encrypts and decrypts (kestrawin-cli --help).\n";
+
 // ---------------------------------------------------------------- kestrawin-cli
 
 inline constexpr const char* CliName = "kestrawin-cli";

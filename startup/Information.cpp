@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Information.h"
 
+#include "base/Words.h"
 #include "kestrawin/Version.h"
 
 namespace kestrawin::startup {
@@ -18,19 +19,7 @@ std::string InformationText(Information what)
     switch (what) {
     case Information::None: return {};
     case Information::Version: return "kestrawin " KESTRAWIN_VERSION "\n";
-    case Information::Help:
-        return "Usage: kestrawin                 the main page (with the Uninstall button)\n"
-               "       kestrawin FILE [/crypt]   encrypt FILE: the window asks for the password twice\n"
-               "       kestrawin FILE /encrypt   decrypt the container FILE\n"
-               "       kestrawin --help | --version\n"
-               "\n"
-               "Kestrawin is meant to be started from the file manager's context menu:\n"
-               "\"Encrypt with \"Kestrawin\"\" on any file, \"Decrypt with \"Kestrawin\"\" on .ksw files.\n"
-               "Every start writes those entries for the current user, pointing at this\n"
-               "program file; the Uninstall button on the main page removes them.\n"
-               "The window needs a graphical session (X11 or Wayland).\n"
-               "A file named --help or --version is reached as ./--help or ./--version.\n"
-               "For scripts and terminals: kestrawin-cli --help.\n";
+    case Information::Help: return words::WindowHelp;
     }
     return {};
 }
@@ -47,10 +36,7 @@ bool CanShowWindow(const char* display, const char* waylandDisplay, const char* 
 
 std::string NoSessionMessage()
 {
-    return "kestrawin: cannot open the window: there is no graphical session\n"
-           "(neither DISPLAY nor WAYLAND_DISPLAY is set). Start it from your desktop:\n"
-           "its application menu, a file manager's context menu or a terminal there.\n"
-           "Without a window, kestrawin-cli encrypts and decrypts (kestrawin-cli --help).\n";
+    return words::NoGraphicalSession;
 }
 
 } // namespace kestrawin::startup
