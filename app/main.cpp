@@ -2,11 +2,11 @@
 // Entry: the application, its title, the main window and the message loop.
 
 #include "base/Secret.h"
+#include "base/Words.h"
 #include "startup/CommandLine.h"
 #include "startup/Information.h"
 #include "ui/MainWindow.h"
 #include "ui/Style.h"
-#include "base/Words.h"
 
 #include <QApplication>
 
@@ -49,7 +49,8 @@ int main(int argc, char** argv)
     }
     // Qt would abort with its own words; say what is missing instead.
     if (!kestrawin::startup::CanShowWindow(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
-                                       std::getenv("QT_QPA_PLATFORM"), kestrawin::startup::ArgumentsOf(argc, argv))) {
+                                           std::getenv("QT_QPA_PLATFORM"),
+                                           kestrawin::startup::ArgumentsOf(argc, argv))) {
         std::fputs(kestrawin::startup::NoSessionMessage().c_str(), stderr);
         return 1;
     }

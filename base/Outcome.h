@@ -63,7 +63,8 @@ public:
     Expected(T value) : value_(std::move(value)) {}
     Expected(Result failure) : failure_(std::move(failure))
     {
-        if (failure_.ok()) failure_ = Result::fail(Outcome::InternalError, "no value and no reason");
+        if (failure_.ok())
+            failure_ = Result::fail(Outcome::InternalError, "no value and no reason");
     }
 
     [[nodiscard]] bool ok() const { return value_.has_value(); }

@@ -37,7 +37,8 @@ inline constexpr std::size_t kMinimumPasswordLength = 6; // characters; fewer is
 
 // `text` with %1, %2... replaced by `values` in one pass (what a value
 // brings is never read again as a place).
-[[nodiscard]] std::string Fill(std::string_view text, std::initializer_list<std::string_view> values);
+[[nodiscard]] std::string Fill(std::string_view text,
+                               std::initializer_list<std::string_view> values);
 
 // A count in its singular and its plural.
 struct Counted {
@@ -210,7 +211,8 @@ inline constexpr const char* CliMissingPath = "missing PATH";
 inline constexpr const char* CliPasswordPrompt = "Password: ";
 inline constexpr const char* CliVerifyPrompt = "Verify the password: ";
 inline constexpr const char* CliPasswordUnreadable = "cannot read the password from '%1': %2";
-inline constexpr const char* CliNoTerminal = "no terminal to ask the password on; use --password-file";
+inline constexpr const char* CliNoTerminal =
+    "no terminal to ask the password on; use --password-file";
 inline constexpr const char* CliNoPassword = "no password given";
 inline constexpr const char* CliPasswordsDiffer = "the two passwords differ";
 inline constexpr const char* CliEmptyPassword = "the password is empty";

@@ -60,8 +60,7 @@ bool AllOk(const std::vector<FileOutcome>& outcomes)
 {
     for (const FileOutcome& o : outcomes)
         if (!o.ok()) {
-            std::fprintf(stderr, "%s: %s\n", o.path.c_str(),
-                         DescribeResult(o.result).c_str());
+            std::fprintf(stderr, "%s: %s\n", o.path.c_str(), DescribeResult(o.result).c_str());
             return false;
         }
     return true;

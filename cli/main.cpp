@@ -262,7 +262,8 @@ int main(int argc, char** argv)
             // Done, but with something to know: access the result could not
             // be given, other names that still lead to the plain text.
             if (!o.result.detail.empty())
-                Say(words::CliWarning + words::Fill(words::CliFileNotice, {o.path, o.result.detail}));
+                Say(words::CliWarning
+                    + words::Fill(words::CliFileNotice, {o.path, o.result.detail}));
             if (o.otherNames > 0)
                 Say(words::CliWarning
                     + words::Fill(words::CliFileNotice, {o.path, OtherNamesNotice(o.otherNames)}));
@@ -271,10 +272,10 @@ int main(int argc, char** argv)
     if (interrupted) {
         const ops::BatchSummary summary = ops::Summarize(outcomes);
         const std::size_t files = summary.total - summary.skipped;
-        Say(words::Fill(words::CliInterrupted,
-                        {words::Count(args.encrypt ? words::SomeFilesEncrypted
-                                                   : words::SomeFilesDecrypted,
-                                      summary.succeeded, files)}));
+        Say(words::Fill(
+            words::CliInterrupted,
+            {words::Count(args.encrypt ? words::SomeFilesEncrypted : words::SomeFilesDecrypted,
+                          summary.succeeded, files)}));
     }
     return status;
 }

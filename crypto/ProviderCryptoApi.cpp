@@ -4,8 +4,8 @@
 // PROV_RSA_FULL through CryptoAPI. Its byte orders are the container's own, so
 // nothing is reversed here.
 #include "Provider.h"
-#include "base/Secret.h"
 #include "SystemKeyContainer.h"
+#include "base/Secret.h"
 
 #include <windows.h>
 
@@ -468,10 +468,10 @@ Expected<RsaKeyPair> RsaKeyPair::Generate(int bits)
     if (size == 0
         || !CryptGenKey(impl->context->get(), AT_SIGNATURE, (size << 16) | CRYPT_EXPORTABLE,
                         impl->key.out()))
-        return Result::fail(Outcome::CryptoFailure,
-                            size == 0 ? "RSA key generation failed: no key has "
-                                            + std::to_string(bits) + " bits"
-                                      : LastError("RSA key generation failed"));
+        return Result::fail(Outcome::CryptoFailure, size == 0
+                                                        ? "RSA key generation failed: no key has "
+                                                              + std::to_string(bits) + " bits"
+                                                        : LastError("RSA key generation failed"));
     RsaKeyPair pair;
     pair.impl_ = std::move(impl);
     return pair;
@@ -515,8 +515,7 @@ Expected<RsaPublicNumbers> RsaKeyPair::PublicNumbers() const
     numbers.bits = LE32(p + 12);
     numbers.exponent = LE32(p + 16);
     const std::size_t modBytes = (numbers.bits + 7) / 8;
-    if (LE32(p + 8) != kPublicMagic || modBytes == 0
-        || blob.bytes.size() < kBlobHeader + modBytes)
+    if (LE32(p + 8) != kPublicMagic || modBytes == 0 || blob.bytes.size() < kBlobHeader + modBytes)
         return Result::fail(Outcome::CryptoFailure, "an unusable public key");
     numbers.modulusLE.assign(p + kBlobHeader, p + kBlobHeader + modBytes);
     return numbers;
@@ -631,8 +630,8 @@ bool SystemKeyContainer::Delete(const std::string& name)
 Result SystemKeyContainer::Regenerate(int bits)
 {
     if (bits <= 0 || static_cast<DWORD>(bits) > kMaxKeyBits)
-        return Result::fail(Outcome::CryptoFailure,
-                            "RSA key generation failed: no key has " + std::to_string(bits) + " bits");
+        return Result::fail(Outcome::CryptoFailure, "RSA key generation failed: no key has "
+                                                        + std::to_string(bits) + " bits");
     const DWORD flags = (static_cast<DWORD>(bits) << 16) | CRYPT_EXPORTABLE;
     for (DWORD spec : {DWORD{AT_KEYEXCHANGE}, DWORD{AT_SIGNATURE}}) {
         Key key;

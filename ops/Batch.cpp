@@ -36,8 +36,9 @@ unsigned Processors()
 bool EndsWithContainerExtension(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
-    const std::string_view name =
-        slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
+    const std::string_view name = slash == std::string::npos
+                                      ? std::string_view(path)
+                                      : std::string_view(path).substr(slash + 1);
     const std::string_view extension = words::kContainerExtension;
     return name.size() > extension.size() && name.ends_with(extension);
 }

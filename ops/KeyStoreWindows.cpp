@@ -23,8 +23,8 @@ Result KeyContainer::Acquire(const std::string& folder, KeyContainer* out)
     if (Result r = crypto::ProviderAvailable(); !r.ok()) return r;
 
     KeyContainer store;
-    auto container = folder.empty() ? Expected<crypto::SystemKeyContainer>(Result::fail(
-                                          Outcome::CryptoFailure, "no key container named"))
+    auto container = folder.empty() ? Expected<crypto::SystemKeyContainer>(
+                         Result::fail(Outcome::CryptoFailure, "no key container named"))
                                     : crypto::SystemKeyContainer::Open(folder);
     if (!container) {
         // A container the system will not give us leaves the pairs in memory only.

@@ -178,8 +178,8 @@ OutcomeText FileOutcomeText(ops::Direction direction, const ops::FileOutcome& do
     OutcomeText text;
     const Outcome outcome = done.result.outcome;
     if (outcome == Outcome::Success) {
-        text.lines = Completed(encrypting ? words::EncryptionCompleted : words::DecryptionCompleted,
-                               done);
+        text.lines =
+            Completed(encrypting ? words::EncryptionCompleted : words::DecryptionCompleted, done);
     } else if (outcome == Outcome::Cancelled) {
         text.lines = {{encrypting ? words::EncryptionStopped : words::DecryptionStopped},
                       {words::NothingChanged}};
@@ -193,7 +193,8 @@ OutcomeText FileOutcomeText(ops::Direction direction, const ops::FileOutcome& do
     return text;
 }
 
-OutcomeText BatchOutcomeText(ops::Direction direction, const std::vector<ops::FileOutcome>& outcomes)
+OutcomeText BatchOutcomeText(ops::Direction direction,
+                             const std::vector<ops::FileOutcome>& outcomes)
 {
     const bool encrypting = Encrypting(direction);
     const ops::BatchSummary summary = ops::Summarize(outcomes);
@@ -217,8 +218,9 @@ OutcomeText BatchOutcomeText(ops::Direction direction, const std::vector<ops::Fi
                && o.result.outcome != Outcome::AlreadyEncrypted;
     };
     const std::size_t worked = summary.total - summary.skipped;
-    const Line doneOf{words::Count(encrypting ? words::SomeFilesEncrypted : words::SomeFilesDecrypted,
-                                   summary.succeeded, worked)};
+    const Line doneOf{
+        words::Count(encrypting ? words::SomeFilesEncrypted : words::SomeFilesDecrypted,
+                     summary.succeeded, worked)};
     std::vector<Line>& lines = text.lines;
     if (std::any_of(outcomes.begin(), outcomes.end(), cancelled)) {
         lines = {{encrypting ? words::EncryptionStopped : words::DecryptionStopped}, doneOf};
@@ -230,10 +232,11 @@ OutcomeText BatchOutcomeText(ops::Direction direction, const std::vector<ops::Fi
                  {words::Count(encrypting ? words::FilesEncrypted : words::FilesDecrypted,
                                summary.succeeded)}};
     } else {
-        lines = {doneOf, name(summary.firstFailure->path),
-                 {BatchReason(*summary.firstFailure, false)}};
+        lines = {
+            doneOf, name(summary.firstFailure->path), {BatchReason(*summary.firstFailure, false)}};
     }
-    if (summary.skipped > 0) lines.push_back({words::Count(words::LeftAsTheyWere, summary.skipped)});
+    if (summary.skipped > 0)
+        lines.push_back({words::Count(words::LeftAsTheyWere, summary.skipped)});
     if (summary.inputsKept > 0)
         lines.push_back({words::Count(words::OriginalsKept, summary.inputsKept)});
 

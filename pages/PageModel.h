@@ -102,7 +102,8 @@ public:
     // The Encrypt page's rules, on the two fields' UTF-8 text: both empty,
     // different (letter case counts), fewer than words::kMinimumPasswordLength
     // characters (asked).
-    [[nodiscard]] Check CheckEncryptPasswords(std::string_view first, std::string_view second) const;
+    [[nodiscard]] Check CheckEncryptPasswords(std::string_view first,
+                                              std::string_view second) const;
     // The Decrypt page's rule: not empty.
     [[nodiscard]] Check CheckDecryptPassword(std::string_view password) const;
 

@@ -118,10 +118,10 @@ Result RegisterInRegistry(const std::wstring& program, const RegistryPlace& plac
     for (const RegistryEntry& entry : RegistryEntries(program)) {
         const LSTATUS status = Write(place.classesKey + L"\\" + entry.key, entry.value, &changed);
         if (status != ERROR_SUCCESS && result.ok())
-            result = Result::fail(
-                Outcome::OutputUnwritable,
-                words::Fill(words::EntryNotWritten, {Utf8(FullName(place, entry.key))}) + ": "
-                    + SystemMessage(status));
+            result =
+                Result::fail(Outcome::OutputUnwritable,
+                             words::Fill(words::EntryNotWritten, {Utf8(FullName(place, entry.key))})
+                                 + ": " + SystemMessage(status));
     }
     if (changed) Notify(place);
     return result;

@@ -44,15 +44,18 @@ QStringList XdgDirs(const char* variable, const QStringList& fallback)
 
 // Where python3-nautilus (and its like elsewhere) puts the library through which
 // Nautilus loads Python extensions: <libdir>[/<triplet>]/nautilus/extensions-<N>/.
-bool NautilusLoadsPython() {
+bool NautilusLoadsPython()
+{
     for (const QString& base : {QStringLiteral("/usr/lib"), QStringLiteral("/usr/lib64"),
                                 QStringLiteral("/usr/local/lib")}) {
         QStringList nautilusDirs{base + QStringLiteral("/nautilus")};
         for (const QString& sub : QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
             nautilusDirs.append(base + QLatin1Char('/') + sub + QStringLiteral("/nautilus"));
         for (const QString& dir : nautilusDirs) {
-            for (const QString& ext : QDir(dir).entryList({QStringLiteral("extensions-*")}, QDir::Dirs))
-                if (QFileInfo::exists(dir + QLatin1Char('/') + ext + QStringLiteral("/libnautilus-python.so")))
+            for (const QString& ext :
+                 QDir(dir).entryList({QStringLiteral("extensions-*")}, QDir::Dirs))
+                if (QFileInfo::exists(dir + QLatin1Char('/') + ext
+                                      + QStringLiteral("/libnautilus-python.so")))
                     return true;
         }
     }
@@ -214,7 +217,7 @@ WriteResult Note(ShellOutcome& outcome, WriteResult result, const QString& path)
 } // namespace
 
 ShellOutcome RegisterShell(const QString& programPath, const Environment& env,
-                              const ToolRunner& runTool)
+                           const ToolRunner& runTool)
 {
     ShellOutcome outcome;
     auto note = [&outcome](WriteResult result, const QString& path) {

@@ -17,9 +17,9 @@ namespace kestrawin::shell {
 // Where registration writes. FromProcess reads HOME and the XDG variables with
 // their defaults; tests fill it in themselves.
 struct Environment {
-    QString home, dataHome, configHome;  // XDG_DATA_HOME / XDG_CONFIG_HOME with their defaults
-    QStringList configDirs, dataDirs;    // XDG_CONFIG_DIRS (default /etc/xdg), XDG_DATA_DIRS
-    bool nautilusPython = false;         // Nautilus can load Python extensions (python3-nautilus)
+    QString home, dataHome, configHome; // XDG_DATA_HOME / XDG_CONFIG_HOME with their defaults
+    QStringList configDirs, dataDirs;   // XDG_CONFIG_DIRS (default /etc/xdg), XDG_DATA_DIRS
+    bool nautilusPython = false;        // Nautilus can load Python extensions (python3-nautilus)
     static Environment FromProcess();
 };
 

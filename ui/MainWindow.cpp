@@ -211,8 +211,8 @@ void MainWindow::BuildWindow()
 }
 
 QFrame* MainWindow::BuildBottomBar(QWidget* page, QPushButton*& left, const char* leftName,
-                                   const char* leftText, QPushButton*& right,
-                                   const char* rightName, const char* rightText, bool underlined)
+                                   const char* leftText, QPushButton*& right, const char* rightName,
+                                   const char* rightText, bool underlined)
 {
     auto* bar = new BottomBar(page);
     bar->setGeometry(0, kClientHeight - kBarHeight, kClientWidth, kBarHeight);
@@ -400,7 +400,8 @@ void MainWindow::Start()
 
     // Said in plain words once the page is on the screen (see showEvent).
     if (!registration.failedPaths.isEmpty())
-        startupProblem_ = Q(pages::EntriesNotWritten(registration.failedPaths.first().toStdString()));
+        startupProblem_ =
+            Q(pages::EntriesNotWritten(registration.failedPaths.first().toStdString()));
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -541,9 +542,9 @@ void MainWindow::DrawOutcome()
     const int width = outcomeLine_->contentsRect().width() - 2 * outcomeLine_->margin() - 4;
     QStringList lines;
     for (const pages::Line& line : outcome.lines)
-        lines << (line.name ? outcomeLine_->fontMetrics().elidedText(Q(line.text), Qt::ElideMiddle,
-                                                                     width)
-                            : Q(line.text));
+        lines << (line.name
+                      ? outcomeLine_->fontMetrics().elidedText(Q(line.text), Qt::ElideMiddle, width)
+                      : Q(line.text));
     ShowOutcome(lines.join(QLatin1Char('\n')));
     outcomeLine_->setToolTip(Q(outcome.wholeName));
     outcomeLine_->setAccessibleDescription(Q(outcome.wholeName));

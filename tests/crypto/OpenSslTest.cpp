@@ -113,8 +113,7 @@ TEST(Signature, ABrokenFrameAroundTheRightDigestIsRefused)
     EVP_PKEY* key = MakeKey();
     auto pair = RsaKeyPair::FromPem(Pem(key));
     ASSERT_TRUE(pair);
-    auto parsed =
-        ParsePublicKeyBlob(BuildPublicKeyBlob(kAlgSignature, *pair->PublicNumbers()));
+    auto parsed = ParsePublicKeyBlob(BuildPublicKeyBlob(kAlgSignature, *pair->PublicNumbers()));
     ASSERT_TRUE(parsed);
     const RsaPublicKey pub(parsed->modulusLE, parsed->exponent);
     const Sha1Digest digest = *Sha1(ByteView(reinterpret_cast<const std::uint8_t*>("Secret"), 6));

@@ -191,7 +191,8 @@ TEST(ProviderErrors, TheLibrarysOwnReasonReachesTheCaller)
     EXPECT_GT(error.size(), prefix.size()) << "the library's own words are missing";
 
     RsaKeyPair none;
-    for (const kestrawin::Result& r : {none.PublicNumbers().result(), none.SignSha1(Sha1Digest{}).result()}) {
+    for (const kestrawin::Result& r :
+         {none.PublicNumbers().result(), none.SignSha1(Sha1Digest{}).result()}) {
         EXPECT_EQ(r.outcome, kestrawin::Outcome::CryptoFailure);
         EXPECT_EQ(r.detail, "no key pair");
     }

@@ -5,9 +5,9 @@
 #include "Files.h"
 #include "Vectors.h"
 
+#include "base/Words.h"
 #include "crypto/PasswordKeys.h"
 #include "format/Container.h"
-#include "base/Words.h"
 #include "format/Reader.h"
 #include "format/Writer.h"
 

@@ -61,7 +61,8 @@ TEST_F(Batch, EachFileEndsOnItsOwnAndOneFailureStopsNoOther)
                                 Outcome::NotRegularFile, Outcome::Success,
                                 Outcome::Success};
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        EXPECT_EQ(outcomes[i].result.outcome, expected[i]) << paths[i] << ": " << outcomes[i].result.detail;
+        EXPECT_EQ(outcomes[i].result.outcome, expected[i])
+            << paths[i] << ": " << outcomes[i].result.detail;
         EXPECT_EQ(outcomes[i].path, paths[i].string());
     }
     EXPECT_EQ(OutcomeReason(Outcome::AlreadyEncrypted), "this file is encrypted");
@@ -229,7 +230,8 @@ TEST_F(Batch, OneFilesResultNeverReplacesAnotherChosenFile)
         for (std::size_t i = 0; i < paths.size(); ++i) {
             EXPECT_EQ(outcomes[i].result.outcome, row.outcomes[i]) << row.paths[i];
             if (outcomes[i].result.outcome == clash) {
-                EXPECT_NE(outcomes[i].result.detail.find((dir / row.named).string()), std::string::npos)
+                EXPECT_NE(outcomes[i].result.detail.find((dir / row.named).string()),
+                          std::string::npos)
                     << outcomes[i].result.detail;
             }
         }
@@ -265,8 +267,7 @@ TEST_F(Batch, AFailureNobodyExpectedIsNamedForWhatItIs)
         };
         const auto outcomes =
             RunBatch(Direction::Encrypt, SharedKeys(), {dir / "a"}, kPassword, options);
-        EXPECT_EQ(outcomes[0].result.outcome, row.outcome)
-            << DescribeResult(outcomes[0].result);
+        EXPECT_EQ(outcomes[0].result.outcome, row.outcome) << DescribeResult(outcomes[0].result);
         EXPECT_EQ(outcomes[0].result.detail, row.detail);
         EXPECT_EQ(Listing(dir), std::vector<std::string>{"a"});
     }
@@ -294,8 +295,7 @@ TEST_F(Batch, OneContainerWithAnotherPasswordFailsAlone)
             EXPECT_TRUE(fs::exists(dir / "f2.ksw"));
             EXPECT_FALSE(fs::exists(dir / "f2"));
         } else {
-            EXPECT_TRUE(outcomes[i].ok())
-                << DescribeResult(outcomes[i].result);
+            EXPECT_TRUE(outcomes[i].ok()) << DescribeResult(outcomes[i].result);
             EXPECT_EQ(ReadFile(dir / name), plain[name]);
             EXPECT_FALSE(fs::exists(dir / (name + ".ksw")));
         }

@@ -194,9 +194,8 @@ TEST(Quoting, ScriptsPassEveryFileWhicheverWayItsNameCame)
         {"caja/scripts/Encrypt with \"Kestrawin\"", "CAJA_SCRIPT_SELECTED_FILE_PATHS"}};
     for (const auto& [script, variable] : scripts) {
         SCOPED_TRACE(variable);
-        const QString path = QString::fromUtf8(script).startsWith(u"caja")
-                                 ? d.Config(script)
-                                 : d.Data(script);
+        const QString path =
+            QString::fromUtf8(script).startsWith(u"caja") ? d.Config(script) : d.Data(script);
         // "%f" mangled in the arguments; the line break whole there.
         EXPECT_EQ(RunRecorded(path,
                               {QStringLiteral("plain.txt"), QStringLiteral("line\nbreak.txt"),

@@ -65,10 +65,7 @@ struct TempDesktop {
     }
     QString Data(const QString& rel) const { return env.dataHome + QLatin1Char('/') + rel; }
     QString Config(const QString& rel) const { return env.configHome + QLatin1Char('/') + rel; }
-    ShellOutcome Register(const QString& program)
-    {
-        return RegisterShell(program, env, recorder);
-    }
+    ShellOutcome Register(const QString& program) { return RegisterShell(program, env, recorder); }
 
     // Every file and symbolic link below HOME, relative to it, with its mode.
     QMap<QString, int> Files() const

@@ -5,9 +5,9 @@
 
 #include "Harness.h"
 
+#include "base/Words.h"
 #include "ui/Accessibility.h"
 #include "ui/Style.h"
-#include "base/Words.h"
 
 #include <QAccessible>
 #include <QGroupBox>
@@ -149,7 +149,9 @@ private slots:
         Harness h;
         auto encrypt = h.Open({S(h.path(QStringLiteral("f.txt"))), "/crypt"});
         auto decrypt = h.Open({S(h.path(QStringLiteral("f.txt.ksw"))), "/encrypt"});
-        for (QLineEdit* field : {Find<QLineEdit>(*encrypt, controls::Password), Find<QLineEdit>(*encrypt, controls::PasswordAgain), Find<QLineEdit>(*decrypt, controls::DecryptPassword)}) {
+        for (QLineEdit* field : {Find<QLineEdit>(*encrypt, controls::Password),
+                                 Find<QLineEdit>(*encrypt, controls::PasswordAgain),
+                                 Find<QLineEdit>(*decrypt, controls::DecryptPassword)}) {
             Log().clear();
             QApplication::setActiveWindow(field->window());
             Edit(field, secret);
@@ -193,9 +195,12 @@ private slots:
         auto name = [](QObject* o) {
             return QAccessible::queryAccessibleInterface(o)->text(QAccessible::Name);
         };
-        QCOMPARE(name(Find<QLineEdit>(*encrypt, controls::Password)), QStringLiteral("Enter a password"));
-        QCOMPARE(name(Find<QLineEdit>(*encrypt, controls::PasswordAgain)), QStringLiteral("Verify the password"));
-        QCOMPARE(name(Find<QLineEdit>(*decrypt, controls::DecryptPassword)), QStringLiteral("Password"));
+        QCOMPARE(name(Find<QLineEdit>(*encrypt, controls::Password)),
+                 QStringLiteral("Enter a password"));
+        QCOMPARE(name(Find<QLineEdit>(*encrypt, controls::PasswordAgain)),
+                 QStringLiteral("Verify the password"));
+        QCOMPARE(name(Find<QLineEdit>(*decrypt, controls::DecryptPassword)),
+                 QStringLiteral("Password"));
 
         // Only the window itself is a window: bars and boxes are panels, so
         // their buttons are announced when they take the focus.
@@ -222,7 +227,8 @@ private slots:
         }
 
         // The vendor's address is a link, pressed through its action.
-        QAccessibleInterface* link = QAccessible::queryAccessibleInterface(Find<QLabel>(*main, controls::VendorLink));
+        QAccessibleInterface* link =
+            QAccessible::queryAccessibleInterface(Find<QLabel>(*main, controls::VendorLink));
         QCOMPARE(link->role(), QAccessible::Link);
         QCOMPARE(link->text(QAccessible::Name), QStringLiteral("kestrawin.example"));
         QVERIFY(link->state().focusable);
@@ -238,18 +244,22 @@ private slots:
         QVERIFY(h.Write(QStringLiteral("f.txt"), "plain"));
         auto form = h.Open({S(h.path(QStringLiteral("f.txt"))), "/crypt"});
         EncryptWith(*form, QStringLiteral("password1"));
-        QCOMPARE(QAccessible::queryAccessibleInterface(Find<QProgressBar>(*form, controls::ProgressBar))->text(QAccessible::Name),
-                 QStringLiteral("Encryption progress"));
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(Find<QProgressBar>(*form, controls::ProgressBar))
+                ->text(QAccessible::Name),
+            QStringLiteral("Encryption progress"));
         QVERIFY(WaitForWork(*form));
 
         auto spoken = [&] {
             // A notification is spoken when it shows.
             QStringList said;
-            for (const Heard& heard : From(Find<QLabel>(*form, controls::OutcomeLine), QAccessible::ObjectShow))
+            for (const Heard& heard :
+                 From(Find<QLabel>(*form, controls::OutcomeLine), QAccessible::ObjectShow))
                 said << heard.name;
             return said;
         };
-        QCOMPARE(QAccessible::queryAccessibleInterface(Find<QLabel>(*form, controls::OutcomeLine))->role(),
+        QCOMPARE(QAccessible::queryAccessibleInterface(Find<QLabel>(*form, controls::OutcomeLine))
+                     ->role(),
                  QAccessible::Notification);
         QCOMPARE(spoken(), (QStringList{QStringLiteral("Please wait while the file is encrypted"),
                                         QStringLiteral("Encryption completed")}));
@@ -259,7 +269,8 @@ private slots:
         // A wrong password, and a failure with its reason.
         Log().clear();
         form = h.Open({S(h.path(QStringLiteral("f.txt.ksw"))), "/encrypt"});
-        QTest::keyClicks(Find<QLineEdit>(*form, controls::DecryptPassword), QStringLiteral("not it"));
+        QTest::keyClicks(Find<QLineEdit>(*form, controls::DecryptPassword),
+                         QStringLiteral("not it"));
         QTest::keyClick(Find<QLineEdit>(*form, controls::DecryptPassword), Qt::Key_Return);
         QVERIFY(WaitForWork(*form));
         QCOMPARE(spoken(), (QStringList{QStringLiteral("Please wait while the file is decrypted"),
@@ -268,7 +279,8 @@ private slots:
 
         Log().clear();
         form = h.Open({S(h.path(QStringLiteral("gone.ksw"))), "/encrypt"});
-        QTest::keyClicks(Find<QLineEdit>(*form, controls::DecryptPassword), QStringLiteral("password1"));
+        QTest::keyClicks(Find<QLineEdit>(*form, controls::DecryptPassword),
+                         QStringLiteral("password1"));
         QTest::keyClick(Find<QLineEdit>(*form, controls::DecryptPassword), Qt::Key_Return);
         QVERIFY(WaitForWork(*form));
         QCOMPARE(spoken().last(), QStringLiteral("Decryption failed. The file no longer exists"));
@@ -330,7 +342,8 @@ private slots:
         Log().clear();
         QTest::keyClick(Find<QLineEdit>(*form, controls::Password), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), Find<QLineEdit>(*form, controls::PasswordAgain));
-        const QList<Heard> focus = From(Find<QLineEdit>(*form, controls::PasswordAgain), QAccessible::Focus);
+        const QList<Heard> focus =
+            From(Find<QLineEdit>(*form, controls::PasswordAgain), QAccessible::Focus);
         QCOMPARE(focus.size(), 1);
         QCOMPARE(focus.first().name, QStringLiteral("Verify the password"));
         // Nothing about the field comes before its focus: a screen reader that
@@ -343,8 +356,11 @@ private slots:
         }
         // And on to the buttons, each announced by its caption.
         QTest::keyClick(Find<QLineEdit>(*form, controls::PasswordAgain), Qt::Key_Tab);
-        QCOMPARE(From(Find<QPushButton>(*form, controls::EncryptButton), QAccessible::Focus).size(), 1);
-        QCOMPARE(From(Find<QPushButton>(*form, controls::EncryptButton), QAccessible::Focus).first().name,
+        QCOMPARE(From(Find<QPushButton>(*form, controls::EncryptButton), QAccessible::Focus).size(),
+                 1);
+        QCOMPARE(From(Find<QPushButton>(*form, controls::EncryptButton), QAccessible::Focus)
+                     .first()
+                     .name,
                  QStringLiteral("Encrypt"));
     }
 };

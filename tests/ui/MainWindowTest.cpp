@@ -5,9 +5,9 @@
 
 #include "Harness.h"
 
+#include "base/Words.h"
 #include "ui/MainWindow.h"
 #include "ui/Style.h"
-#include "base/Words.h"
 
 #include "ops/Engine.h"
 
@@ -90,8 +90,10 @@ private slots:
         QVERIFY(form->windowFlags() & Qt::WindowMinimizeButtonHint);
         QVERIFY(!(form->windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(form->currentPage(), 0);
-        QCOMPARE(Find<QPushButton>(*form, controls::UninstallButton)->text(), QStringLiteral("Uninstall"));
-        QCOMPARE(Find<QPushButton>(*form, controls::MainUpdateButton)->text(), QStringLiteral("Update"));
+        QCOMPARE(Find<QPushButton>(*form, controls::UninstallButton)->text(),
+                 QStringLiteral("Uninstall"));
+        QCOMPARE(Find<QPushButton>(*form, controls::MainUpdateButton)->text(),
+                 QStringLiteral("Update"));
         QVERIFY(form->hasKeys());
         // Registration ran first, in the scratch home.
         QVERIFY(QFile::exists(
@@ -123,8 +125,10 @@ private slots:
 
         auto error = h.Open({"/x/a.ksw", "/crypt"});
         QCOMPARE(error->currentPage(), 3);
-        QCOMPARE(Find<QLabel>(*error, controls::OutcomeLine)->text(), QStringLiteral("This file is encrypted"));
-        QVERIFY(Find<QPushButton>(*error, controls::OutcomeUpdateButton)->isEnabled() && Find<QPushButton>(*error, controls::CloseButton)->isEnabled());
+        QCOMPARE(Find<QLabel>(*error, controls::OutcomeLine)->text(),
+                 QStringLiteral("This file is encrypted"));
+        QVERIFY(Find<QPushButton>(*error, controls::OutcomeUpdateButton)->isEnabled()
+                && Find<QPushButton>(*error, controls::CloseButton)->isEnabled());
         QVERIFY(h.sleeps.isEmpty());
     }
 
@@ -133,12 +137,15 @@ private slots:
         Harness h;
         QVERIFY(h.Write(QStringLiteral("f.txt"), "plain"));
         auto form = h.Open({S(h.path(QStringLiteral("f.txt"))), "/crypt"});
-        auto press = [&] { QTest::mouseClick(Find<QPushButton>(*form, controls::EncryptButton), Qt::LeftButton); };
+        auto press = [&] {
+            QTest::mouseClick(Find<QPushButton>(*form, controls::EncryptButton), Qt::LeftButton);
+        };
 
         press(); // both empty
         QCOMPARE(h.messages.shown.takeFirst(),
                  QStringLiteral("inform: ") + QStringLiteral("You have not entered a password!"));
-        Type(Find<QLineEdit>(*form, controls::PasswordAgain), QStringLiteral("abcdefg")); // one empty, one not: different
+        Type(Find<QLineEdit>(*form, controls::PasswordAgain),
+             QStringLiteral("abcdefg")); // one empty, one not: different
         press();
         QCOMPARE(h.messages.shown.takeFirst(),
                  QStringLiteral("inform: ")
@@ -172,12 +179,16 @@ private slots:
                      + QStringLiteral("You have entered a password which has less than 6 "
                                       "characters.\n\rAre you sure you want to continue?"));
         QCOMPARE(form->currentPage(), 3);
-        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(), QStringLiteral("Please wait while the file is encrypted"));
-        QVERIFY(!Find<QPushButton>(*form, controls::OutcomeUpdateButton)->isEnabled() && !Find<QPushButton>(*form, controls::CloseButton)->isEnabled());
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
+                 QStringLiteral("Please wait while the file is encrypted"));
+        QVERIFY(!Find<QPushButton>(*form, controls::OutcomeUpdateButton)->isEnabled()
+                && !Find<QPushButton>(*form, controls::CloseButton)->isEnabled());
         QVERIFY(Find<QProgressBar>(*form, controls::ProgressBar)->isVisible());
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(), QStringLiteral("Encryption completed"));
-        QVERIFY(Find<QPushButton>(*form, controls::OutcomeUpdateButton)->isEnabled() && Find<QPushButton>(*form, controls::CloseButton)->isEnabled());
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
+                 QStringLiteral("Encryption completed"));
+        QVERIFY(Find<QPushButton>(*form, controls::OutcomeUpdateButton)->isEnabled()
+                && Find<QPushButton>(*form, controls::CloseButton)->isEnabled());
         QVERIFY(!Find<QProgressBar>(*form, controls::ProgressBar)->isVisible());
         QVERIFY(h.messages.shown.isEmpty());
     }
@@ -187,12 +198,14 @@ private slots:
         Harness h;
         QVERIFY(h.Write(QStringLiteral("f"), "x"));
         auto form = h.Open({S(h.path(QStringLiteral("f")))});
-        Find<QLineEdit>(*form, controls::Password)->setText(QStringLiteral("äöüéèà")); // six characters, twelve bytes
+        Find<QLineEdit>(*form, controls::Password)
+            ->setText(QStringLiteral("äöüéèà")); // six characters, twelve bytes
         Find<QLineEdit>(*form, controls::PasswordAgain)->setText(QStringLiteral("äöüéèà"));
         QTest::mouseClick(Find<QPushButton>(*form, controls::EncryptButton), Qt::LeftButton);
         QVERIFY(WaitForWork(*form));
         QVERIFY(h.messages.shown.isEmpty());
-        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(), QStringLiteral("Encryption completed"));
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
+                 QStringLiteral("Encryption completed"));
     }
 
     // The whole road a user takes: keyboard only, encrypt then decrypt.
@@ -208,7 +221,8 @@ private slots:
         Type(QApplication::focusWidget(), QStringLiteral("correct horse"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(), QStringLiteral("Encryption completed"));
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
+                 QStringLiteral("Encryption completed"));
         QVERIFY(!QFile::exists(h.path(name)));
         QVERIFY(QFile::exists(h.path(name + QStringLiteral(".ksw"))));
         form.reset();
@@ -217,7 +231,8 @@ private slots:
         Type(QApplication::focusWidget(), QStringLiteral("correct horse"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(), QStringLiteral("Decryption completed"));
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
+                 QStringLiteral("Decryption completed"));
         QCOMPARE(h.Read(name), QByteArray("the quarterly figures"));
         QVERIFY(!QFile::exists(h.path(name + QStringLiteral(".ksw"))));
     }
@@ -361,7 +376,8 @@ private slots:
         QVERIFY(form->isVisible());
         QVERIFY(WaitForWork(*form));
         QVERIFY(form->isVisible()); // ...the outcome shows...
-        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(), QStringLiteral("Encryption completed"));
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
+                 QStringLiteral("Encryption completed"));
         QVERIFY(form->close()); // ...and then it closes
         QVERIFY(!form->hasKeys());
         QVERIFY(!QFile::exists(h.path(QStringLiteral("big"))));
@@ -389,7 +405,8 @@ private slots:
         QCOMPARE(form->SelectedFiles().size(), std::size_t{3});
         EncryptWith(*form, QStringLiteral("one password"));
         QVERIFY(form->busy());
-        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(), QStringLiteral("Please wait while 3 files are encrypted"));
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
+                 QStringLiteral("Please wait while 3 files are encrypted"));
         QVERIFY(Find<QProgressBar>(*form, controls::ProgressBar)->isVisible());
         QVERIFY(WaitForWork(*form));
 
@@ -403,7 +420,8 @@ private slots:
         QVERIFY(!QFile::exists(unreadable + QStringLiteral(".ksw")));
         QCOMPARE(QFileInfo(unreadable).permissions() & ~QFileDevice::Permissions(0x0f00),
                  QFileDevice::WriteOwner);
-        QVERIFY(Find<QPushButton>(*form, controls::OutcomeUpdateButton)->isEnabled() && Find<QPushButton>(*form, controls::CloseButton)->isEnabled());
+        QVERIFY(Find<QPushButton>(*form, controls::OutcomeUpdateButton)->isEnabled()
+                && Find<QPushButton>(*form, controls::CloseButton)->isEnabled());
         QVERIFY(Find<QPushButton>(*form, controls::DetailsButton)->isVisible());
         QTest::mouseClick(Find<QPushButton>(*form, controls::DetailsButton), Qt::LeftButton);
         QCOMPARE(h.messages.shown, QStringList{QStringLiteral("inform: ") + unreadable
@@ -424,10 +442,12 @@ private slots:
         QCOMPARE(form->currentPage(), 2);
         Type(Find<QLineEdit>(*form, controls::DecryptPassword), QStringLiteral("one password"));
         QTest::keyClick(Find<QLineEdit>(*form, controls::DecryptPassword), Qt::Key_Return);
-        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(), QStringLiteral("Please wait while 3 files are decrypted"));
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
+                 QStringLiteral("Please wait while 3 files are decrypted"));
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(), QStringLiteral("2 of 3 files decrypted\nd.txt.ksw\n")
-                                            + QStringLiteral("Invalid password!"));
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
+                 QStringLiteral("2 of 3 files decrypted\nd.txt.ksw\n")
+                     + QStringLiteral("Invalid password!"));
         QCOMPARE(h.Read(QStringLiteral("a.txt")), QByteArray("alpha"));
         QCOMPARE(h.Read(QStringLiteral("c.txt")), QByteArray("charlie"));
         QVERIFY(QFile::exists(h.path(QStringLiteral("d.txt.ksw"))));
@@ -458,7 +478,8 @@ private slots:
         auto form = h.Open({S(h.path(longName)), S(h.path(QStringLiteral("x.ksw"))), "/crypt"});
         EncryptWith(*form, QStringLiteral("one password"));
         QVERIFY(WaitForWork(*form));
-        const QStringList lines = Find<QLabel>(*form, controls::OutcomeLine)->text().split(QLatin1Char('\n'));
+        const QStringList lines =
+            Find<QLabel>(*form, controls::OutcomeLine)->text().split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 4);
         QCOMPARE(lines[0], QStringLiteral("0 of 1 file encrypted"));
         QVERIFY(lines[1].startsWith(QStringLiteral("a very"))
@@ -468,12 +489,16 @@ private slots:
         const QFontMetrics metrics = Find<QLabel>(*form, controls::OutcomeLine)->fontMetrics();
         for (const QString& line : lines)
             QVERIFY2(metrics.horizontalAdvance(line)
-                         <= Find<QLabel>(*form, controls::OutcomeLine)->contentsRect().width() - 2 * Find<QLabel>(*form, controls::OutcomeLine)->margin(),
+                         <= Find<QLabel>(*form, controls::OutcomeLine)->contentsRect().width()
+                                - 2 * Find<QLabel>(*form, controls::OutcomeLine)->margin(),
                      qPrintable(line));
         // Every line and the Details button inside the message area.
         const int textHeight = metrics.lineSpacing() * static_cast<int>(lines.size());
-        QVERIFY(textHeight + Find<QPushButton>(*form, controls::DetailsButton)->height() <= Find<QLabel>(*form, controls::OutcomeLine)->height());
-        QVERIFY(Find<QLabel>(*form, controls::OutcomeLine)->geometry().contains(Find<QPushButton>(*form, controls::DetailsButton)->geometry()));
+        QVERIFY(textHeight + Find<QPushButton>(*form, controls::DetailsButton)->height()
+                <= Find<QLabel>(*form, controls::OutcomeLine)->height());
+        QVERIFY(Find<QLabel>(*form, controls::OutcomeLine)
+                    ->geometry()
+                    .contains(Find<QPushButton>(*form, controls::DetailsButton)->geometry()));
         QTest::mouseClick(Find<QPushButton>(*form, controls::DetailsButton), Qt::LeftButton);
         QCOMPARE(h.messages.shown.size(), 1);
         QVERIFY(h.messages.wholeText.contains(h.path(longName)
@@ -557,7 +582,8 @@ private slots:
         }
         QVERIFY(WaitForWork(*form));
         QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(), summary);
-        QCOMPARE(Find<QPushButton>(*form, controls::DetailsButton)->isVisible(), !details.isEmpty());
+        QCOMPARE(Find<QPushButton>(*form, controls::DetailsButton)->isVisible(),
+                 !details.isEmpty());
         if (!details.isEmpty()) {
             QTest::mouseClick(Find<QPushButton>(*form, controls::DetailsButton), Qt::LeftButton);
             QStringList expected;
@@ -586,13 +612,14 @@ private slots:
         EncryptWith(*form, QStringLiteral("one password"));
         QVERIFY(WaitForWork(*form));
 
-        const QStringList lines = Find<QLabel>(*form, controls::OutcomeLine)->text().split(QLatin1Char('\n'));
+        const QStringList lines =
+            Find<QLabel>(*form, controls::OutcomeLine)->text().split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines[1], QStringLiteral("two\u21b5lines.txt"));
         QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->toolTip(), oneLine);
-        QCOMPARE(
-            QAccessible::queryAccessibleInterface(Find<QLabel>(*form, controls::OutcomeLine))->text(QAccessible::Description),
-            oneLine);
+        QCOMPARE(QAccessible::queryAccessibleInterface(Find<QLabel>(*form, controls::OutcomeLine))
+                     ->text(QAccessible::Description),
+                 oneLine);
 
         QTest::mouseClick(Find<QPushButton>(*form, controls::DetailsButton), Qt::LeftButton);
         const QStringList details = h.messages.shown.value(0).split(QLatin1Char('\n'));
@@ -647,12 +674,15 @@ private slots:
         auto button = [](const char* which) {
             return [which](MainWindow& form) { return Find<QPushButton>(form, which)->text(); };
         };
-        auto status = [](MainWindow& form) { return Find<QLabel>(form, controls::OutcomeLine)->text(); };
+        auto status = [](MainWindow& form) {
+            return Find<QLabel>(form, controls::OutcomeLine)->text();
+        };
         auto press = [&h](auto act) {
             return [&h, act](MainWindow& form) {
                 h.messages.shown.clear();
                 act(form);
-                return form.busy() ? Find<QLabel>(form, controls::OutcomeLine)->text() : h.messages.shown.value(0);
+                return form.busy() ? Find<QLabel>(form, controls::OutcomeLine)->text()
+                                   : h.messages.shown.value(0);
             };
         };
         auto typed = [](const char* first, const char* second) {
@@ -688,12 +718,14 @@ private slots:
               {"right button", button(controls::MainUpdateButton), "Update"},
               {"uninstall question", press([&h](MainWindow& f) {
                    h.messages.answers = {false};
-                   QTest::mouseClick(Find<QPushButton>(f, controls::UninstallButton), Qt::LeftButton);
+                   QTest::mouseClick(Find<QPushButton>(f, controls::UninstallButton),
+                                     Qt::LeftButton);
                }),
                "ask: Remove the program from the shell?"},
               {"uninstalled", press([&h](MainWindow& f) {
                    h.messages.answers = {true};
-                   QTest::mouseClick(Find<QPushButton>(f, controls::UninstallButton), Qt::LeftButton);
+                   QTest::mouseClick(Find<QPushButton>(f, controls::UninstallButton),
+                                     Qt::LeftButton);
                    h.messages.shown.removeFirst();
                }),
                "inform: The program has been removed from the shell."}}},
@@ -802,7 +834,8 @@ private slots:
         h.opened.clear();
         h.sleeps.clear();
         form = h.Open({"/x/a.txt", "/crypt"});
-        for (QPushButton* update : {Find<QPushButton>(*form, controls::EncryptUpdateButton)}) QTest::mouseClick(update, Qt::LeftButton);
+        for (QPushButton* update : {Find<QPushButton>(*form, controls::EncryptUpdateButton)})
+            QTest::mouseClick(update, Qt::LeftButton);
         form->ShowOutcome(QStringLiteral("done"));
         QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval()
                      + 50); // no double click
@@ -850,7 +883,7 @@ private slots:
 
         MainWindow form(env);
         QVERIFY(h.messages.shown.isEmpty()); // nothing before the page
-        QVERIFY(form.hasKeys());    // the keys, in memory
+        QVERIFY(form.hasKeys());             // the keys, in memory
         form.show();
         QCOMPARE(form.currentPage(), 1);
         QTRY_COMPARE(h.messages.shown.size(), 1);
@@ -861,7 +894,8 @@ private slots:
                      .arg(h.path(blocked)));
         EncryptWith(form, QStringLiteral("password1"));
         QVERIFY(WaitForWork(form));
-        QCOMPARE(Find<QLabel>(form, controls::OutcomeLine)->text(), QStringLiteral("Encryption completed"));
+        QCOMPARE(Find<QLabel>(form, controls::OutcomeLine)->text(),
+                 QStringLiteral("Encryption completed"));
         permissions.reset();
         QFile::setPermissions(home, QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                         | QFileDevice::ExeOwner);

@@ -4,8 +4,8 @@
 
 #include "Harness.h"
 
-#include "ui/Style.h"
 #include "base/Words.h"
+#include "ui/Style.h"
 
 #include <QDialog>
 #include <QLineEdit>
@@ -103,7 +103,8 @@ private slots:
 
         Find<QLineEdit>(form, controls::PasswordAgain)->setText(QStringLiteral("one"));
         QVERIFY(OpensAbove(
-            form, [&] { Find<QPushButton>(form, controls::EncryptButton)->click(); }, &text)); // answered No
+            form, [&] { Find<QPushButton>(form, controls::EncryptButton)->click(); },
+            &text)); // answered No
         QCOMPARE(text.left(40), QStringLiteral("You have entered a password which has le"));
         QCOMPARE(form.currentPage(), 1);
     }

@@ -4,10 +4,10 @@
 
 #include "Harness.h"
 
+#include "base/Words.h"
 #include "ui/Accessibility.h"
 #include "ui/Contrast.h"
 #include "ui/Style.h"
-#include "base/Words.h"
 
 #include "ops/Engine.h"
 
@@ -282,7 +282,8 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), Find<QPushButton>(*form, controls::EncryptButton));
         const QImage onEncrypt = Grab(bar);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), Find<QPushButton>(*form, controls::EncryptUpdateButton));
+        QCOMPARE(QApplication::focusWidget(),
+                 Find<QPushButton>(*form, controls::EncryptUpdateButton));
         const QImage onUpdate = Grab(bar);
         QVERIFY(onEncrypt != unfocused);
         QVERIFY(onEncrypt != onUpdate);
@@ -318,17 +319,18 @@ private slots:
         std::vector<std::string> arguments;
         for (const QString& a : args) arguments.push_back(S(a));
         auto form = h.Open(arguments);
-        const QHash<QString, QWidget*> controls{{"vendorLink", Find<QLabel>(*form, controls::VendorLink)},
-                                                {"uninstallButton", Find<QPushButton>(*form, controls::UninstallButton)},
-                                                {"mainUpdateButton", Find<QPushButton>(*form, controls::MainUpdateButton)},
-                                                {"encryptButton", Find<QPushButton>(*form, controls::EncryptButton)},
-                                                {"encryptUpdateButton", Find<QPushButton>(*form, controls::EncryptUpdateButton)},
-                                                {"decryptButton", Find<QPushButton>(*form, controls::DecryptButton)},
-                                                {"decryptUpdateButton", Find<QPushButton>(*form, controls::DecryptUpdateButton)},
-                                                {"outcomeLine", Find<QLabel>(*form, controls::OutcomeLine)},
-                                                {"detailsButton", Find<QPushButton>(*form, controls::DetailsButton)},
-                                                {"outcomeUpdateButton", Find<QPushButton>(*form, controls::OutcomeUpdateButton)},
-                                                {"closeButton", Find<QPushButton>(*form, controls::CloseButton)}};
+        const QHash<QString, QWidget*> controls{
+            {"vendorLink", Find<QLabel>(*form, controls::VendorLink)},
+            {"uninstallButton", Find<QPushButton>(*form, controls::UninstallButton)},
+            {"mainUpdateButton", Find<QPushButton>(*form, controls::MainUpdateButton)},
+            {"encryptButton", Find<QPushButton>(*form, controls::EncryptButton)},
+            {"encryptUpdateButton", Find<QPushButton>(*form, controls::EncryptUpdateButton)},
+            {"decryptButton", Find<QPushButton>(*form, controls::DecryptButton)},
+            {"decryptUpdateButton", Find<QPushButton>(*form, controls::DecryptUpdateButton)},
+            {"outcomeLine", Find<QLabel>(*form, controls::OutcomeLine)},
+            {"detailsButton", Find<QPushButton>(*form, controls::DetailsButton)},
+            {"outcomeUpdateButton", Find<QPushButton>(*form, controls::OutcomeUpdateButton)},
+            {"closeButton", Find<QPushButton>(*form, controls::CloseButton)}};
         QWidget* widget = controls.value(control);
         QVERIFY(widget);
         widget->show(); // the Details button shows after some batches only
@@ -433,7 +435,8 @@ private slots:
                                 "Files not finished yet stay as they were."));
         QVERIFY(WaitForWork(*form));
 
-        const QStringList lines = Find<QLabel>(*form, controls::OutcomeLine)->text().split(QLatin1Char('\n'));
+        const QStringList lines =
+            Find<QLabel>(*form, controls::OutcomeLine)->text().split(QLatin1Char('\n'));
         QCOMPARE(lines.value(0), QStringLiteral("Encryption stopped"));
         int encrypted = 0;
         for (const QString& name : names) {
@@ -465,7 +468,8 @@ private slots:
         h.messages.answers = {false};
         QVERIFY(!form->close());
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(), QStringLiteral("Encryption completed"));
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
+                 QStringLiteral("Encryption completed"));
         QVERIFY(form->isVisible()); // the outcome stays in view
         QVERIFY(!QFile::exists(h.path(QStringLiteral("big"))));
     }
@@ -496,7 +500,8 @@ private slots:
                  (QStringList{QStringLiteral("ask: The file is still being encrypted.\n\rDo you "
                                              "want to stop? The file will stay as it was."),
                               QStringLiteral("dismissed")}));
-        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(), QStringLiteral("Encryption completed"));
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
+                 QStringLiteral("Encryption completed"));
         QVERIFY(form->isVisible());
         QVERIFY(QFile::exists(h.path(QStringLiteral("two.ksw"))));
         QVERIFY(!QFile::exists(h.path(QStringLiteral("two"))));
@@ -531,7 +536,8 @@ private slots:
         Find<QLineEdit>(*form, controls::PasswordAgain)->setText(QStringLiteral("password1"));
         ClickAt(*form, Find<QPushButton>(*form, controls::EncryptButton));
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(), QStringLiteral("Encryption completed"));
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
+                 QStringLiteral("Encryption completed"));
         ClickAt(*form, Find<QPushButton>(*form, controls::EncryptButton)); // where Update now is
         QVERIFY(h.opened.isEmpty());
 
