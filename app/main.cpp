@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 // Entry: the application, its title, the main window and the message loop.
 
-#include "crypto/Secret.h"
-#include "session/CommandLine.h"
-#include "session/Information.h"
-#include "ui/MainForm.h"
+#include "base/Secret.h"
+#include "base/Words.h"
+#include "startup/CommandLine.h"
+#include "startup/Information.h"
+#include "ui/MainWindow.h"
 #include "ui/Style.h"
-#include "ui/Texts.h"
 
 #include <QApplication>
 
@@ -40,26 +40,27 @@ int main(int argc, char** argv)
     // Before any password can be typed: no core files, not dumpable.
     kestrawin::ProtectProcessMemory();
     // Answered without a window, a display or the registration.
-    const kestrawin::session::Information asked =
-        kestrawin::session::InformationAskedFor(kestrawin::session::ArgumentsOf(argc, argv));
-    if (asked != kestrawin::session::Information::None) {
-        const std::string text = kestrawin::session::InformationText(asked);
+    const kestrawin::startup::Information asked =
+        kestrawin::startup::InformationAskedFor(kestrawin::startup::ArgumentsOf(argc, argv));
+    if (asked != kestrawin::startup::Information::None) {
+        const std::string text = kestrawin::startup::InformationText(asked);
         const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
         return written ? 0 : 1;
     }
     // Qt would abort with its own words; say what is missing instead.
-    if (!kestrawin::session::CanShowWindow(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
-                                       std::getenv("QT_QPA_PLATFORM"), kestrawin::session::ArgumentsOf(argc, argv))) {
-        std::fputs(kestrawin::session::NoSessionMessage().c_str(), stderr);
+    if (!kestrawin::startup::CanShowWindow(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
+                                           std::getenv("QT_QPA_PLATFORM"),
+                                           kestrawin::startup::ArgumentsOf(argc, argv))) {
+        std::fputs(kestrawin::startup::NoSessionMessage().c_str(), stderr);
         return 1;
     }
 
     // The environment is read before Qt takes its own options out of argv.
-    kestrawin::ui::FormEnvironment environment =
-        kestrawin::ui::FormEnvironment::FromProcess(argc, argv);
+    kestrawin::ui::WindowEnvironment environment =
+        kestrawin::ui::WindowEnvironment::FromProcess(argc, argv);
 
     Application app(argc, argv);
-    QApplication::setApplicationName(QString::fromUtf8(kestrawin::ui::texts::ApplicationTitle));
+    QApplication::setApplicationName(QString::fromUtf8(kestrawin::words::ApplicationTitle));
     QGuiApplication::setDesktopFileName(QStringLiteral("kestrawin"));
     kestrawin::ui::style::Apply(app);
     // Now that the toolkit has loaded its platform theme (GTK, on GNOME).
@@ -70,9 +71,9 @@ int main(int argc, char** argv)
     app.messages = &messages;
     environment.messages = &messages;
 
-    kestrawin::ui::TMainForm form(std::move(environment));
-    form.show();
+    kestrawin::ui::MainWindow window(std::move(environment));
+    window.show();
     const int status = QApplication::exec();
-    form.hide();
+    window.hide();
     return status;
 }

@@ -24,6 +24,7 @@
 // bookkeeping grows linearly, near 16 when it compares every path with every
 // other.
 
+#include "base/Words.h"
 #include "ops/Batch.h"
 
 #include "Measure.h"
@@ -59,8 +60,7 @@ bool AllOk(const std::vector<FileOutcome>& outcomes)
 {
     for (const FileOutcome& o : outcomes)
         if (!o.ok()) {
-            std::fprintf(stderr, "%s: %s\n", o.path.c_str(),
-                         DescribeResult({o.outcome, o.detail}).c_str());
+            std::fprintf(stderr, "%s: %s\n", o.path.c_str(), DescribeResult(o.result).c_str());
             return false;
         }
     return true;
@@ -81,13 +81,12 @@ double Bookkeeping(const std::filesystem::path& folder, int count)
     std::vector<std::string> paths;
     for (int i = 0; i < count; ++i)
         paths.push_back((folder / ("missing-" + std::to_string(i) + ".ksw")).string());
-    static const KeyContainer noKeys; // decryption needs none
     const auto start = std::chrono::steady_clock::now();
-    const auto outcomes = RunBatch(Direction::Decrypt, noKeys, paths, kPassword);
+    const auto outcomes = RunBatch(Direction::Decrypt, KeyContainer::None(), paths, kPassword);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (const FileOutcome& o : outcomes)
-        if (o.outcome != Outcome::InputMissing)
+        if (o.result.outcome != Outcome::InputMissing)
             std::fprintf(stderr, "%s: unexpected\n", o.path.c_str());
     return seconds;
 }

@@ -5,7 +5,7 @@
 //
 // Each run launches this binary anew (fork and exec, so the dynamic loading of
 // Qt is counted) in "probe" mode, which does what the program's main does
-// (application, style, FormCreate: registration, key store, fresh key pairs,
+// (application, style, the start: registration, key store, fresh key pairs,
 // the pages) and reports when the window is exposed. The launch time travels
 // on the command line as a CLOCK_MONOTONIC reading. Runs use a scratch home
 // folder; the first one writes the context-menu files, the others find them
@@ -13,7 +13,7 @@
 // (offscreen, or xcb under xvfb-run) to choose the platform.
 
 #include "ops/KeyStore.h"
-#include "ui/MainForm.h"
+#include "ui/MainWindow.h"
 #include "ui/Style.h"
 
 #include <QApplication>
@@ -50,12 +50,12 @@ double Ms(long long ns)
 int Probe(int argc, char** argv, long long launchNs)
 {
     const long long mainNs = NowNs();
-    kestrawin::ui::FormEnvironment env = kestrawin::ui::FormEnvironment::FromProcess(1, argv);
+    kestrawin::ui::WindowEnvironment env = kestrawin::ui::WindowEnvironment::FromProcess(1, argv);
     env.openUrl = [](const QUrl&) {};
     env.sleep = [](int) {};
     QApplication app(argc, argv);
     kestrawin::ui::style::Apply(app);
-    kestrawin::ui::TMainForm form(std::move(env));
+    kestrawin::ui::MainWindow form(std::move(env));
     const long long createdNs = NowNs();
     form.show();
     if (!QTest::qWaitForWindowExposed(&form, 10000)) return 1;

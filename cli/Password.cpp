@@ -57,7 +57,9 @@ void SetInterruptFlag(const std::atomic<bool>* flag)
     g_interrupt = flag;
 }
 
-std::optional<Secret> ReadPasswordFile(const std::string& path, std::string* error)
+namespace {
+
+std::optional<Secret> ReadPasswordLine(const std::string& path, std::string* error)
 {
     io::FileDescriptor file; // standard input stays open
     if (path != "-") {
@@ -71,6 +73,16 @@ std::optional<Secret> ReadPasswordFile(const std::string& path, std::string* err
     const bool ok = ReadLine(path == "-" ? STDIN_FILENO : file.get(), &line, error);
     if (!ok) return std::nullopt;
     return line;
+}
+
+} // namespace
+
+Expected<Secret> ReadPasswordFile(const std::string& path)
+{
+    std::string error;
+    auto line = ReadPasswordLine(path, &error);
+    if (!line) return Result::fail(Outcome::InputUnreadable, error);
+    return std::move(*line);
 }
 
 std::optional<Secret> PromptPassword(const char* prompt, bool* noTerminal)

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "crypto/Secret.h"
+#include "base/Outcome.h"
+#include "base/Secret.h"
 
 #include <atomic>
 #include <optional>
@@ -13,9 +14,9 @@ namespace kestrawin::cli {
 void SetInterruptFlag(const std::atomic<bool>* flag);
 
 // The first line of a file (read straight into a Secret, so that no copy of
-// the password is left behind) ("-": standard input) without its line ending.
-// Nothing when the file cannot be read.
-[[nodiscard]] std::optional<Secret> ReadPasswordFile(const std::string& path, std::string* error);
+// the password is left behind) ("-": standard input) without its line ending;
+// InputUnreadable, saying why, when the file cannot be read.
+[[nodiscard]] Expected<Secret> ReadPasswordFile(const std::string& path);
 
 // Asks on the controlling terminal without echo. Nothing when there is no
 // terminal (or the user ends the input).

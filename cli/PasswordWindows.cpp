@@ -196,7 +196,9 @@ void SetInterruptFlag(const std::atomic<bool>* flag)
     g_interrupt = flag;
 }
 
-std::optional<Secret> ReadPasswordFile(const std::string& path, std::string* error)
+namespace {
+
+std::optional<Secret> ReadPasswordLine(const std::string& path, std::string* error)
 {
     Secret line;
     if (path == "-") {
@@ -226,6 +228,16 @@ std::optional<Secret> ReadPasswordFile(const std::string& path, std::string* err
     }
     if (!ReadFileLine(file.h, &line, error)) return std::nullopt;
     return line;
+}
+
+} // namespace
+
+Expected<Secret> ReadPasswordFile(const std::string& path)
+{
+    std::string error;
+    auto line = ReadPasswordLine(path, &error);
+    if (!line) return Result::fail(Outcome::InputUnreadable, error);
+    return std::move(*line);
 }
 
 std::optional<Secret> PromptPassword(const char* prompt, bool* noTerminal)

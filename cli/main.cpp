@@ -6,16 +6,17 @@
 //   kestrawin-cli --help | --version
 //
 // Several paths run side by side with one password; each failure is printed.
-// Exit status: see kUsage; the man page and the README give the same list.
+// Exit status: see words::CliUsage; the man page and the README give the same list.
 
 #include "Password.h"
 
 #include "kestrawin/Version.h"
 
+#include "base/Words.h"
 #include "crypto/PasswordKeys.h"
 #include "ops/Batch.h"
 #include "ops/Engine.h"
-#include "session/KeyStoreStart.h"
+#include "startup/KeyStoreStart.h"
 
 #include <unistd.h>
 
@@ -38,44 +39,16 @@ constexpr int kExitInterrupted = 130;
 
 std::atomic<bool> g_cancel{false};
 
-const char kUsage[] =
-    "Usage: kestrawin-cli encrypt [--keep] [--password-file FILE] PATH...\n"
-    "       kestrawin-cli decrypt [--keep] [--password-file FILE] PATH...\n"
-    "       kestrawin-cli --help | --version\n"
-    "\n"
-    "encrypt writes PATH.ksw; decrypt writes PATH less the last four characters\n"
-    "of its file name. Each input is deleted once its own output is safely on\n"
-    "disk, unless --keep is given, and only if it is still the very file that was\n"
-    "read: an input changed, replaced, moved or deleted meanwhile is left alone.\n"
-    "An existing file of the output's name is replaced, unless it is one of the\n"
-    "PATHs (or another PATH's output): that PATH then fails and the other stays.\n"
-    "Several PATHs share one password and run side by side, one per processor;\n"
-    "each is done on its own: a failure is printed with its path and reason and\n"
-    "does not stop the others. PATHs that lead to the same file count once.\n"
-    "In an encryption, files ending in .ksw are skipped: said so, but no failure.\n"
-    "\n"
-    "  --password-file FILE  the password is FILE's first line ('-': standard input);\n"
-    "                        without it the password is asked on the terminal\n"
-    "  --keep                keep the input file\n"
-    "\n"
-    "With several PATHs the status is that of the first PATH, in argument order,\n"
-    "that failed. Interrupted, the files done before stay done and a line says\n"
-    "how many they are.\n"
-    "\n"
-    "Exit status:\n"
-    "    0  success\n"
-    "    1  wrong password\n"
-    "    2  damaged, or not an encrypted file\n"
-    "    3  the input is unreadable or not a regular file, or the output unwritable\n"
-    "    4  done, but the input was kept\n"
-    "   64  usage error\n"
-    "   70  internal error (the crypto library failed) or out of memory\n"
-    "  130  interrupted; files not done yet are as they were\n";
-
-int Usage(const char* problem)
+// A line on standard error, after the program's name.
+void Say(const std::string& line)
 {
-    std::fprintf(stderr, "kestrawin-cli: %s\n", problem);
-    std::fputs("Try 'kestrawin-cli --help'.\n", stderr);
+    std::fprintf(stderr, "%s: %s\n", words::CliName, line.c_str());
+}
+
+int Usage(const std::string& problem)
+{
+    Say(problem);
+    std::fprintf(stderr, "%s\n", words::CliTryHelp);
     return kExitUsage;
 }
 
@@ -145,10 +118,10 @@ struct Parsed {
 
 Parsed Parse(int argc, char** argv, Arguments* args)
 {
-    if (argc < 2) return Parsed::Exit(Usage("missing command"));
+    if (argc < 2) return Parsed::Exit(Usage(words::CliMissingCommand));
     const std::string command = argv[1];
     if (command == "--help" || command == "-h") {
-        std::fputs(kUsage, stdout);
+        std::fputs(words::CliUsage, stdout);
         return Parsed::Exit(0);
     }
     if (command == "--version") {
@@ -156,7 +129,7 @@ Parsed Parse(int argc, char** argv, Arguments* args)
         return Parsed::Exit(0);
     }
     if (command != "encrypt" && command != "decrypt")
-        return Parsed::Exit(Usage(("unknown command '" + command + "'").c_str()));
+        return Parsed::Exit(Usage(words::Fill(words::CliUnknownCommand, {command})));
     args->encrypt = command == "encrypt";
 
     bool optionsEnded = false;
@@ -169,21 +142,21 @@ Parsed Parse(int argc, char** argv, Arguments* args)
         } else if (!optionsEnded
                    && (arg == "--password-file" || arg.rfind("--password-file=", 0) == 0)) {
             if (arg == "--password-file") {
-                if (i + 1 >= argc) return Parsed::Exit(Usage("--password-file needs a file"));
+                if (i + 1 >= argc) return Parsed::Exit(Usage(words::CliPasswordFileNeedsFile));
                 args->passwordFile = argv[++i];
             } else {
                 args->passwordFile = arg.substr(std::strlen("--password-file="));
             }
             args->havePasswordFile = true;
         } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            return Parsed::Exit(Usage(("unknown option '" + arg + "'").c_str()));
+            return Parsed::Exit(Usage(words::Fill(words::CliUnknownOption, {arg})));
         } else if (arg.empty()) {
-            return Parsed::Exit(Usage("an empty PATH"));
+            return Parsed::Exit(Usage(words::CliEmptyPath));
         } else {
             args->paths.push_back(arg);
         }
     }
-    if (args->paths.empty()) return Parsed::Exit(Usage("missing PATH"));
+    if (args->paths.empty()) return Parsed::Exit(Usage(words::CliMissingPath));
     return Parsed::Run();
 }
 
@@ -191,30 +164,29 @@ Parsed Parse(int argc, char** argv, Arguments* args)
 int GetPassword(const Arguments& args, Secret* password)
 {
     if (args.havePasswordFile) {
-        std::string error;
-        auto line = cli::ReadPasswordFile(args.passwordFile, &error);
+        auto line = cli::ReadPasswordFile(args.passwordFile);
         if (!line) {
-            std::fprintf(stderr, "kestrawin-cli: cannot read the password from '%s': %s\n",
-                         args.passwordFile.c_str(), error.c_str());
+            Say(words::Fill(words::CliPasswordUnreadable,
+                            {args.passwordFile, line.result().detail}));
             return kExitUsage;
         }
         *password = std::move(*line);
     } else {
         bool noTerminal = false;
-        auto first = cli::PromptPassword("Password: ", &noTerminal);
-        if (noTerminal) return Usage("no terminal to ask the password on; use --password-file");
-        if (!first) return g_cancel ? kExitInterrupted : Usage("no password given");
+        auto first = cli::PromptPassword(words::CliPasswordPrompt, &noTerminal);
+        if (noTerminal) return Usage(words::CliNoTerminal);
+        if (!first) return g_cancel ? kExitInterrupted : Usage(words::CliNoPassword);
         if (args.encrypt) {
-            auto second = cli::PromptPassword("Verify the password: ", &noTerminal);
-            if (!second) return g_cancel ? kExitInterrupted : Usage("no password given");
+            auto second = cli::PromptPassword(words::CliVerifyPrompt, &noTerminal);
+            if (!second) return g_cancel ? kExitInterrupted : Usage(words::CliNoPassword);
             if (*first != *second) {
-                std::fputs("kestrawin-cli: the two passwords differ\n", stderr);
+                Say(words::CliPasswordsDiffer);
                 return kExitUsage;
             }
         }
         *password = std::move(*first);
     }
-    if (password->empty()) return Usage("the password is empty");
+    if (password->empty()) return Usage(words::CliEmptyPassword);
     return 0;
 }
 
@@ -230,23 +202,24 @@ int main(int argc, char** argv)
 
     Secret password;
     if (int status = GetPassword(args, &password); status != 0) return status;
-    if (args.encrypt && crypto::CharacterCount(password.view()) < 6)
-        std::fputs("kestrawin-cli: warning: the password has fewer than 6 characters\n", stderr);
+    if (args.encrypt && crypto::CharacterCount(password.view()) < words::kMinimumPasswordLength)
+        Say(words::CliWarning
+            + words::Fill(words::CliShortPassword,
+                          {std::to_string(words::kMinimumPasswordLength)}));
 
     // Encryption, like the window, opens the key store with fresh pairs in it;
     // a store that cannot be saved still gives usable pairs for this run.
     // Decryption needs no key pairs (the container carries its public key), so
     // it leaves the store alone and skips the costly key generation.
-    session::KeyStoreStart keyStore;
+    startup::KeyStoreStart keyStore;
     if (args.encrypt) {
-        keyStore = session::OpenKeyStore(KeyContainer::DefaultFolder());
+        keyStore = startup::OpenKeyStore(KeyContainer::DefaultFolder());
         if (!keyStore.keys) {
-            std::fprintf(stderr, "kestrawin-cli: %s\n", DescribeResult(keyStore.result).c_str());
+            Say(DescribeResult(keyStore.result));
             return ExitStatusOf(keyStore.result.outcome);
         }
     }
-    static const KeyContainer noKeys;
-    const KeyContainer& keys = keyStore.keys ? *keyStore.keys : noKeys;
+    const KeyContainer& keys = KeyContainer::OrNone(keyStore.keys);
 
     ops::BatchOptions options;
     options.cancel = &g_cancel;
@@ -258,8 +231,8 @@ int main(int argc, char** argv)
             const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
             if (percent == lastPercent) return;
             lastPercent = percent;
-            std::fprintf(stderr, "\r%s: %3d%%", args.encrypt ? "Encrypting" : "Decrypting",
-                         percent);
+            std::fprintf(stderr, "\r%s: %3d%%",
+                         args.encrypt ? words::CliEncrypting : words::CliDecrypting, percent);
         };
     }
 
@@ -272,39 +245,37 @@ int main(int argc, char** argv)
     int status = 0;
     bool interrupted = false;
     for (const ops::FileOutcome& o : outcomes) {
-        if (o.outcome == Outcome::AlreadyEncrypted) {
-            std::fprintf(stderr, "kestrawin-cli: skipped '%s': %s\n", o.path.c_str(),
-                         DescribeResult({o.outcome, o.detail}).c_str());
-        } else if (o.outcome == Outcome::Cancelled) {
+        const Outcome outcome = o.result.outcome;
+        if (outcome == Outcome::AlreadyEncrypted) {
+            Say(words::Fill(words::CliSkipped, {o.path, DescribeResult(o.result)}));
+        } else if (outcome == Outcome::Cancelled) {
             interrupted = true; // the count below says it for all of them
             if (status == 0) status = kExitInterrupted;
         } else if (!o.ok()) {
-            std::fprintf(stderr, "kestrawin-cli: cannot %s '%s': %s\n",
-                         args.encrypt ? "encrypt" : "decrypt", o.path.c_str(),
-                         DescribeResult({o.outcome, o.detail}).c_str());
-            if (status == 0) status = ExitStatusOf(o.outcome);
-        } else if (InputWasKept(o.keptOutcome)) {
-            std::fprintf(stderr, "kestrawin-cli: '%s': %s\n", o.path.c_str(),
-                         DescribeResult({o.keptOutcome, o.keptReason}).c_str());
-            if (status == 0) status = ExitStatusOf(o.keptOutcome);
+            Say(words::Fill(args.encrypt ? words::CliCannotEncrypt : words::CliCannotDecrypt,
+                            {o.path, DescribeResult(o.result)}));
+            if (status == 0) status = ExitStatusOf(outcome);
+        } else if (o.inputKept()) {
+            Say(words::Fill(words::CliFileNotice, {o.path, DescribeResult(o.removal)}));
+            if (status == 0) status = ExitStatusOf(o.removal.outcome);
         } else {
             // Done, but with something to know: access the result could not
             // be given, other names that still lead to the plain text.
-            if (!o.detail.empty())
-                std::fprintf(stderr, "kestrawin-cli: warning: '%s': %s\n", o.path.c_str(),
-                             o.detail.c_str());
+            if (!o.result.detail.empty())
+                Say(words::CliWarning
+                    + words::Fill(words::CliFileNotice, {o.path, o.result.detail}));
             if (o.otherNames > 0)
-                std::fprintf(stderr, "kestrawin-cli: warning: '%s': %s\n", o.path.c_str(),
-                             OtherNamesNotice(o.otherNames).c_str());
+                Say(words::CliWarning
+                    + words::Fill(words::CliFileNotice, {o.path, OtherNamesNotice(o.otherNames)}));
         }
     }
     if (interrupted) {
         const ops::BatchSummary summary = ops::Summarize(outcomes);
         const std::size_t files = summary.total - summary.skipped;
-        std::fprintf(stderr,
-                     "kestrawin-cli: interrupted: %zu of %zu %s %s; the others are as they were\n",
-                     summary.succeeded, files, files == 1 ? "file" : "files",
-                     args.encrypt ? "encrypted" : "decrypted");
+        Say(words::Fill(
+            words::CliInterrupted,
+            {words::Count(args.encrypt ? words::SomeFilesEncrypted : words::SomeFilesDecrypted,
+                          summary.succeeded, files)}));
     }
     return status;
 }

@@ -7,6 +7,7 @@
 # top-level CMakeLists.txt.
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0A00)
 
+add_subdirectory(base)
 add_subdirectory(crypto)
 add_subdirectory(format)
 add_subdirectory(ops)

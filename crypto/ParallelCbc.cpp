@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ParallelCbc.h"
-#include "Secret.h"
+#include "base/Secret.h"
 
 #include <algorithm>
 #include <condition_variable>

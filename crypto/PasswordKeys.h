@@ -5,7 +5,7 @@
 // in the system's ANSI code page, so the encoding matters byte for byte.
 
 #include "Provider.h"
-#include "Secret.h"
+#include "base/Secret.h"
 
 #include <string>
 #include <string_view>

@@ -5,6 +5,9 @@
 // One implementation file per platform, chosen by the build: OpenSSL 3 (its
 // default provider only) on Linux, the system's CryptoAPI on Windows. The
 // types own their library objects; none of them is visible outside the engine.
+// A failure of the library is a CryptoFailure, with its reason as the detail.
+
+#include "base/Outcome.h"
 
 #include <array>
 #include <cstddef>
@@ -21,8 +24,8 @@ using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
 using Sha1Digest = std::array<std::uint8_t, 20>;
 
-// Loads the library's provider. False, with the reason, when SHA-1 is unavailable.
-[[nodiscard]] bool ProviderAvailable(std::string* error = nullptr);
+// Loads the library's provider; fails when SHA-1 is unavailable.
+[[nodiscard]] Result ProviderAvailable();
 
 [[nodiscard]] std::optional<Sha1Digest> Sha1(ByteView data);
 
@@ -47,20 +50,18 @@ public:
     RsaKeyPair& operator=(RsaKeyPair&&) noexcept;
 
     // A fresh pair with public exponent 65537.
-    [[nodiscard]] static std::optional<RsaKeyPair> Generate(int bits, std::string* error = nullptr);
+    [[nodiscard]] static Expected<RsaKeyPair> Generate(int bits);
     // PKCS#8 PEM of the private key, and back.
     [[nodiscard]] std::string ToPem() const;
     [[nodiscard]] static std::optional<RsaKeyPair> FromPem(std::string_view pem);
 
     [[nodiscard]] bool valid() const { return impl_ != nullptr; }
     [[nodiscard]] int bits() const;
-    // The public half's numbers (format::BuildPublicKeyBlob lays them out);
-    // nothing on failure, with the library's reason in *error.
-    [[nodiscard]] std::optional<RsaPublicNumbers> PublicNumbers(std::string* error = nullptr) const;
+    // The public half's numbers (format::BuildPublicKeyBlob lays them out).
+    [[nodiscard]] Expected<RsaPublicNumbers> PublicNumbers() const;
     // PKCS#1 v1.5 signature of a SHA-1 value, least significant byte first, as
-    // the Windows provider stores it. Empty on failure, with the library's
-    // reason in *error.
-    [[nodiscard]] Bytes SignSha1(const Sha1Digest& digest, std::string* error = nullptr) const;
+    // the Windows provider stores it.
+    [[nodiscard]] Expected<Bytes> SignSha1(const Sha1Digest& digest) const;
     // True when both pairs hold the same public key.
     [[nodiscard]] bool SamePublicKey(const RsaKeyPair& other) const;
 

@@ -4,8 +4,8 @@
 // PROV_RSA_FULL through CryptoAPI. Its byte orders are the container's own, so
 // nothing is reversed here.
 #include "Provider.h"
-#include "Secret.h"
 #include "SystemKeyContainer.h"
+#include "base/Secret.h"
 
 #include <windows.h>
 
@@ -111,7 +111,7 @@ struct Library {
     std::shared_ptr<ProviderContext> context;
 };
 
-const Library* GetLibrary(std::string* error)
+Expected<const Library*> GetLibrary()
 {
     static Library lib;
     static std::string loadError;
@@ -130,25 +130,28 @@ const Library* GetLibrary(std::string* error)
         }
         loadError = SystemError("no RSA provider of type PROV_RSA_FULL", code);
     });
-    if (!lib.context) {
-        if (error) *error = loadError;
-        return nullptr;
-    }
+    if (!lib.context) return Result::fail(Outcome::CryptoFailure, loadError);
     return &lib;
+}
+
+// The library, or null when it cannot be loaded (the callers' own failure
+// says so).
+const Library* LibraryOrNull()
+{
+    const auto lib = GetLibrary();
+    return lib ? *lib : nullptr;
 }
 
 // A fresh context without a container: each pair lives in one of its own, as
 // the context's signature pair, so that signing picks exactly that pair.
-std::shared_ptr<ProviderContext> NewPairContext(const char* what, std::string* error)
+Expected<std::shared_ptr<ProviderContext>> NewPairContext(const char* what)
 {
-    const Library* lib = GetLibrary(error);
-    if (!lib) return nullptr;
+    const auto lib = GetLibrary();
+    if (!lib) return lib.result();
     HCRYPTPROV handle = 0;
-    if (!CryptAcquireContextW(&handle, nullptr, lib->provider, PROV_RSA_FULL,
-                              CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
-        if (error) *error = LastError(what);
-        return nullptr;
-    }
+    if (!CryptAcquireContextW(&handle, nullptr, (*lib)->provider, PROV_RSA_FULL,
+                              CRYPT_VERIFYCONTEXT | CRYPT_SILENT))
+        return Result::fail(Outcome::CryptoFailure, LastError(what));
     return std::make_shared<ProviderContext>(handle);
 }
 
@@ -191,20 +194,16 @@ void PutBlobHeader(std::uint8_t* p, std::uint8_t type, std::uint32_t magic, std:
     Put32(p + 16, exponent);
 }
 
-bool ExportBlob(HCRYPTKEY key, DWORD type, KeyBytes* out, std::string* error)
+Result ExportBlob(HCRYPTKEY key, DWORD type, KeyBytes* out)
 {
     DWORD n = 0;
-    if (!CryptExportKey(key, 0, type, 0, nullptr, &n)) {
-        if (error) *error = LastError("cannot read the key");
-        return false;
-    }
+    if (!CryptExportKey(key, 0, type, 0, nullptr, &n))
+        return Result::fail(Outcome::CryptoFailure, LastError("cannot read the key"));
     out->bytes.resize(n);
-    if (!CryptExportKey(key, 0, type, 0, out->bytes.data(), &n) || n < kBlobHeader) {
-        if (error) *error = LastError("cannot read the key");
-        return false;
-    }
+    if (!CryptExportKey(key, 0, type, 0, out->bytes.data(), &n) || n < kBlobHeader)
+        return Result::fail(Outcome::CryptoFailure, LastError("cannot read the key"));
     out->bytes.resize(n);
-    return true;
+    return Result::success();
 }
 
 // ------------------------------------------------- PKCS#8 PEM, both ways
@@ -410,14 +409,14 @@ std::string PrivateBlobToPem(ByteView blob)
 
 } // namespace
 
-bool ProviderAvailable(std::string* error)
+Result ProviderAvailable()
 {
-    return GetLibrary(error) != nullptr;
+    return GetLibrary().result();
 }
 
 std::optional<Sha1Digest> Sha1(ByteView data)
 {
-    const Library* lib = GetLibrary(nullptr);
+    const Library* lib = LibraryOrNull();
     if (!lib) return std::nullopt;
     Hash hash;
     if (!CryptCreateHash(lib->context->get(), CALG_SHA1, 0, 0, hash.out())) return std::nullopt;
@@ -435,7 +434,7 @@ std::optional<Sha1Digest> Sha1(ByteView data)
 
 bool RandomBytes(std::uint8_t* out, std::size_t n)
 {
-    const Library* lib = GetLibrary(nullptr);
+    const Library* lib = LibraryOrNull();
     if (!lib) return false;
     for (std::size_t at = 0; at < n;) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - at, 1u << 30));
@@ -458,22 +457,21 @@ RsaKeyPair::~RsaKeyPair() = default;
 RsaKeyPair::RsaKeyPair(RsaKeyPair&&) noexcept = default;
 RsaKeyPair& RsaKeyPair::operator=(RsaKeyPair&&) noexcept = default;
 
-std::optional<RsaKeyPair> RsaKeyPair::Generate(int bits, std::string* error)
+Expected<RsaKeyPair> RsaKeyPair::Generate(int bits)
 {
+    auto context = NewPairContext("RSA key generation failed");
+    if (!context) return context.result();
     auto impl = std::make_unique<Impl>();
-    impl->context = NewPairContext("RSA key generation failed", error);
-    if (!impl->context) return std::nullopt;
+    impl->context = std::move(*context);
     const DWORD size =
         bits > 0 && static_cast<DWORD>(bits) <= kMaxKeyBits ? static_cast<DWORD>(bits) : 0;
     if (size == 0
         || !CryptGenKey(impl->context->get(), AT_SIGNATURE, (size << 16) | CRYPT_EXPORTABLE,
-                        impl->key.out())) {
-        if (error)
-            *error = size == 0
-                         ? "RSA key generation failed: no key has " + std::to_string(bits) + " bits"
-                         : LastError("RSA key generation failed");
-        return std::nullopt;
-    }
+                        impl->key.out()))
+        return Result::fail(Outcome::CryptoFailure, size == 0
+                                                        ? "RSA key generation failed: no key has "
+                                                              + std::to_string(bits) + " bits"
+                                                        : LastError("RSA key generation failed"));
     RsaKeyPair pair;
     pair.impl_ = std::move(impl);
     return pair;
@@ -483,7 +481,7 @@ std::string RsaKeyPair::ToPem() const
 {
     if (!impl_) return {};
     KeyBytes blob;
-    if (!ExportBlob(impl_->key.get(), PRIVATEKEYBLOB, &blob, nullptr)) return {};
+    if (!ExportBlob(impl_->key.get(), PRIVATEKEYBLOB, &blob).ok()) return {};
     return PrivateBlobToPem(blob.bytes);
 }
 
@@ -492,7 +490,9 @@ std::optional<RsaKeyPair> RsaKeyPair::FromPem(std::string_view pem)
     if (pem.size() > (1u << 20)) return std::nullopt;
     KeyBytes blob;
     if (!PemToPrivateBlob(pem, &blob)) return std::nullopt;
-    return SystemKeyContainer::ImportPair(blob.bytes, nullptr);
+    auto pair = SystemKeyContainer::ImportPair(blob.bytes);
+    if (!pair) return std::nullopt;
+    return std::move(*pair);
 }
 
 int RsaKeyPair::bits() const
@@ -505,47 +505,34 @@ int RsaKeyPair::bits() const
     return static_cast<int>(bits);
 }
 
-std::optional<RsaPublicNumbers> RsaKeyPair::PublicNumbers(std::string* error) const
+Expected<RsaPublicNumbers> RsaKeyPair::PublicNumbers() const
 {
-    if (!impl_) {
-        if (error) *error = "no key pair";
-        return std::nullopt;
-    }
+    if (!impl_) return Result::fail(Outcome::CryptoFailure, "no key pair");
     KeyBytes blob;
-    if (!ExportBlob(impl_->key.get(), PUBLICKEYBLOB, &blob, error)) return std::nullopt;
+    if (Result r = ExportBlob(impl_->key.get(), PUBLICKEYBLOB, &blob); !r.ok()) return r;
     const std::uint8_t* p = blob.bytes.data();
     RsaPublicNumbers numbers;
     numbers.bits = LE32(p + 12);
     numbers.exponent = LE32(p + 16);
     const std::size_t modBytes = (numbers.bits + 7) / 8;
-    if (LE32(p + 8) != kPublicMagic || modBytes == 0
-        || blob.bytes.size() < kBlobHeader + modBytes) {
-        if (error) *error = "an unusable public key";
-        return std::nullopt;
-    }
+    if (LE32(p + 8) != kPublicMagic || modBytes == 0 || blob.bytes.size() < kBlobHeader + modBytes)
+        return Result::fail(Outcome::CryptoFailure, "an unusable public key");
     numbers.modulusLE.assign(p + kBlobHeader, p + kBlobHeader + modBytes);
     return numbers;
 }
 
-Bytes RsaKeyPair::SignSha1(const Sha1Digest& digest, std::string* error) const
+Expected<Bytes> RsaKeyPair::SignSha1(const Sha1Digest& digest) const
 {
-    if (!impl_) {
-        if (error) *error = "no key pair";
-        return {};
-    }
+    if (!impl_) return Result::fail(Outcome::CryptoFailure, "no key pair");
     Hash hash;
     DWORD length = 0;
     if (!CryptCreateHash(impl_->context->get(), CALG_SHA1, 0, 0, hash.out())
         || !CryptSetHashParam(hash.get(), HP_HASHVAL, digest.data(), 0)
-        || !CryptSignHashW(hash.get(), AT_SIGNATURE, nullptr, 0, nullptr, &length)) {
-        if (error) *error = LastError("cannot set up the signature");
-        return {};
-    }
+        || !CryptSignHashW(hash.get(), AT_SIGNATURE, nullptr, 0, nullptr, &length))
+        return Result::fail(Outcome::CryptoFailure, LastError("cannot set up the signature"));
     Bytes signature(length);
-    if (!CryptSignHashW(hash.get(), AT_SIGNATURE, nullptr, 0, signature.data(), &length)) {
-        if (error) *error = LastError("cannot sign");
-        return {};
-    }
+    if (!CryptSignHashW(hash.get(), AT_SIGNATURE, nullptr, 0, signature.data(), &length))
+        return Result::fail(Outcome::CryptoFailure, LastError("cannot sign"));
     signature.resize(length);
     // Already least significant byte first; the length is the modulus size.
     const std::size_t modBytes = static_cast<std::size_t>((bits() + 7) / 8);
@@ -577,7 +564,7 @@ RsaPublicKey::Check RsaPublicKey::VerifySha1(const Sha1Digest& digest, ByteView 
                                       modulusLE_.rend()))
         return Check::Malformed;
 
-    const Library* lib = GetLibrary(nullptr);
+    const Library* lib = LibraryOrNull();
     if (!lib) return Check::NotVerified;
     Bytes blob(kBlobHeader + k);
     PutBlobHeader(blob.data(), PUBLICKEYBLOB, kPublicMagic, static_cast<std::uint32_t>(k * 8),
@@ -610,11 +597,11 @@ SystemKeyContainer::~SystemKeyContainer() = default;
 SystemKeyContainer::SystemKeyContainer(SystemKeyContainer&&) noexcept = default;
 SystemKeyContainer& SystemKeyContainer::operator=(SystemKeyContainer&&) noexcept = default;
 
-std::optional<SystemKeyContainer> SystemKeyContainer::Open(const std::string& name,
-                                                           std::string* error)
+Expected<SystemKeyContainer> SystemKeyContainer::Open(const std::string& name)
 {
-    const Library* lib = GetLibrary(error);
-    if (!lib) return std::nullopt;
+    const auto library = GetLibrary();
+    if (!library) return library.result();
+    const Library* lib = *library;
     const std::wstring wide = Wide(name);
     SystemKeyContainer container;
     HCRYPTPROV handle = 0;
@@ -624,8 +611,7 @@ std::optional<SystemKeyContainer> SystemKeyContainer::Open(const std::string& na
         container.created_ = true;
     } else if (!CryptAcquireContextW(&handle, wide.c_str(), lib->provider, PROV_RSA_FULL,
                                      CRYPT_SILENT)) {
-        if (error) *error = LastError("cannot open the key container");
-        return std::nullopt;
+        return Result::fail(Outcome::CryptoFailure, LastError("cannot open the key container"));
     }
     container.context_ = std::make_shared<Context>();
     container.context_->handle = std::make_unique<ProviderContext>(handle);
@@ -634,29 +620,25 @@ std::optional<SystemKeyContainer> SystemKeyContainer::Open(const std::string& na
 
 bool SystemKeyContainer::Delete(const std::string& name)
 {
-    const Library* lib = GetLibrary(nullptr);
+    const Library* lib = LibraryOrNull();
     HCRYPTPROV unused = 0;
     return lib
            && CryptAcquireContextW(&unused, Wide(name).c_str(), lib->provider, PROV_RSA_FULL,
                                    CRYPT_DELETEKEYSET | CRYPT_SILENT);
 }
 
-bool SystemKeyContainer::Regenerate(int bits, std::string* error)
+Result SystemKeyContainer::Regenerate(int bits)
 {
-    if (bits <= 0 || static_cast<DWORD>(bits) > kMaxKeyBits) {
-        if (error)
-            *error = "RSA key generation failed: no key has " + std::to_string(bits) + " bits";
-        return false;
-    }
+    if (bits <= 0 || static_cast<DWORD>(bits) > kMaxKeyBits)
+        return Result::fail(Outcome::CryptoFailure, "RSA key generation failed: no key has "
+                                                        + std::to_string(bits) + " bits");
     const DWORD flags = (static_cast<DWORD>(bits) << 16) | CRYPT_EXPORTABLE;
     for (DWORD spec : {DWORD{AT_KEYEXCHANGE}, DWORD{AT_SIGNATURE}}) {
         Key key;
-        if (!CryptGenKey(context_->handle->get(), spec, flags, key.out())) {
-            if (error) *error = LastError("RSA key generation failed");
-            return false;
-        }
+        if (!CryptGenKey(context_->handle->get(), spec, flags, key.out()))
+            return Result::fail(Outcome::CryptoFailure, LastError("RSA key generation failed"));
     }
-    return true;
+    return Result::success();
 }
 
 std::optional<RsaKeyPair> SystemKeyContainer::Pair(KeyKind kind) const
@@ -666,22 +648,27 @@ std::optional<RsaKeyPair> SystemKeyContainer::Pair(KeyKind kind) const
                          kind == KeyKind::Signature ? AT_SIGNATURE : AT_KEYEXCHANGE, stored.out()))
         return std::nullopt;
     KeyBytes blob;
-    if (!ExportBlob(stored.get(), PRIVATEKEYBLOB, &blob, nullptr)) return std::nullopt;
-    return ImportPair(blob.bytes, nullptr);
+    if (!ExportBlob(stored.get(), PRIVATEKEYBLOB, &blob).ok()) return std::nullopt;
+    auto pair = ImportPair(blob.bytes);
+    if (!pair) return std::nullopt;
+    return std::move(*pair);
 }
 
-std::optional<RsaKeyPair> SystemKeyContainer::ImportPair(Bytes& privateBlob, std::string* error)
+Expected<RsaKeyPair> SystemKeyContainer::ImportPair(Bytes& privateBlob)
 {
+    auto context = NewPairContext("cannot import the key pair");
+    if (!context) return context.result();
+    if (privateBlob.size() < kBlobHeader)
+        return Result::fail(Outcome::CryptoFailure, "cannot import the key pair: too short");
     auto impl = std::make_unique<RsaKeyPair::Impl>();
-    impl->context = NewPairContext("cannot import the key pair", error);
-    if (!impl->context || privateBlob.size() < kBlobHeader) return std::nullopt;
+    impl->context = std::move(*context);
     Put32(privateBlob.data() + 4, CALG_RSA_SIGN); // the context's signature pair
     const BOOL imported = CryptImportKey(impl->context->get(), privateBlob.data(),
                                          static_cast<DWORD>(privateBlob.size()), 0,
                                          CRYPT_EXPORTABLE, impl->key.out());
-    if (!imported && error) *error = LastError("cannot import the key pair");
+    const std::string why = imported ? std::string() : LastError("cannot import the key pair");
     Wipe(privateBlob.data(), privateBlob.size());
-    if (!imported) return std::nullopt;
+    if (!imported) return Result::fail(Outcome::CryptoFailure, why);
     RsaKeyPair pair;
     pair.impl_ = std::move(impl);
     return pair;

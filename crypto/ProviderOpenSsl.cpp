@@ -4,7 +4,7 @@
 #include "Provider.h"
 
 #include "Rc2.h"
-#include "Secret.h"
+#include "base/Secret.h"
 #include "detail/Ossl.h"
 
 #include <openssl/core_names.h>
@@ -35,7 +35,7 @@ std::string LastError(const char* what)
     return text;
 }
 
-const Library* GetLibrary(std::string* error)
+Expected<const Library*> GetLibrary()
 {
     static Library lib;
     static std::string loadError;
@@ -61,10 +61,7 @@ const Library* GetLibrary(std::string* error)
         lib.ctx = ctx;
         lib.sha1 = sha1;
     });
-    if (!lib.ctx) {
-        if (error) *error = loadError;
-        return nullptr;
-    }
+    if (!lib.ctx) return Result::fail(Outcome::CryptoFailure, loadError);
     return &lib;
 }
 
@@ -72,17 +69,29 @@ const Library* GetLibrary(std::string* error)
 
 using namespace detail;
 
-bool ProviderAvailable(std::string* error)
+Result ProviderAvailable()
 {
-    return GetLibrary(error) != nullptr;
+    return GetLibrary().result();
 }
+
+namespace {
+
+// The library, or null when it cannot be loaded (the callers' own failure
+// says so).
+const Library* LibraryOrNull()
+{
+    const auto lib = GetLibrary();
+    return lib ? *lib : nullptr;
+}
+
+} // namespace
 
 std::optional<Sha1Digest> Sha1(ByteView data)
 {
     // Written straight into the value returned (a single named result), so
     // that no other copy of a password's digest stays behind on the stack.
     std::optional<Sha1Digest> digest(std::in_place);
-    const Library* lib = GetLibrary(nullptr);
+    const Library* lib = LibraryOrNull();
     MdCtx md(lib ? EVP_MD_CTX_new() : nullptr);
     unsigned int len = 0;
     if (!md || !EVP_DigestInit_ex2(md.get(), lib->sha1, nullptr)
@@ -97,7 +106,7 @@ std::optional<Sha1Digest> Sha1(ByteView data)
 
 bool RandomBytes(std::uint8_t* out, std::size_t n)
 {
-    const Library* lib = GetLibrary(nullptr);
+    const Library* lib = LibraryOrNull();
     return lib && RAND_bytes_ex(lib->ctx, out, n, 0) == 1;
 }
 
@@ -112,19 +121,18 @@ RsaKeyPair::~RsaKeyPair() = default;
 RsaKeyPair::RsaKeyPair(RsaKeyPair&&) noexcept = default;
 RsaKeyPair& RsaKeyPair::operator=(RsaKeyPair&&) noexcept = default;
 
-std::optional<RsaKeyPair> RsaKeyPair::Generate(int bits, std::string* error)
+Expected<RsaKeyPair> RsaKeyPair::Generate(int bits)
 {
-    const Library* lib = GetLibrary(error);
-    if (!lib) return std::nullopt;
-    PKeyCtx ctx(EVP_PKEY_CTX_new_from_name(lib->ctx, "RSA", nullptr));
+    const auto lib = GetLibrary();
+    if (!lib) return lib.result();
+    PKeyCtx ctx(EVP_PKEY_CTX_new_from_name((*lib)->ctx, "RSA", nullptr));
     EVP_PKEY* raw = nullptr;
     Bignum e(BN_new());
     if (!ctx || !e || !BN_set_word(e.get(), 65537) || EVP_PKEY_keygen_init(ctx.get()) <= 0
         || EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), bits) <= 0
         || EVP_PKEY_CTX_set1_rsa_keygen_pubexp(ctx.get(), e.get()) <= 0
         || EVP_PKEY_generate(ctx.get(), &raw) <= 0) {
-        if (error) *error = LastError("RSA key generation failed");
-        return std::nullopt;
+        return Result::fail(Outcome::CryptoFailure, LastError("RSA key generation failed"));
     }
     RsaKeyPair pair;
     pair.impl_ = std::make_unique<Impl>();
@@ -149,7 +157,7 @@ std::string RsaKeyPair::ToPem() const
 
 std::optional<RsaKeyPair> RsaKeyPair::FromPem(std::string_view pem)
 {
-    const Library* lib = GetLibrary(nullptr);
+    const Library* lib = LibraryOrNull();
     if (!lib || pem.size() > (1u << 20)) return std::nullopt;
     Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     if (!bio) return std::nullopt;
@@ -169,63 +177,49 @@ int RsaKeyPair::bits() const
     return impl_ ? EVP_PKEY_get_bits(impl_->key.get()) : 0;
 }
 
-std::optional<RsaPublicNumbers> RsaKeyPair::PublicNumbers(std::string* error) const
+Expected<RsaPublicNumbers> RsaKeyPair::PublicNumbers() const
 {
-    if (!impl_) {
-        if (error) *error = "no key pair";
-        return std::nullopt;
-    }
+    if (!impl_) return Result::fail(Outcome::CryptoFailure, "no key pair");
     BIGNUM* rawN = nullptr;
     BIGNUM* rawE = nullptr;
     if (!EVP_PKEY_get_bn_param(impl_->key.get(), OSSL_PKEY_PARAM_RSA_N, &rawN)
         || !EVP_PKEY_get_bn_param(impl_->key.get(), OSSL_PKEY_PARAM_RSA_E, &rawE)) {
         BN_free(rawN);
         BN_free(rawE);
-        const std::string reason = LastError("cannot read the public key");
-        if (error) *error = reason;
-        return std::nullopt;
+        return Result::fail(Outcome::CryptoFailure, LastError("cannot read the public key"));
     }
     Bignum n(rawN), e(rawE);
     const int bitLen = EVP_PKEY_get_bits(impl_->key.get());
     const int modBytes = (bitLen + 7) / 8;
-    if (BN_num_bits(e.get()) > 32 || modBytes <= 0) {
-        if (error) *error = "an unusable public key";
-        return std::nullopt;
-    }
+    if (BN_num_bits(e.get()) > 32 || modBytes <= 0)
+        return Result::fail(Outcome::CryptoFailure, "an unusable public key");
     RsaPublicNumbers numbers;
     numbers.bits = static_cast<std::uint32_t>(bitLen);
     numbers.exponent = static_cast<std::uint32_t>(BN_get_word(e.get()));
     numbers.modulusLE.resize(static_cast<std::size_t>(modBytes));
     if (BN_bn2lebinpad(n.get(), numbers.modulusLE.data(), modBytes) != modBytes) {
-        const std::string reason = LastError("cannot read the modulus");
-        if (error) *error = reason;
-        return std::nullopt;
+        return Result::fail(Outcome::CryptoFailure, LastError("cannot read the modulus"));
     }
     return numbers;
 }
 
-Bytes RsaKeyPair::SignSha1(const Sha1Digest& digest, std::string* error) const
+Expected<Bytes> RsaKeyPair::SignSha1(const Sha1Digest& digest) const
 {
-    const Library* lib = GetLibrary(error);
-    if (!impl_ || !lib) {
-        if (!impl_ && error) *error = "no key pair";
-        return {};
-    }
+    if (!impl_) return Result::fail(Outcome::CryptoFailure, "no key pair");
+    const auto library = GetLibrary();
+    if (!library) return library.result();
+    const Library* lib = *library;
     PKeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(lib->ctx, impl_->key.get(), nullptr));
     std::size_t len = 0;
     if (!ctx || EVP_PKEY_sign_init(ctx.get()) <= 0
         || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0
         || EVP_PKEY_CTX_set_signature_md(ctx.get(), lib->sha1) <= 0
         || EVP_PKEY_sign(ctx.get(), nullptr, &len, digest.data(), digest.size()) <= 0) {
-        const std::string reason = LastError("cannot set up the signature");
-        if (error) *error = reason;
-        return {};
+        return Result::fail(Outcome::CryptoFailure, LastError("cannot set up the signature"));
     }
     Bytes sig(len);
     if (EVP_PKEY_sign(ctx.get(), sig.data(), &len, digest.data(), digest.size()) <= 0) {
-        const std::string reason = LastError("cannot sign");
-        if (error) *error = reason;
-        return {};
+        return Result::fail(Outcome::CryptoFailure, LastError("cannot sign"));
     }
     sig.resize(len);
     // OpenSSL writes the most significant byte first; the container stores the

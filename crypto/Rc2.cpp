@@ -108,12 +108,20 @@ inline void StoreBlock(std::uint8_t* p, const Words& w)
 inline void Encrypt(const std::uint16_t* k, Words& w)
 {
     std::uint16_t r0 = w.r0, r1 = w.r1, r2 = w.r2, r3 = w.r3;
-    KESTRAWIN_RC2_MIX(0)
-    KESTRAWIN_RC2_MIX(4) KESTRAWIN_RC2_MIX(8) KESTRAWIN_RC2_MIX(12) KESTRAWIN_RC2_MIX(16)
-        KESTRAWIN_RC2_MASH() KESTRAWIN_RC2_MIX(20) KESTRAWIN_RC2_MIX(24) KESTRAWIN_RC2_MIX(28)
-            KESTRAWIN_RC2_MIX(32) KESTRAWIN_RC2_MIX(36) KESTRAWIN_RC2_MIX(40) KESTRAWIN_RC2_MASH()
-                KESTRAWIN_RC2_MIX(44) KESTRAWIN_RC2_MIX(48) KESTRAWIN_RC2_MIX(52)
-                    KESTRAWIN_RC2_MIX(56) KESTRAWIN_RC2_MIX(60) w = {r0, r1, r2, r3};
+    // Five mixing rounds, a mashing round, six mixing rounds, a mashing round,
+    // five mixing rounds (the macros are statements; kept out of the
+    // formatter, which cannot settle on a layout for them).
+    // clang-format off
+    KESTRAWIN_RC2_MIX(0)  KESTRAWIN_RC2_MIX(4)  KESTRAWIN_RC2_MIX(8)  KESTRAWIN_RC2_MIX(12)
+    KESTRAWIN_RC2_MIX(16)
+    KESTRAWIN_RC2_MASH()
+    KESTRAWIN_RC2_MIX(20) KESTRAWIN_RC2_MIX(24) KESTRAWIN_RC2_MIX(28) KESTRAWIN_RC2_MIX(32)
+    KESTRAWIN_RC2_MIX(36) KESTRAWIN_RC2_MIX(40)
+    KESTRAWIN_RC2_MASH()
+    KESTRAWIN_RC2_MIX(44) KESTRAWIN_RC2_MIX(48) KESTRAWIN_RC2_MIX(52) KESTRAWIN_RC2_MIX(56)
+    KESTRAWIN_RC2_MIX(60)
+        // clang-format on
+        w = {r0, r1, r2, r3};
 }
 
 #undef KESTRAWIN_RC2_MIX

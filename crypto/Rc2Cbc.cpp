@@ -3,7 +3,7 @@
 // every platform.
 #include "Provider.h"
 #include "Rc2.h"
-#include "Secret.h"
+#include "base/Secret.h"
 
 #include <cstring>
 

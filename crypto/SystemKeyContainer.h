@@ -16,10 +16,9 @@ enum class KeyKind { Exchange, Signature };
 
 class SystemKeyContainer {
 public:
-    // Opens the user's container of this name, creating it when missing.
-    // Nothing when the provider refuses both, with its reason in *error.
-    [[nodiscard]] static std::optional<SystemKeyContainer> Open(const std::string& name,
-                                                                std::string* error = nullptr);
+    // Opens the user's container of this name, creating it when missing; a
+    // CryptoFailure with the provider's reason when it refuses both.
+    [[nodiscard]] static Expected<SystemKeyContainer> Open(const std::string& name);
     // Removes the user's container of this name with its pairs.
     [[nodiscard]] static bool Delete(const std::string& name);
 
@@ -29,7 +28,7 @@ public:
 
     [[nodiscard]] bool created() const { return created_; } // Open made it
     // Replaces both pairs with fresh exportable ones of `bits` bits.
-    [[nodiscard]] bool Regenerate(int bits, std::string* error = nullptr);
+    [[nodiscard]] Result Regenerate(int bits);
     // The container's pair of this kind, as a pair of its own that does not
     // change when the container's does; nothing when the container holds none.
     [[nodiscard]] std::optional<RsaKeyPair> Pair(KeyKind kind) const;
@@ -39,8 +38,7 @@ private:
     struct Context;
     SystemKeyContainer() = default;
     // A pair of its own from a PRIVATEKEYBLOB (wiped afterwards).
-    [[nodiscard]] static std::optional<RsaKeyPair> ImportPair(Bytes& privateBlob,
-                                                              std::string* error);
+    [[nodiscard]] static Expected<RsaKeyPair> ImportPair(Bytes& privateBlob);
     std::shared_ptr<Context> context_;
     bool created_ = false;
 };

@@ -41,13 +41,9 @@ std::optional<ContainerHeader> ParseHeader(ByteView first16)
     return h;
 }
 
-std::optional<ContainerLayout> CheckLayout(const ContainerHeader& h, std::uint64_t fileSize,
-                                           std::string* why)
+Expected<ContainerLayout> CheckLayout(const ContainerHeader& h, std::uint64_t fileSize)
 {
-    auto fail = [why](const char* text) -> std::optional<ContainerLayout> {
-        if (why) *why = text;
-        return std::nullopt;
-    };
+    auto fail = [](const char* text) { return Result::fail(Outcome::DamagedContainer, text); };
     if (fileSize < kHeaderSize) return fail("shorter than the header");
     if (h.keyBlobLength <= 0) return fail("no public key");
     if (h.signatureLength <= 0) return fail("no signature");
@@ -76,12 +72,9 @@ Bytes BuildPublicKeyBlob(std::uint32_t algId, const RsaPublicNumbers& key)
     return blob;
 }
 
-std::optional<PublicKeyBlob> ParsePublicKeyBlob(ByteView blob, std::string* why)
+Expected<PublicKeyBlob> ParsePublicKeyBlob(ByteView blob)
 {
-    auto fail = [why](const char* text) -> std::optional<PublicKeyBlob> {
-        if (why) *why = text;
-        return std::nullopt;
-    };
+    auto fail = [](const char* text) { return Result::fail(Outcome::DamagedContainer, text); };
     if (blob.size() < kBlobHeaderSize) return fail("public key too short");
     const std::uint8_t* p = blob.data();
     if (p[0] != 0x06 || p[1] != 0x02 || p[2] != 0 || p[3] != 0) return fail("not a public key");

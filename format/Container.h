@@ -17,6 +17,7 @@
 //
 // The parsers below take untrusted bytes and never read past what they are given.
 
+#include "base/Outcome.h"
 #include "crypto/Provider.h"
 
 #include <cstdint>
@@ -52,9 +53,9 @@ struct ContainerLayout {
 };
 
 // Checks the header's lengths against the file size and the ciphertext's length
-// (non-empty, whole blocks). On failure returns nothing and says why.
-[[nodiscard]] std::optional<ContainerLayout> CheckLayout(const ContainerHeader& header,
-                                                         std::uint64_t fileSize, std::string* why);
+// (non-empty, whole blocks). A failure is a DamagedContainer that says why.
+[[nodiscard]] Expected<ContainerLayout> CheckLayout(const ContainerHeader& header,
+                                                    std::uint64_t fileSize);
 
 struct PublicKeyBlob {
     std::uint32_t algId = 0;
@@ -66,7 +67,7 @@ struct PublicKeyBlob {
 // The PUBLICKEYBLOB of a public key, as the container carries it.
 [[nodiscard]] Bytes BuildPublicKeyBlob(std::uint32_t algId, const crypto::RsaPublicNumbers& key);
 
-// Parses and checks a PUBLICKEYBLOB. On failure returns nothing and says why.
-[[nodiscard]] std::optional<PublicKeyBlob> ParsePublicKeyBlob(ByteView blob, std::string* why);
+// Parses and checks a PUBLICKEYBLOB. A failure is a DamagedContainer that says why.
+[[nodiscard]] Expected<PublicKeyBlob> ParsePublicKeyBlob(ByteView blob);
 
 } // namespace kestrawin::format

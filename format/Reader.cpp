@@ -68,17 +68,16 @@ Result PlanDecryption(ByteSource& in, std::string_view password, DecryptionPlan*
         && std::equal(head, head + sizeof kContainerMagic, kContainerMagic)};
     if (in.size() < kHeaderSize) return Damaged("shorter than the header");
     const auto header = ParseHeader({head, sizeof head});
-    std::string why;
-    const auto layout = CheckLayout(*header, in.size(), &why);
-    if (!layout) return Damaged(why);
+    const auto layout = CheckLayout(*header, in.size());
+    if (!layout) return Damaged(layout.result().detail);
 
     // Only the blob's header and modulus are needed; a longer blob is accepted.
     const std::size_t blobRead = static_cast<std::size_t>(std::min<std::uint64_t>(
         static_cast<std::uint64_t>(header->keyBlobLength), kBlobHeaderSize + kMaxKeyBits / 8));
     Bytes blobBytes(blobRead);
     if (Result r = in.ReadAt(layout->blobOffset, blobBytes.data(), blobRead); !r.ok()) return r;
-    const auto blob = ParsePublicKeyBlob(blobBytes, &why);
-    if (!blob) return Damaged(why);
+    const auto blob = ParsePublicKeyBlob(blobBytes);
+    if (!blob) return Damaged(blob.result().detail);
     if (static_cast<std::size_t>(header->signatureLength) != blob->modulusLE.size())
         return Damaged("the signature does not fit the key");
     Bytes signature(blob->modulusLE.size());
@@ -115,8 +114,7 @@ Result PlanDecryption(ByteSource& in, std::string_view password, DecryptionPlan*
 
 Result DecryptBytes(ByteView container, std::string_view password, Bytes* plain)
 {
-    std::string error;
-    if (!ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
+    if (Result r = ProviderAvailable(); !r.ok()) return r;
     MemorySource source(container);
     DecryptionPlan plan;
     const WipeOnExit wipePlan(plan);

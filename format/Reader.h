@@ -5,7 +5,7 @@
 // input file; the fuzz target runs it on memory.
 
 #include "Container.h"
-#include "crypto/Outcome.h"
+#include "base/Outcome.h"
 
 #include <string>
 #include <string_view>

@@ -17,12 +17,12 @@ Result PlanEncryption(const RsaKeyPair& signer, std::string_view password, Encry
     std::optional<Sha1Digest> hash = Sha1({bytes.bytes(), bytes.size()});
     const WipeOnExit wipeHash(hash);
     if (!hash) return Result::fail(Outcome::CryptoFailure, "cannot hash the password");
-    std::string why;
-    const auto publicKey = signer.PublicNumbers(&why);
-    if (!publicKey) return Result::fail(Outcome::CryptoFailure, why);
+    const auto publicKey = signer.PublicNumbers();
+    if (!publicKey) return publicKey.result();
     const Bytes blob = BuildPublicKeyBlob(kAlgSignature, *publicKey);
-    const Bytes signature = signer.SignSha1(*hash, &why);
-    if (signature.empty()) return Result::fail(Outcome::CryptoFailure, why);
+    const auto signing = signer.SignSha1(*hash);
+    if (!signing) return signing.result();
+    const Bytes& signature = *signing;
 
     plan->head = BuildHeader(static_cast<std::uint32_t>(blob.size()),
                              static_cast<std::uint32_t>(signature.size()));
@@ -35,8 +35,7 @@ Result PlanEncryption(const RsaKeyPair& signer, std::string_view password, Encry
 Result EncryptBytes(const RsaKeyPair& signer, std::string_view password, ByteView plain,
                     Bytes* container)
 {
-    std::string error;
-    if (!ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
+    if (Result r = ProviderAvailable(); !r.ok()) return r;
     EncryptionPlan plan;
     const WipeOnExit wipeKey(plan.key);
     if (Result r = PlanEncryption(signer, password, &plan); !r.ok()) return r;

@@ -7,7 +7,7 @@
 // platform: nothing random goes into a container besides the pair.
 
 #include "Container.h"
-#include "crypto/Outcome.h"
+#include "base/Outcome.h"
 
 #include <string_view>
 

@@ -12,6 +12,7 @@
 // from the input must give OpenSSL's bytes when encrypted, and decrypt back on
 // every path this processor has, in place and into another buffer.
 
+#include "base/Words.h"
 #include "crypto/Rc2.h"
 #include "format/Container.h"
 #include "format/Reader.h"

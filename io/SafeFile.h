@@ -30,7 +30,7 @@
 #include "FileDescriptor.h"
 #include "WriterWatch.h"
 
-#include "crypto/Outcome.h"
+#include "base/Outcome.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>

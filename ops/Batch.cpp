@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Batch.h"
 
+#include "base/Words.h"
 #include "io/FileIdentity.h"
 
 #include <sched.h>
@@ -35,8 +36,11 @@ unsigned Processors()
 bool EndsWithContainerExtension(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    return name.size() > 4 && name.compare(name.size() - 4, 4, ".ksw") == 0;
+    const std::string_view name = slash == std::string::npos
+                                      ? std::string_view(path)
+                                      : std::string_view(path).substr(slash + 1);
+    const std::string_view extension = words::kContainerExtension;
+    return name.size() > extension.size() && name.ends_with(extension);
 }
 
 // A failure that only says that descriptors ran out for the moment (for this
@@ -46,9 +50,10 @@ bool OutOfDescriptors(const FileOutcome& outcome)
 {
     static const std::string perProcess = std::strerror(EMFILE);
     static const std::string system = std::strerror(ENFILE);
+    const std::string& detail = outcome.result.detail;
     return !outcome.ok()
-           && (outcome.detail.find(perProcess) != std::string::npos
-               || outcome.detail.find(system) != std::string::npos);
+           && (detail.find(perProcess) != std::string::npos
+               || detail.find(system) != std::string::npos);
 }
 
 enum class State { Pending, Running, Finished };
@@ -69,8 +74,7 @@ FileOutcome Clash(const std::string& path, const std::string& other)
 {
     FileOutcome o;
     o.path = path;
-    o.outcome = Outcome::OutputClash;
-    o.detail = other;
+    o.result = Result::fail(Outcome::OutputClash, other);
     return o;
 }
 
@@ -90,7 +94,7 @@ void PlanFiles(Direction direction, const std::vector<std::string>& paths, std::
         }
         inputs.Add(input, i);
         if (direction == Direction::Encrypt && EndsWithContainerExtension(paths[i])) {
-            outcomes[i].outcome = Outcome::AlreadyEncrypted;
+            outcomes[i].result = Result::fail(Outcome::AlreadyEncrypted);
             jobs[i].state = State::Finished;
         }
     }
@@ -226,7 +230,7 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
             FileOutcome outcome;
             if (cancelled()) {
                 outcome.path = paths[next];
-                outcome.outcome = Outcome::Cancelled;
+                outcome.result = Result::fail(Outcome::Cancelled);
             } else {
                 OperationOptions single;
                 single.cancel = options.cancel;
@@ -246,10 +250,8 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
                     outcome = ProcessFile(direction, keys, paths[next], password, single,
                                           options.keepInputs);
                 } catch (...) { // nothing of the file changed
-                    const Result r = UnexpectedFailure(std::current_exception());
                     outcome.path = paths[next];
-                    outcome.outcome = r.outcome;
-                    outcome.detail = r.detail;
+                    outcome.result = UnexpectedFailure(std::current_exception());
                 }
             }
 
@@ -303,8 +305,8 @@ BatchSummary Summarize(const std::vector<FileOutcome>& outcomes)
         ++summary.total;
         if (o.ok()) {
             ++summary.succeeded;
-            if (InputWasKept(o.keptOutcome)) ++summary.inputsKept;
-        } else if (o.outcome == Outcome::AlreadyEncrypted) {
+            if (o.inputKept()) ++summary.inputsKept;
+        } else if (o.result.outcome == Outcome::AlreadyEncrypted) {
             ++summary.skipped;
         } else if (!summary.firstFailure) {
             summary.firstFailure = &o;

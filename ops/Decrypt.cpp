@@ -53,8 +53,7 @@ private:
 Result DecryptSelectedFile(const std::string& path, const Secret& password,
                            const OperationOptions& options, io::InputFile* input)
 {
-    std::string error;
-    if (!ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
+    if (Result r = ProviderAvailable(); !r.ok()) return r;
 
     io::InputFile in;
     if (Result r = in.Open(path); !r.ok()) return r;

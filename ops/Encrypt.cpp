@@ -2,6 +2,7 @@
 #include "Engine.h"
 #include "Stream.h"
 
+#include "base/Words.h"
 #include "format/Writer.h"
 
 #include <utility>
@@ -12,15 +13,14 @@ using namespace crypto;
 
 std::string ContainerNameOf(const std::string& path)
 {
-    return path + ".ksw";
+    return path + std::string(words::kContainerExtension);
 }
 
 Result EncryptSelectedFile(const KeyContainer& keys, const std::string& path,
                            const Secret& password, const OperationOptions& options,
                            io::InputFile* input)
 {
-    std::string error;
-    if (!ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
+    if (Result r = ProviderAvailable(); !r.ok()) return r;
     if (!keys.hasSignatureKey())
         return Result::fail(Outcome::CryptoFailure, "no signature key pair");
 

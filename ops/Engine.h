@@ -6,8 +6,8 @@
 // so that only that very file is ever deleted.
 
 #include "KeyStore.h"
-#include "crypto/Outcome.h"
-#include "crypto/Secret.h"
+#include "base/Outcome.h"
+#include "base/Secret.h"
 #include "io/SafeFile.h"
 
 #include <atomic>

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "FileOperation.h"
 
+#include "base/Words.h"
+
 #include <new>
 
 namespace kestrawin::ops {
@@ -36,8 +38,7 @@ FileOutcome ProcessFile(Direction direction, const KeyContainer& keys, const std
     // The operation's frames held the password's digest and the keys made
     // from it; nothing of them stays on this thread's stack.
     WipeStack();
-    done.outcome = r.outcome;
-    done.detail = r.detail;
+    done.result = r;
     // Only after success, and only once the output is safely on disk (the
     // engine returns success no earlier), the input goes: the very file that
     // was read, if it is still unchanged under its name.
@@ -50,8 +51,7 @@ FileOutcome ProcessFile(Direction direction, const KeyContainer& keys, const std
                                    DescribeResult(UnexpectedFailure(std::current_exception())));
         }
         done.inputRemoved = removed.ok();
-        done.keptOutcome = removed.outcome;
-        done.keptReason = removed.detail;
+        done.removal = std::move(removed);
     }
     return done;
 }

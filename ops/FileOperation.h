@@ -18,18 +18,21 @@ enum class Direction { Encrypt, Decrypt };
 // What became of one file.
 struct FileOutcome {
     std::string path;
-    Outcome outcome = Outcome::Success;
-    std::string detail;
-    bool inputRemoved = false; // on success: the input was deleted
-    // On success with the input kept: InputChanged, InputMoved or InputKept,
-    // and the detail.
-    Outcome keptOutcome = Outcome::Success;
-    std::string keptReason;
+    // The operation's: on success the output is safely on disk. A detail on
+    // success is a notice about the output (access it could not be given).
+    Result result;
+    // After success, the deletion of the input: Success when it was deleted
+    // (or kept as asked), else why it stayed (InputChanged, InputMoved,
+    // InputKept...).
+    Result removal;
+    bool inputRemoved = false;    // on success: the input was deleted
     std::uint64_t otherNames = 0; // other hard links to the deleted input
     // In a batch: the same file as an earlier path, whose outcome this is.
     bool repeated = false;
 
-    [[nodiscard]] bool ok() const { return outcome == Outcome::Success; }
+    [[nodiscard]] bool ok() const { return result.ok(); }
+    // Done, but the input stayed against the wish to delete it.
+    [[nodiscard]] bool inputKept() const { return ok() && InputWasKept(removal.outcome); }
 };
 
 // Encrypts or decrypts `path`; on success deletes it unless `keepInput`.

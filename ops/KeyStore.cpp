@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "KeyStore.h"
 
-#include "crypto/Secret.h"
+#include "base/Secret.h"
 #include "io/FileDescriptor.h"
 #include "io/SafeFile.h"
 
@@ -127,8 +127,7 @@ std::string KeyContainer::DefaultFolder()
 
 Result KeyContainer::Acquire(const std::string& folder, KeyContainer* out)
 {
-    std::string error;
-    if (!crypto::ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
+    if (Result r = crypto::ProviderAvailable(); !r.ok()) return r;
 
     KeyContainer store;
     io::FileDescriptor fd = folder.empty() ? io::FileDescriptor() : OpenStoreFolder(folder);
@@ -166,10 +165,10 @@ Result KeyContainer::Acquire(const std::string& folder, KeyContainer* out)
 
 Result KeyContainer::RegenerateKeyPairs()
 {
-    std::string error;
-    auto exchange = crypto::RsaKeyPair::Generate(kKeyPairBits, &error);
-    auto signature = exchange ? crypto::RsaKeyPair::Generate(kKeyPairBits, &error) : std::nullopt;
-    if (!exchange || !signature) return Result::fail(Outcome::CryptoFailure, error);
+    auto exchange = crypto::RsaKeyPair::Generate(kKeyPairBits);
+    if (!exchange) return exchange.result();
+    auto signature = crypto::RsaKeyPair::Generate(kKeyPairBits);
+    if (!signature) return signature.result();
     exchange_ = std::move(*exchange);
     signature_ = std::move(*signature);
     persisted_ = false;

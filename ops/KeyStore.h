@@ -17,7 +17,7 @@
 // per-user key container of that name (KeyStoreWindows.cpp); there "folder"
 // below is the container's name.
 
-#include "crypto/Outcome.h"
+#include "base/Outcome.h"
 #include "crypto/Provider.h"
 
 #include <memory>
@@ -53,6 +53,19 @@ public:
         keys.exchange_ = std::move(exchange);
         keys.signature_ = std::move(signature);
         return keys;
+    }
+
+    // A container without pairs: decryption needs none, and an encryption
+    // given it reports that there is no key pair.
+    [[nodiscard]] static const KeyContainer& None()
+    {
+        static const KeyContainer none;
+        return none;
+    }
+    // The shared keys of a start, or None() when it has none.
+    [[nodiscard]] static const KeyContainer& OrNone(const std::shared_ptr<const KeyContainer>& keys)
+    {
+        return keys ? *keys : None();
     }
 
     // Replaces both pairs and saves them atomically. When the store cannot be

@@ -20,11 +20,12 @@ std::string KeyContainer::DefaultFolder()
 
 Result KeyContainer::Acquire(const std::string& folder, KeyContainer* out)
 {
-    std::string error;
-    if (!crypto::ProviderAvailable(&error)) return Result::fail(Outcome::CryptoFailure, error);
+    if (Result r = crypto::ProviderAvailable(); !r.ok()) return r;
 
     KeyContainer store;
-    auto container = folder.empty() ? std::nullopt : crypto::SystemKeyContainer::Open(folder);
+    auto container = folder.empty() ? Expected<crypto::SystemKeyContainer>(
+                         Result::fail(Outcome::CryptoFailure, "no key container named"))
+                                    : crypto::SystemKeyContainer::Open(folder);
     if (!container) {
         // A container the system will not give us leaves the pairs in memory only.
         *out = std::move(store);
@@ -50,20 +51,18 @@ Result KeyContainer::Acquire(const std::string& folder, KeyContainer* out)
 
 Result KeyContainer::RegenerateKeyPairs()
 {
-    std::string error;
     persisted_ = false;
     if (!place_) {
-        auto exchange = crypto::RsaKeyPair::Generate(kKeyPairBits, &error);
-        auto signature =
-            exchange ? crypto::RsaKeyPair::Generate(kKeyPairBits, &error) : std::nullopt;
-        if (!exchange || !signature) return Result::fail(Outcome::CryptoFailure, error);
+        auto exchange = crypto::RsaKeyPair::Generate(kKeyPairBits);
+        if (!exchange) return exchange.result();
+        auto signature = crypto::RsaKeyPair::Generate(kKeyPairBits);
+        if (!signature) return signature.result();
         exchange_ = std::move(*exchange);
         signature_ = std::move(*signature);
         return Result::fail(Outcome::OutputUnwritable,
                             "no key container for the keys; they are kept in memory");
     }
-    if (!place_->container.Regenerate(kKeyPairBits, &error))
-        return Result::fail(Outcome::CryptoFailure, error);
+    if (Result r = place_->container.Regenerate(kKeyPairBits); !r.ok()) return r;
     auto exchange = place_->container.Pair(crypto::KeyKind::Exchange);
     auto signature = place_->container.Pair(crypto::KeyKind::Signature);
     if (!exchange || !signature)

@@ -111,7 +111,8 @@ QByteArray FileManagerAction(const QString& program, const QString& caption,
 // of the list. So each argument takes as many lines as it holds, and the list is
 // used when it holds exactly those lines; otherwise the arguments are made
 // absolute. Every file goes to one start of the program.
-QByteArray EncryptScript(const QString& program, const QString& listVariable) {
+QByteArray EncryptScript(const QString& program, const QString& listVariable)
+{
     return Lines({
         QStringLiteral("#!/bin/sh"),
         QStringLiteral("prog=") + ShellQuote(program),
@@ -122,7 +123,8 @@ QByteArray EncryptScript(const QString& program, const QString& listVariable) {
         QStringLiteral("fits=yes rest=$list"),
         QStringLiteral("for f do"),
         QStringLiteral("    while :; do"),
-        QStringLiteral("        case $rest in *\"$nl\"*) rest=${rest#*\"$nl\"} ;; *) fits=no; break 2 ;; esac"),
+        QStringLiteral("        case $rest in *\"$nl\"*) rest=${rest#*\"$nl\"} ;; *) fits=no; "
+                       "break 2 ;; esac"),
         QStringLiteral("        case $f in *\"$nl\"*) f=${f#*\"$nl\"} ;; *) break ;; esac"),
         QStringLiteral("    done"),
         QStringLiteral("done"),
@@ -135,7 +137,8 @@ QByteArray EncryptScript(const QString& program, const QString& listVariable) {
         QStringLiteral("        lines=$f f="),
         QStringLiteral("        while :; do"),
         QStringLiteral("            f=$f${rest%%\"$nl\"*} rest=${rest#*\"$nl\"}"),
-        QStringLiteral("            case $lines in *\"$nl\"*) lines=${lines#*\"$nl\"} f=$f$nl ;; *) break ;; esac"),
+        QStringLiteral("            case $lines in *\"$nl\"*) lines=${lines#*\"$nl\"} f=$f$nl ;; "
+                       "*) break ;; esac"),
         QStringLiteral("        done"),
         QStringLiteral("    else"),
         QStringLiteral("        case $f in /*) ;; *) f=$PWD/$f ;; esac"),
@@ -150,10 +153,13 @@ QByteArray EncryptScript(const QString& program, const QString& listVariable) {
 // path is a bytes literal, so that any path survives; the selected files go to one
 // start of the program, local files only. Written for Nautilus 43 and later (API
 // 4.0, get_file_items(files)) and earlier ones (3.0, get_file_items(window, files)).
-QByteArray NautilusExtension(const QString& program) {
+QByteArray NautilusExtension(const QString& program)
+{
     return Lines({
-        QStringLiteral("# Encrypt with \"Kestrawin\" and Decrypt with \"Kestrawin\" in the context menu of"),
-        QStringLiteral("# GNOME Files. Written by Kestrawin at every start; its Uninstall button removes it."),
+        QStringLiteral(
+            "# Encrypt with \"Kestrawin\" and Decrypt with \"Kestrawin\" in the context menu of"),
+        QStringLiteral(
+            "# GNOME Files. Written by Kestrawin at every start; its Uninstall button removes it."),
         QStringLiteral("import gi"),
         QStringLiteral("try:"),
         QStringLiteral("    gi.require_version(\"Nautilus\", \"4.0\")"),
@@ -178,9 +184,11 @@ QByteArray NautilusExtension(const QString& program) {
         QString(),
         QStringLiteral("def _start(menu, argv):"),
         QStringLiteral("    stdin = [(os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0)]"),
-        QStringLiteral("    pid = os.posix_spawn(argv[0], argv, os.environ, file_actions=stdin, setsid=True)"),
+        QStringLiteral(
+            "    pid = os.posix_spawn(argv[0], argv, os.environ, file_actions=stdin, setsid=True)"),
         QStringLiteral("    # GLib waits for the program, so that Files keeps no finished child."),
-        QStringLiteral("    GLib.child_watch_add(GLib.PRIORITY_DEFAULT, pid, lambda *unused: None)"),
+        QStringLiteral(
+            "    GLib.child_watch_add(GLib.PRIORITY_DEFAULT, pid, lambda *unused: None)"),
         QString(),
         QString(),
         QStringLiteral("class KestrawinMenu(GObject.GObject, Nautilus.MenuProvider):"),
@@ -188,16 +196,17 @@ QByteArray NautilusExtension(const QString& program) {
         QStringLiteral("        paths = _local_paths(args[-1])"),
         QStringLiteral("        if not paths:"),
         QStringLiteral("            return []"),
-        QStringLiteral("        encrypt = Nautilus.MenuItem(name=\"Kestrawin::encrypt\", label=") +
-            QStringLiteral("'Encrypt with \"Kestrawin\"', icon=\"kestrawin\")"),
-        QStringLiteral("        encrypt.connect(\"activate\", _start, [PROGRAM] + paths + [\"") + kEncryptSwitch +
-            QStringLiteral("\"])"),
+        QStringLiteral("        encrypt = Nautilus.MenuItem(name=\"Kestrawin::encrypt\", label=")
+            + QStringLiteral("'Encrypt with \"Kestrawin\"', icon=\"kestrawin\")"),
+        QStringLiteral("        encrypt.connect(\"activate\", _start, [PROGRAM] + paths + [\"")
+            + kEncryptSwitch + QStringLiteral("\"])"),
         QStringLiteral("        items = [encrypt]"),
         QStringLiteral("        if all(p.lower().endswith(\".ksw\") for p in paths):"),
-        QStringLiteral("            decrypt = Nautilus.MenuItem(name=\"Kestrawin::decrypt\", label=") +
-            QStringLiteral("'Decrypt with \"Kestrawin\"', icon=\"kestrawin\")"),
-        QStringLiteral("            decrypt.connect(\"activate\", _start, [PROGRAM] + paths + [\"") + kDecryptSwitch +
-            QStringLiteral("\"])"),
+        QStringLiteral(
+            "            decrypt = Nautilus.MenuItem(name=\"Kestrawin::decrypt\", label=")
+            + QStringLiteral("'Decrypt with \"Kestrawin\"', icon=\"kestrawin\")"),
+        QStringLiteral("            decrypt.connect(\"activate\", _start, [PROGRAM] + paths + [\"")
+            + kDecryptSwitch + QStringLiteral("\"])"),
         QStringLiteral("            items.append(decrypt)"),
         QStringLiteral("        return items"),
     });
@@ -232,27 +241,34 @@ QString ThunarUcaPath(const Environment& env)
     return env.configHome + QStringLiteral("/Thunar/uca.xml");
 }
 
-QString NautilusScriptPath(const Environment& env) {
+QString NautilusScriptPath(const Environment& env)
+{
     return env.dataHome + QStringLiteral("/nautilus/scripts/") + kEncryptCaption;
 }
 
-QString NautilusExtensionPath(const Environment& env) {
+QString NautilusExtensionPath(const Environment& env)
+{
     return env.dataHome + QStringLiteral("/nautilus-python/extensions/kestrawin_menu.py");
 }
 
-QStringList SupersededFiles(const Environment& env) {
+QStringList SupersededFiles(const Environment& env)
+{
     return {env.nautilusPython ? NautilusScriptPath(env) : NautilusExtensionPath(env)};
 }
 
-QStringList CompiledExtensionFiles(const Environment& env) {
-    const QDir cache(QFileInfo(NautilusExtensionPath(env)).absolutePath() + QStringLiteral("/__pycache__"));
+QStringList CompiledExtensionFiles(const Environment& env)
+{
+    const QDir cache(QFileInfo(NautilusExtensionPath(env)).absolutePath()
+                     + QStringLiteral("/__pycache__"));
     QStringList files;
-    for (const QString& name : cache.entryList({QStringLiteral("kestrawin_menu.*.pyc")}, QDir::Files))
+    for (const QString& name :
+         cache.entryList({QStringLiteral("kestrawin_menu.*.pyc")}, QDir::Files))
         files.append(cache.filePath(name));
     return files;
 }
 
-QString ProgramLinkPath(const Environment& env) {
+QString ProgramLinkPath(const Environment& env)
+{
     return env.dataHome + QStringLiteral("/kestrawin/kestrawin");
 }
 
@@ -320,15 +336,16 @@ QList<IntegrationFile> IntegrationFiles(const QString& program, const Environmen
     // Files: an extension at the top of the menu where Nautilus can load Python
     // extensions, else the script.
     if (env.nautilusPython) {
-        files.append({NautilusExtensionPath(env), NautilusExtension(program), kPlainMode, FileRole::Plain});
+        files.append(
+            {NautilusExtensionPath(env), NautilusExtension(program), kPlainMode, FileRole::Plain});
     } else {
         files.append({NautilusScriptPath(env),
                       EncryptScript(program, QStringLiteral("NAUTILUS_SCRIPT_SELECTED_FILE_PATHS")),
                       kExecutableMode, FileRole::Plain});
     }
     files.append({env.configHome + QStringLiteral("/caja") + scriptName,
-                  EncryptScript(program, QStringLiteral("CAJA_SCRIPT_SELECTED_FILE_PATHS")), kExecutableMode,
-                  FileRole::Plain});
+                  EncryptScript(program, QStringLiteral("CAJA_SCRIPT_SELECTED_FILE_PATHS")),
+                  kExecutableMode, FileRole::Plain});
     return files;
 }
 

@@ -35,10 +35,10 @@ QList<ThunarAction> OurThunarActions(const QString& program);
 QStringList OurThunarActionIds();
 
 // Where the files go.
-QString MimeFolder(const Environment& env);          // $XDG_DATA_HOME/mime
-QString ApplicationsFolder(const Environment& env);  // $XDG_DATA_HOME/applications
-QString HicolorFolder(const Environment& env);       // $XDG_DATA_HOME/icons/hicolor
-QString ThunarUcaPath(const Environment& env);       // $XDG_CONFIG_HOME/Thunar/uca.xml
+QString MimeFolder(const Environment& env);         // $XDG_DATA_HOME/mime
+QString ApplicationsFolder(const Environment& env); // $XDG_DATA_HOME/applications
+QString HicolorFolder(const Environment& env);      // $XDG_DATA_HOME/icons/hicolor
+QString ThunarUcaPath(const Environment& env);      // $XDG_CONFIG_HOME/Thunar/uca.xml
 // GNOME Files: the script in its Scripts submenu, or the Python extension that
 // puts both entries at the top of the menu where Nautilus can load one.
 QString NautilusScriptPath(const Environment& env);

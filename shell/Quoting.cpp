@@ -69,7 +69,8 @@ QString ThunarCommand(const QString& program, const QString& rest)
     return EscapePercent(ShellQuote(program)) + QLatin1Char(' ') + rest;
 }
 
-QString PythonBytesLiteral(const QByteArray& bytes) {
+QString PythonBytesLiteral(const QByteArray& bytes)
+{
     QString out = QStringLiteral("b\"");
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
@@ -81,4 +82,4 @@ QString PythonBytesLiteral(const QByteArray& bytes) {
     return out + QLatin1Char('"');
 }
 
-}  // namespace kestrawin::shell
+} // namespace kestrawin::shell

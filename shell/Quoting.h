@@ -33,4 +33,4 @@ QString ThunarCommand(const QString& program, const QString& rest);    // XML-es
 // is, everything else (and `"`, `\`) as \xNN escapes.
 QString PythonBytesLiteral(const QByteArray& bytes);
 
-}  // namespace kestrawin::shell
+} // namespace kestrawin::shell

@@ -6,7 +6,7 @@
 // engine's. The Windows build implements it over the registry
 // (RegistryRegistration.cpp).
 
-#include "crypto/Outcome.h"
+#include "base/Outcome.h"
 
 #include <filesystem>
 

@@ -99,14 +99,15 @@ std::wstring FullName(const RegistryPlace& place, const std::wstring& key)
 std::vector<RegistryEntry> RegistryEntries(const std::wstring& program)
 {
     const std::wstring quoted = L"\"" + program + L"\" \"%1\"";
+    const std::wstring type = kFileTypeKey;
     return {
         {kRegistryKeys[0], L"Encrypt with \"Kestrawin\""},
-        {std::wstring(kRegistryKeys[0]) + L"\\command", quoted + L" /crypt"},
-        {L".ksw", L"Pellmora File"},
-        {L"Pellmora File", L"Encrypted file"},
-        {L"Pellmora File\\Shell\\Decrypt", L"Decrypt with \"Kestrawin\""},
-        {L"Pellmora File\\Shell\\Decrypt\\command", quoted + L" /encrypt"},
-        {L"Pellmora File\\DefaultIcon", program + L",0"},
+        {kRegistryKeys[0] + L"\\command", quoted + L" /crypt"},
+        {kRegistryKeys[1], type},
+        {type, L"Encrypted file"},
+        {type + L"\\Shell\\Decrypt", L"Decrypt with \"Kestrawin\""},
+        {type + L"\\Shell\\Decrypt\\command", quoted + L" /encrypt"},
+        {type + L"\\DefaultIcon", program + L",0"},
     };
 }
 
@@ -117,9 +118,10 @@ Result RegisterInRegistry(const std::wstring& program, const RegistryPlace& plac
     for (const RegistryEntry& entry : RegistryEntries(program)) {
         const LSTATUS status = Write(place.classesKey + L"\\" + entry.key, entry.value, &changed);
         if (status != ERROR_SUCCESS && result.ok())
-            result = Result::fail(Outcome::OutputUnwritable, "Failed to set data for '"
-                                                                 + Utf8(FullName(place, entry.key))
-                                                                 + "': " + SystemMessage(status));
+            result =
+                Result::fail(Outcome::OutputUnwritable,
+                             words::Fill(words::EntryNotWritten, {Utf8(FullName(place, entry.key))})
+                                 + ": " + SystemMessage(status));
     }
     if (changed) Notify(place);
     return result;
@@ -129,7 +131,7 @@ Result UnregisterFromRegistry(const RegistryPlace& place)
 {
     Result result;
     bool changed = false;
-    for (const wchar_t* key : kRegistryKeys) {
+    for (const std::wstring& key : kRegistryKeys) {
         const std::wstring path = place.classesKey + L"\\" + key;
         const LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
         if (status == ERROR_SUCCESS)

@@ -6,7 +6,8 @@
 // write (new keys under HKEY_CLASSES_ROOT itself land in the machine's half,
 // which needs an administrator).
 
-#include "crypto/Outcome.h"
+#include "base/Outcome.h"
+#include "base/Words.h"
 
 #include <functional>
 #include <string>
@@ -25,10 +26,11 @@ struct RegistryEntry {
 
 // The keys removal deletes, each with everything below it. "*\Shell" and
 // everything else around them stay.
-inline constexpr const wchar_t* kRegistryKeys[] = {
+inline constexpr const wchar_t* kFileTypeKey = L"Pellmora File";
+inline const std::wstring kRegistryKeys[] = {
     L"*\\Shell\\Encrypt with \"Kestrawin\"",
-    L".ksw",
-    L"Pellmora File",
+    std::wstring(words::kContainerExtension.begin(), words::kContainerExtension.end()),
+    kFileTypeKey,
 };
 
 struct RegistryPlace {

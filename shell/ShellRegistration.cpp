@@ -44,15 +44,18 @@ QStringList XdgDirs(const char* variable, const QStringList& fallback)
 
 // Where python3-nautilus (and its like elsewhere) puts the library through which
 // Nautilus loads Python extensions: <libdir>[/<triplet>]/nautilus/extensions-<N>/.
-bool NautilusLoadsPython() {
+bool NautilusLoadsPython()
+{
     for (const QString& base : {QStringLiteral("/usr/lib"), QStringLiteral("/usr/lib64"),
                                 QStringLiteral("/usr/local/lib")}) {
         QStringList nautilusDirs{base + QStringLiteral("/nautilus")};
         for (const QString& sub : QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
             nautilusDirs.append(base + QLatin1Char('/') + sub + QStringLiteral("/nautilus"));
         for (const QString& dir : nautilusDirs) {
-            for (const QString& ext : QDir(dir).entryList({QStringLiteral("extensions-*")}, QDir::Dirs))
-                if (QFileInfo::exists(dir + QLatin1Char('/') + ext + QStringLiteral("/libnautilus-python.so")))
+            for (const QString& ext :
+                 QDir(dir).entryList({QStringLiteral("extensions-*")}, QDir::Dirs))
+                if (QFileInfo::exists(dir + QLatin1Char('/') + ext
+                                      + QStringLiteral("/libnautilus-python.so")))
                     return true;
         }
     }
@@ -197,11 +200,6 @@ void RunToolQuietly(const QString& program, const QStringList& args)
     }
 }
 
-QString FailureMessage(const QString& path)
-{
-    return QStringLiteral("Failed to set data for '%1'").arg(path);
-}
-
 namespace {
 
 // Notes what became of one file in the outcome of a whole registration or removal.
@@ -209,7 +207,8 @@ WriteResult Note(ShellOutcome& outcome, WriteResult result, const QString& path)
 {
     if (result == WriteResult::Written) outcome.changed = true;
     if (result == WriteResult::Failed) {
-        if (outcome.failedPaths.isEmpty()) outcome.error = FailureMessage(path);
+        if (outcome.failedPaths.isEmpty())
+            outcome.result = Result::fail(Outcome::OutputUnwritable, path.toStdString());
         outcome.failedPaths.append(path);
     }
     return result;
@@ -217,10 +216,10 @@ WriteResult Note(ShellOutcome& outcome, WriteResult result, const QString& path)
 
 } // namespace
 
-RegisterOutcome RegisterShell(const QString& programPath, const Environment& env,
-                              const ToolRunner& runTool)
+ShellOutcome RegisterShell(const QString& programPath, const Environment& env,
+                           const ToolRunner& runTool)
 {
-    RegisterOutcome outcome;
+    ShellOutcome outcome;
     auto note = [&outcome](WriteResult result, const QString& path) {
         return Note(outcome, result, path);
     };

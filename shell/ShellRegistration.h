@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "base/Outcome.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -15,9 +17,9 @@ namespace kestrawin::shell {
 // Where registration writes. FromProcess reads HOME and the XDG variables with
 // their defaults; tests fill it in themselves.
 struct Environment {
-    QString home, dataHome, configHome;  // XDG_DATA_HOME / XDG_CONFIG_HOME with their defaults
-    QStringList configDirs, dataDirs;    // XDG_CONFIG_DIRS (default /etc/xdg), XDG_DATA_DIRS
-    bool nautilusPython = false;         // Nautilus can load Python extensions (python3-nautilus)
+    QString home, dataHome, configHome; // XDG_DATA_HOME / XDG_CONFIG_HOME with their defaults
+    QStringList configDirs, dataDirs;   // XDG_CONFIG_DIRS (default /etc/xdg), XDG_DATA_DIRS
+    bool nautilusPython = false;        // Nautilus can load Python extensions (python3-nautilus)
     static Environment FromProcess();
 };
 
@@ -33,23 +35,21 @@ void RunToolQuietly(const QString& program, const QStringList& args);
 
 // What a registration or a removal did.
 struct ShellOutcome {
-    QString error;           // FailureMessage of the first file that failed, empty if none
+    // OutputUnwritable with the path of the first file that failed as the
+    // detail (words::EntryNotWritten says it), or Success.
+    Result result;
     QStringList failedPaths; // every file that failed, in the order tried
     bool changed = false;    // something on disk was written, re-pointed or deleted
 
-    [[nodiscard]] bool ok() const { return failedPaths.isEmpty(); }
+    [[nodiscard]] bool ok() const { return result.ok(); }
 };
-using RegisterOutcome = ShellOutcome;
-
-// "Failed to set data for '<path>'".
-QString FailureMessage(const QString& path);
 
 // Brings every registration file up to date for `programPath`, rewriting only
 // what differs. Each file is tried even when another fails. A path holding `%`
 // or a line break is registered through a symbolic link, see ProgramLinkPath.
 // An empty runTool means RunToolQuietly.
-RegisterOutcome RegisterShell(const QString& programPath, const Environment& env,
-                              const ToolRunner& runTool = {});
+ShellOutcome RegisterShell(const QString& programPath, const Environment& env,
+                           const ToolRunner& runTool = {});
 
 // Deletes what registration wrote, our Thunar actions included, and nothing
 // else. Every file is tried; the outcome names those that stay.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "MessageBoxes.h"
 
-#include "Texts.h"
+#include "base/Words.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -48,13 +48,13 @@ void DialogMessageBoxes::SetOwner(QWidget* window)
 
 void DialogMessageBoxes::Inform(const QString& text)
 {
-    Show(parent_, QMessageBox::NoIcon, texts::MessageCaption, text, QMessageBox::Ok,
+    Show(parent_, QMessageBox::NoIcon, words::MessageCaption, text, QMessageBox::Ok,
          QMessageBox::Ok);
 }
 
 bool DialogMessageBoxes::Ask(const QString& text)
 {
-    return Show(parent_, QMessageBox::NoIcon, texts::MessageCaption, text,
+    return Show(parent_, QMessageBox::NoIcon, words::MessageCaption, text,
                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, &question_)
            == QMessageBox::Yes;
 }
@@ -66,13 +66,13 @@ void DialogMessageBoxes::Dismiss()
 
 void DialogMessageBoxes::Error(const QString& text)
 {
-    Show(parent_, QMessageBox::Critical, texts::ApplicationTitle, text, QMessageBox::Ok,
+    Show(parent_, QMessageBox::Critical, words::ApplicationTitle, text, QMessageBox::Ok,
          QMessageBox::Ok);
 }
 
 void DialogMessageBoxes::List(const QString& text, const QString& whole)
 {
-    Show(parent_, QMessageBox::NoIcon, texts::MessageCaption, text, QMessageBox::Ok,
+    Show(parent_, QMessageBox::NoIcon, words::MessageCaption, text, QMessageBox::Ok,
          QMessageBox::Ok, nullptr, whole);
 }
 

@@ -1,22 +1,22 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Workers.h"
 
-#include <algorithm>
+#include <exception>
 
 namespace kestrawin::workers {
 
-WorkerThread::WorkerThread(std::string selectedFile, Secret password)
-    : selectedFile_(std::move(selectedFile)), password_(std::move(password))
+Worker::Worker(ops::Direction direction, std::vector<std::string> files, Secret password)
+    : direction_(direction), files_(std::move(files)), password_(std::move(password))
 {}
 
-WorkerThread::~WorkerThread()
+Worker::~Worker()
 {
     wait(); // the password (a Secret) is wiped as the worker goes
 }
 
-void WorkerThread::run()
+void Worker::run()
 {
-    // 1. The operation, reporting progress at a pace the window can follow.
+    // 1. The work, reporting progress at a pace the window can follow.
     OperationOptions options;
     options.diskHook = diskHook_;
     options.cancel = &cancel_;
@@ -28,50 +28,64 @@ void WorkerThread::run()
         last = now;
         emit progress(static_cast<qint64>(done), static_cast<qint64>(total));
     };
-    // 2. Each input goes only after its own success (ops::ProcessFile).
-    result_ = Operate(options);
+    // 2. Each input goes only after its own success (ops::ProcessFile). What
+    // escapes the work is a fault of this program, for every file.
+    try {
+        outcomes_ = Operate(files_, password_, options);
+    } catch (...) {
+        const Result failure = ops::UnexpectedFailure(std::current_exception());
+        outcomes_.clear();
+        for (const std::string& file : files_) {
+            ops::FileOutcome failed;
+            failed.path = file;
+            failed.result = failure;
+            outcomes_.push_back(std::move(failed));
+        }
+    }
     password_.Clear();
 }
 
-TEncryptThread::TEncryptThread(std::shared_ptr<const KeyContainer> keys, std::string selectedFile,
-                               Secret password)
-    : WorkerThread(std::move(selectedFile), std::move(password)), keys_(std::move(keys))
+EncryptWorker::EncryptWorker(std::shared_ptr<const KeyContainer> keys, std::string file,
+                             Secret password)
+    : Worker(ops::Direction::Encrypt, {std::move(file)}, std::move(password)),
+      keys_(std::move(keys))
 {}
 
-WorkResult TEncryptThread::Operate(const OperationOptions& options)
+std::vector<ops::FileOutcome> EncryptWorker::Operate(const std::vector<std::string>& files,
+                                                     const Secret& password,
+                                                     const OperationOptions& options)
 {
-    static const KeyContainer noKeys; // the engine says there is no key pair
-    return ops::ProcessFile(ops::Direction::Encrypt, keys_ ? *keys_ : noKeys, selectedFile_,
-                            password_, options);
+    return {ops::ProcessFile(ops::Direction::Encrypt, KeyContainer::OrNone(keys_), files.front(),
+                             password, options)};
 }
 
-TDecryptThread::TDecryptThread(std::string selectedFile, Secret password)
-    : WorkerThread(std::move(selectedFile), std::move(password))
+DecryptWorker::DecryptWorker(std::string file, Secret password)
+    : Worker(ops::Direction::Decrypt, {std::move(file)}, std::move(password))
 {}
 
-WorkResult TDecryptThread::Operate(const OperationOptions& options)
+std::vector<ops::FileOutcome> DecryptWorker::Operate(const std::vector<std::string>& files,
+                                                     const Secret& password,
+                                                     const OperationOptions& options)
 {
-    static const KeyContainer noKeys; // decryption needs none
-    return ops::ProcessFile(ops::Direction::Decrypt, noKeys, selectedFile_, password_, options);
+    return {ops::ProcessFile(ops::Direction::Decrypt, KeyContainer::None(), files.front(), password,
+                             options)};
 }
 
-TBatchThread::TBatchThread(ops::Direction direction, std::shared_ptr<const KeyContainer> keys,
-                           std::vector<std::string> files, Secret password)
-    : WorkerThread(files.empty() ? std::string() : files.front(), std::move(password)),
-      direction_(direction), keys_(std::move(keys)), files_(std::move(files))
+BatchWorker::BatchWorker(ops::Direction direction, std::shared_ptr<const KeyContainer> keys,
+                         std::vector<std::string> files, Secret password)
+    : Worker(direction, std::move(files), std::move(password)), keys_(std::move(keys))
 {}
 
-WorkResult TBatchThread::Operate(const OperationOptions& options)
+std::vector<ops::FileOutcome> BatchWorker::Operate(const std::vector<std::string>& files,
+                                                   const Secret& password,
+                                                   const OperationOptions& options)
 {
-    static const KeyContainer noKeys; // the engine says there is no key pair
     ops::BatchOptions batch;
     batch.progress = options.progress;
     batch.cancel = options.cancel;
     batch.diskHook = options.diskHook;
     batch.pause = options.pause;
-    outcomes_ = ops::RunBatch(direction_, keys_ ? *keys_ : noKeys, files_, password_, batch);
-    const ops::BatchSummary summary = ops::Summarize(outcomes_);
-    return summary.firstFailure ? *summary.firstFailure : WorkResult{};
+    return ops::RunBatch(direction(), KeyContainer::OrNone(keys_), files, password, batch);
 }
 
 } // namespace kestrawin::workers

@@ -3,6 +3,8 @@
 // OpenSSL handles wrapped for ownership. Internal to the engine: nothing outside
 // crypto/ includes this header, so no OpenSSL handle leaves the engine.
 
+#include "base/Outcome.h"
+
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/evp.h>
@@ -38,9 +40,9 @@ struct Library {
     EVP_MD* sha1 = nullptr;
 };
 
-// The process-wide library, loaded on first use. Null when a provider or an
-// algorithm is missing; *error then says which.
-const Library* GetLibrary(std::string* error);
+// The process-wide library, loaded on first use; a CryptoFailure saying which
+// provider or algorithm is missing.
+Expected<const Library*> GetLibrary();
 
 // The text of OpenSSL's most recent error, emptying its queue.
 std::string LastError(const char* what);

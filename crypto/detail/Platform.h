@@ -1,22 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What each platform's own files give the portable code of this layer:
-// SecretPosix.cpp or SecretWindows.cpp, CodePagesIconv.cpp or
-// CodePagesWindows.cpp (the build picks one of each).
+// CodePagesIconv.cpp or CodePagesWindows.cpp (the build picks one).
 
-#include "../Secret.h"
+#include "base/Secret.h"
 
-#include <cstddef>
 #include <optional>
 #include <string_view>
-
-namespace kestrawin::detail {
-
-// True when the n bytes at a and b are equal; the time taken does not depend
-// on where they differ.
-[[nodiscard]] bool SameBytes(const void* a, const void* b, std::size_t n);
-
-} // namespace kestrawin::detail
 
 namespace kestrawin::crypto::detail {
 

@@ -92,14 +92,14 @@ TEST(Signature, InteroperatesWithCryptoApi)
     const auto ours = RsaKeyPair::Generate(1024);
     ASSERT_TRUE(ours);
     const Bytes ourBlob = BuildPublicKeyBlob(kAlgSignature, *ours->PublicNumbers());
-    const Bytes ourSignature = ours->SignSha1(digest);
+    const Bytes ourSignature = *ours->SignSha1(digest);
     ASSERT_EQ(ourSignature.size(), 128u);
     EXPECT_TRUE(system.Verify(ourBlob, digest, ourSignature));
     EXPECT_FALSE(system.Verify(ourBlob, DigestOf("secret"), ourSignature));
 
     // CryptoAPI's, checked by us through the blob we parse, with and without
     // the DigestInfo; then another hash, a changed byte, a wrong length.
-    const auto parsed = ParsePublicKeyBlob(system.Export(PUBLICKEYBLOB), nullptr);
+    const auto parsed = ParsePublicKeyBlob(system.Export(PUBLICKEYBLOB));
     ASSERT_TRUE(parsed);
     const RsaPublicKey pub(parsed->modulusLE, parsed->exponent);
     const Bytes theirs = system.Sign(digest, 0);

@@ -71,14 +71,14 @@ TEST(Signature, InteroperatesWithOpenSslInTheWindowsByteOrder)
 
     const Bytes blob = BuildPublicKeyBlob(kAlgSignature, *pair->PublicNumbers());
     ASSERT_EQ(blob.size(), 148u);
-    auto parsed = ParsePublicKeyBlob(blob, nullptr);
+    auto parsed = ParsePublicKeyBlob(blob);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->bitLength, 1024u);
     EXPECT_EQ(parsed->exponent, 65537u);
     const RsaPublicKey pub(parsed->modulusLE, parsed->exponent);
 
     // Ours, checked by OpenSSL: reversed back, it is a standard PKCS#1 v1.5 SHA-1 signature.
-    Bytes ours = pair->SignSha1(digest);
+    Bytes ours = *pair->SignSha1(digest);
     ASSERT_EQ(ours.size(), 128u);
     Bytes bigEndian(ours.rbegin(), ours.rend());
     EVP_PKEY_CTX* vctx = EVP_PKEY_CTX_new(key, nullptr);
@@ -113,8 +113,7 @@ TEST(Signature, ABrokenFrameAroundTheRightDigestIsRefused)
     EVP_PKEY* key = MakeKey();
     auto pair = RsaKeyPair::FromPem(Pem(key));
     ASSERT_TRUE(pair);
-    auto parsed =
-        ParsePublicKeyBlob(BuildPublicKeyBlob(kAlgSignature, *pair->PublicNumbers()), nullptr);
+    auto parsed = ParsePublicKeyBlob(BuildPublicKeyBlob(kAlgSignature, *pair->PublicNumbers()));
     ASSERT_TRUE(parsed);
     const RsaPublicKey pub(parsed->modulusLE, parsed->exponent);
     const Sha1Digest digest = *Sha1(ByteView(reinterpret_cast<const std::uint8_t*>("Secret"), 6));

@@ -58,12 +58,6 @@ Bytes Parallel(const Rc2Key& key, unsigned threads, std::size_t minPart, const B
     return out;
 }
 
-Bytes Random(std::size_t n, unsigned stream)
-{
-    const std::string s = RandomBytes(n, stream);
-    return Bytes(s.begin(), s.end());
-}
-
 } // namespace
 
 TEST(ParallelCbc, SameBytesAsOneSerialPassForEverySplit)
@@ -77,7 +71,7 @@ TEST(ParallelCbc, SameBytesAsOneSerialPassForEverySplit)
         if (recipe == Rc2Recipe::Base) splitsUsed = {splits[0], splits[3]};
         for (std::size_t size : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 64u, 65u, 4095u, 4096u,
                                  4097u, 20000u, 65535u, 65536u, 65537u, 200003u}) {
-            const Bytes plain = Random(size, static_cast<unsigned>(size) + 1);
+            const Bytes plain = RandomByteVector(size, static_cast<unsigned>(size) + 1);
             bool ok = false;
             const Bytes ciphertext = Serial(key, Rc2Cbc::Direction::Encrypt, plain, &ok);
             ASSERT_TRUE(ok);
@@ -104,7 +98,7 @@ TEST(ParallelCbc, FailsWhereTheSerialPassFails)
 {
     const Rc2Key key = TestKey();
     bool ok = false;
-    const Bytes good = Serial(key, Rc2Cbc::Direction::Encrypt, Random(100000, 9), &ok);
+    const Bytes good = Serial(key, Rc2Cbc::Direction::Encrypt, RandomByteVector(100000, 9), &ok);
     ASSERT_TRUE(ok);
     Bytes badPadding = good;
     badPadding[badPadding.size() - 9] ^= 0x10; // changes the last plaintext block's padding

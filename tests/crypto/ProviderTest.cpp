@@ -182,17 +182,20 @@ TEST(PasswordEncoding, EveryVectorsPasswordIsHashedAsItsSidecarSays)
 
 TEST(ProviderErrors, TheLibrarysOwnReasonReachesTheCaller)
 {
-    std::string error;
-    EXPECT_FALSE(RsaKeyPair::Generate(16, &error)); // far below what any library accepts
+    const auto tiny = RsaKeyPair::Generate(16); // far below what any library accepts
+    EXPECT_FALSE(tiny);
+    EXPECT_EQ(tiny.result().outcome, kestrawin::Outcome::CryptoFailure);
+    const std::string& error = tiny.result().detail;
     const std::string prefix = "RSA key generation failed: ";
     ASSERT_EQ(error.rfind(prefix, 0), 0u) << error;
     EXPECT_GT(error.size(), prefix.size()) << "the library's own words are missing";
 
     RsaKeyPair none;
-    EXPECT_FALSE(none.PublicNumbers(&error));
-    EXPECT_EQ(error, "no key pair");
-    EXPECT_TRUE(none.SignSha1(Sha1Digest{}, &error).empty());
-    EXPECT_EQ(error, "no key pair");
+    for (const kestrawin::Result& r :
+         {none.PublicNumbers().result(), none.SignSha1(Sha1Digest{}).result()}) {
+        EXPECT_EQ(r.outcome, kestrawin::Outcome::CryptoFailure);
+        EXPECT_EQ(r.detail, "no key pair");
+    }
 }
 
 TEST(ProviderErrors, TheBlobWriterAndParserAgreeOnEveryField)
@@ -204,9 +207,8 @@ TEST(ProviderErrors, TheBlobWriterAndParserAgreeOnEveryField)
     numbers.modulusLE.back() = 0xC3;
     const Bytes blob = BuildPublicKeyBlob(kAlgKeyExchange, numbers);
     ASSERT_EQ(blob.size(), kBlobHeaderSize + 128);
-    std::string why;
-    const auto parsed = ParsePublicKeyBlob(blob, &why);
-    ASSERT_TRUE(parsed) << why;
+    const auto parsed = ParsePublicKeyBlob(blob);
+    ASSERT_TRUE(parsed) << parsed.result().detail;
     EXPECT_EQ(parsed->algId, kAlgKeyExchange);
     EXPECT_EQ(parsed->bitLength, 1024u);
     EXPECT_EQ(parsed->exponent, 65537u);

@@ -6,6 +6,7 @@
 #include "Files.h"
 #include "Vectors.h"
 
+#include "base/Words.h"
 #include "format/Reader.h"
 #include "format/Writer.h"
 

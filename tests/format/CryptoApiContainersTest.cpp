@@ -5,6 +5,7 @@
 #include "Files.h"
 #include "Vectors.h"
 
+#include "base/Words.h"
 #include "crypto/PasswordKeys.h"
 #include "format/Container.h"
 #include "format/Reader.h"
@@ -96,12 +97,6 @@ struct System {
     }
 };
 
-crypto::Bytes RandomPlain(std::size_t n)
-{
-    const std::string s = RandomBytes(n, static_cast<unsigned>(n));
-    return crypto::Bytes(s.begin(), s.end());
-}
-
 struct Row {
     std::size_t size;
     const char* password;
@@ -122,7 +117,7 @@ TEST(SystemCalls, OurContainersOpenThroughThem)
     for (const Row& row : kRows)
         for (const crypto::RsaKeyPair* signer : {&*fixed, &*fresh}) {
             SCOPED_TRACE(row.size);
-            const crypto::Bytes plain = RandomPlain(row.size);
+            const crypto::Bytes plain = RandomByteVector(row.size, static_cast<unsigned>(row.size));
             crypto::Bytes container;
             ASSERT_TRUE(format::EncryptBytes(*signer, row.password, plain, &container).ok());
             EXPECT_EQ(system.Open(container, row.password), plain);
@@ -135,7 +130,7 @@ TEST(SystemCalls, TheirContainersOpenInOurs)
     const System system;
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.size);
-        const crypto::Bytes plain = RandomPlain(row.size);
+        const crypto::Bytes plain = RandomByteVector(row.size, static_cast<unsigned>(row.size));
         const crypto::Bytes container = system.Seal(plain, row.password);
         crypto::Bytes opened;
         const Result r = format::DecryptBytes(container, row.password, &opened);

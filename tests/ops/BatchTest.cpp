@@ -61,7 +61,8 @@ TEST_F(Batch, EachFileEndsOnItsOwnAndOneFailureStopsNoOther)
                                 Outcome::NotRegularFile, Outcome::Success,
                                 Outcome::Success};
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        EXPECT_EQ(outcomes[i].outcome, expected[i]) << paths[i] << ": " << outcomes[i].detail;
+        EXPECT_EQ(outcomes[i].result.outcome, expected[i])
+            << paths[i] << ": " << outcomes[i].result.detail;
         EXPECT_EQ(outcomes[i].path, paths[i].string());
     }
     EXPECT_EQ(OutcomeReason(Outcome::AlreadyEncrypted), "this file is encrypted");
@@ -227,10 +228,11 @@ TEST_F(Batch, OneFilesResultNeverReplacesAnotherChosenFile)
         options.keepInputs = row.keep;
         const auto outcomes = RunBatch(row.direction, SharedKeys(), paths, kPassword, options);
         for (std::size_t i = 0; i < paths.size(); ++i) {
-            EXPECT_EQ(outcomes[i].outcome, row.outcomes[i]) << row.paths[i];
-            if (outcomes[i].outcome == clash) {
-                EXPECT_NE(outcomes[i].detail.find((dir / row.named).string()), std::string::npos)
-                    << outcomes[i].detail;
+            EXPECT_EQ(outcomes[i].result.outcome, row.outcomes[i]) << row.paths[i];
+            if (outcomes[i].result.outcome == clash) {
+                EXPECT_NE(outcomes[i].result.detail.find((dir / row.named).string()),
+                          std::string::npos)
+                    << outcomes[i].result.detail;
             }
         }
         std::vector<std::string> names;
@@ -265,9 +267,8 @@ TEST_F(Batch, AFailureNobodyExpectedIsNamedForWhatItIs)
         };
         const auto outcomes =
             RunBatch(Direction::Encrypt, SharedKeys(), {dir / "a"}, kPassword, options);
-        EXPECT_EQ(outcomes[0].outcome, row.outcome)
-            << DescribeResult({outcomes[0].outcome, outcomes[0].detail});
-        EXPECT_EQ(outcomes[0].detail, row.detail);
+        EXPECT_EQ(outcomes[0].result.outcome, row.outcome) << DescribeResult(outcomes[0].result);
+        EXPECT_EQ(outcomes[0].result.detail, row.detail);
         EXPECT_EQ(Listing(dir), std::vector<std::string>{"a"});
     }
     EXPECT_EQ(OutcomeReason(Outcome::OutOfMemory), "there is not enough memory");
@@ -290,12 +291,11 @@ TEST_F(Batch, OneContainerWithAnotherPasswordFailsAlone)
     for (int i = 0; i < 4; ++i) {
         const std::string name = "f" + std::to_string(i);
         if (i == 2) {
-            EXPECT_EQ(outcomes[i].outcome, Outcome::WrongPassword);
+            EXPECT_EQ(outcomes[i].result.outcome, Outcome::WrongPassword);
             EXPECT_TRUE(fs::exists(dir / "f2.ksw"));
             EXPECT_FALSE(fs::exists(dir / "f2"));
         } else {
-            EXPECT_TRUE(outcomes[i].ok())
-                << DescribeResult({outcomes[i].outcome, outcomes[i].detail});
+            EXPECT_TRUE(outcomes[i].ok()) << DescribeResult(outcomes[i].result);
             EXPECT_EQ(ReadFile(dir / name), plain[name]);
             EXPECT_FALSE(fs::exists(dir / (name + ".ksw")));
         }
@@ -337,7 +337,7 @@ TEST_F(Batch, FilesThatFeedEachOtherRunInTheOrderGiven)
                 EXPECT_TRUE(ReadFile(dir / "q.ksw") == inner) << "the second output was lost";
                 EXPECT_EQ(Listing(dir), (std::vector<std::string>{"q", "q.ksw"}));
             } else {
-                EXPECT_EQ(outcomes[0].outcome, Outcome::OutputClash);
+                EXPECT_EQ(outcomes[0].result.outcome, Outcome::OutputClash);
                 EXPECT_TRUE(outcomes[1].ok());
                 EXPECT_TRUE(ReadFile(dir / "q.ksw.ksw") == outer);
                 EXPECT_EQ(Listing(dir), (std::vector<std::string>{"q", "q.ksw.ksw"}));
@@ -355,7 +355,7 @@ TEST_F(Batch, StoppedBeforeItStartsChangesNothing)
     options.cancel = &cancel;
     const auto outcomes =
         RunBatch(Direction::Encrypt, SharedKeys(), {dir / "a", dir / "b"}, kPassword, options);
-    for (const FileOutcome& o : outcomes) EXPECT_EQ(o.outcome, Outcome::Cancelled);
+    for (const FileOutcome& o : outcomes) EXPECT_EQ(o.result.outcome, Outcome::Cancelled);
     EXPECT_EQ(Listing(dir), (std::vector<std::string>{"a", "b"}));
 }
 

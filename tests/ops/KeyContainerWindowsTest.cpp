@@ -44,7 +44,7 @@ TEST(KeyStore, TheUsersKeyContainerIsCreatedOnceAndRegeneratedAtEveryStart)
         EXPECT_TRUE(first.persisted());
         EXPECT_EQ(first.signatureKey().bits(), kKeyPairBits);
         sealed = Seal(first, "before");
-        firstKey = first.signatureKey().PublicNumbers();
+        firstKey = *first.signatureKey().PublicNumbers();
     } // (Wine writes a container's pairs out when the process lets go of it)
 
     // The next start finds the container and its pairs, then replaces them;

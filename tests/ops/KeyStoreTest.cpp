@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <pwd.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace kestrawin;
@@ -76,24 +75,17 @@ TEST_F(KeyStore, ConcurrentStartsNeverLeaveADamagedStore)
 {
     const fs::path folder = dir / "kestrawin";
     std::vector<pid_t> children;
-    for (int i = 0; i < 6; ++i) {
-        const pid_t pid = fork();
-        if (pid == 0) {
+    for (int i = 0; i < 6; ++i)
+        children.push_back(Fork([&folder] {
             bool ok = true;
             for (int round = 0; round < 5; ++round) {
                 KeyContainer keys;
                 ok = ok && KeyContainer::Acquire(folder, &keys).ok() && !keys.wasDamaged()
                      && keys.RegenerateKeyPairs().ok();
             }
-            _exit(ok ? 0 : 1);
-        }
-        children.push_back(pid);
-    }
-    for (pid_t pid : children) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+            return ok ? 0 : 1;
+        }));
+    for (pid_t pid : children) EXPECT_EQ(Wait(pid), 0);
     KeyContainer keys;
     ASSERT_TRUE(KeyContainer::Acquire(folder, &keys).ok());
     EXPECT_TRUE(keys.persisted());

@@ -18,38 +18,41 @@ using namespace kestrawin::shell::testing;
 
 namespace {
 
-const QByteArray kStandIn = "#!/bin/sh\nfor a in \"$0\" \"$@\"; do printf '%s\\0' \"$a\"; done > \"$RECORD\"\n";
+const QByteArray kStandIn =
+    "#!/bin/sh\nfor a in \"$0\" \"$@\"; do printf '%s\\0' \"$a\"; done > \"$RECORD\"\n";
 
 struct Outcome {
-    QStringList argv;    // what the program received, argv[0] included
-    QStringList output;  // the lines the process printed
+    QStringList argv;   // what the program received, argv[0] included
+    QStringList output; // the lines the process printed
 };
 
 // Runs `program args` in `folder` with extra variables; the stand-in program
 // records into d.dir/argv.
 Outcome RunWith(const TempDesktop& d, const QString& program, const QStringList& args,
-            const QMap<QString, QString>& vars, const QString& folder) {
+                const QMap<QString, QString>& vars, const QString& folder)
+{
     const QString record = d.dir.path() + QStringLiteral("/argv");
     QFile::remove(record);
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("RECORD"), record);
     env.insert(QStringLiteral("PWD"), folder);
-    for (auto it = vars.begin(); it != vars.end(); ++it)
-        env.insert(it.key(), it.value());
+    for (auto it = vars.begin(); it != vars.end(); ++it) env.insert(it.key(), it.value());
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(folder);
     p.start(program, args);
     EXPECT_TRUE(p.waitForFinished(20000));
     EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
     Outcome run;
-    run.output = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.output =
+        QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     run.argv = QString::fromUtf8(ReadAll(record)).split(QChar(0), Qt::SkipEmptyParts);
     return run;
 }
 
 // A stand-in program in a folder whose name no launcher takes lightly.
-QString StandInProgram(const TempDesktop& d) {
+QString StandInProgram(const TempDesktop& d)
+{
     const QString program = d.dir.path() + QStringLiteral("/it's \"$HOME\" \\ ünï/kestrawin");
     WriteAll(program, kStandIn);
     ::chmod(QFile::encodeName(program).constData(), 0755);
@@ -57,19 +60,20 @@ QString StandInProgram(const TempDesktop& d) {
 }
 
 // The selected files' list as the managers put it into their variable.
-QString ListOf(const QStringList& paths) {
+QString ListOf(const QStringList& paths)
+{
     QString list;
-    for (const QString& path : paths)
-        list += path + QLatin1Char('\n');
+    for (const QString& path : paths) list += path + QLatin1Char('\n');
     return list;
 }
 
-}  // namespace
+} // namespace
 
-TEST(FileManagerScripts, EveryNameReachesTheProgramWholeInOneStart) {
+TEST(FileManagerScripts, EveryNameReachesTheProgramWholeInOneStart)
+{
     TempDesktop d;
     const QString program = StandInProgram(d);
-    ASSERT_TRUE(d.Register(program).error.isEmpty());
+    ASSERT_TRUE(d.Register(program).ok());
     const QString folder = d.dir.path() + QStringLiteral("/shown");
     QDir().mkpath(folder);
 
@@ -90,36 +94,38 @@ TEST(FileManagerScripts, EveryNameReachesTheProgramWholeInOneStart) {
         SCOPED_TRACE(m.variable.toStdString());
         // The manager expands field codes in the arguments: "%f" and its like vanish.
         auto mangled = [](QString name) {
-            for (const char* code : {"%f", "%F", "%u"})
-                name.remove(QLatin1String(code));
+            for (const char* code : {"%f", "%F", "%u"}) name.remove(QLatin1String(code));
             return name;
         };
         const QStringList selected{plain, percent, newline, both};
         QStringList args;
-        for (const QString& path : selected)
-            args.append(mangled(QFileInfo(path).fileName()));
+        for (const QString& path : selected) args.append(mangled(QFileInfo(path).fileName()));
 
         Outcome run = RunWith(d, m.script, args, {{m.variable, ListOf(selected)}}, folder);
         EXPECT_EQ(run.argv, QStringList{program} + selected + QStringList{"/crypt"});
 
         // Without the list, or with one that does not match the arguments, the
         // arguments are made absolute.
-        run = RunWith(d, m.script, {QStringLiteral("report 1.txt"), QStringLiteral("two\nlines"), "/elsewhere/x"},
-                      {}, folder);
+        run =
+            RunWith(d, m.script,
+                    {QStringLiteral("report 1.txt"), QStringLiteral("two\nlines"), "/elsewhere/x"},
+                    {}, folder);
         EXPECT_EQ(run.argv, (QStringList{program, plain, newline, "/elsewhere/x", "/crypt"}));
         run = RunWith(d, m.script, {QStringLiteral("report 1.txt"), QStringLiteral("two\nlines")},
                       {{m.variable, ListOf({plain})}}, folder);
         EXPECT_EQ(run.argv, (QStringList{program, plain, newline, "/crypt"}));
-        run = RunWith(d, m.script, {QStringLiteral("report 1.txt")}, {{m.variable, ListOf({plain, newline})}},
-                      folder);
+        run = RunWith(d, m.script, {QStringLiteral("report 1.txt")},
+                      {{m.variable, ListOf({plain, newline})}}, folder);
         EXPECT_EQ(run.argv, (QStringList{program, plain, "/crypt"}));
         // A list without its last line break still counts.
-        run = RunWith(d, m.script, {mangled(QFileInfo(percent).fileName())}, {{m.variable, percent}}, folder);
+        run = RunWith(d, m.script, {mangled(QFileInfo(percent).fileName())},
+                      {{m.variable, percent}}, folder);
         EXPECT_EQ(run.argv, (QStringList{program, percent, "/crypt"}));
     }
 }
 
-TEST(FilesExtension, ReplacesTheScriptWhereNautilusLoadsPythonAndGoesOnUninstall) {
+TEST(FilesExtension, ReplacesTheScriptWhereNautilusLoadsPythonAndGoesOnUninstall)
+{
     TempDesktop d;
     d.Register(QStringLiteral("/opt/kestrawin/kestrawin"));
     EXPECT_TRUE(QFileInfo::exists(NautilusScriptPath(d.env)));
@@ -130,12 +136,15 @@ TEST(FilesExtension, ReplacesTheScriptWhereNautilusLoadsPythonAndGoesOnUninstall
     EXPECT_TRUE(d.Register(QStringLiteral("/opt/kestrawin/kestrawin")).changed);
     EXPECT_FALSE(QFileInfo::exists(NautilusScriptPath(d.env)));
     EXPECT_EQ(ModeOf(NautilusExtensionPath(d.env)), 0644);
-    EXPECT_TRUE(ReadAll(NautilusExtensionPath(d.env)).contains("PROGRAM = b\"/opt/kestrawin/kestrawin\"\n"));
-    EXPECT_TRUE(QFileInfo::exists(d.Config(QStringLiteral("caja/scripts/Encrypt with \"Kestrawin\""))));
+    EXPECT_TRUE(ReadAll(NautilusExtensionPath(d.env))
+                    .contains("PROGRAM = b\"/opt/kestrawin/kestrawin\"\n"));
+    EXPECT_TRUE(
+        QFileInfo::exists(d.Config(QStringLiteral("caja/scripts/Encrypt with \"Kestrawin\""))));
     EXPECT_FALSE(d.Register(QStringLiteral("/opt/kestrawin/kestrawin")).changed);
 
     // Nautilus compiled it when it loaded it; removal takes that too, and only ours.
-    const QString cache = QFileInfo(NautilusExtensionPath(d.env)).absolutePath() + QStringLiteral("/__pycache__/");
+    const QString cache =
+        QFileInfo(NautilusExtensionPath(d.env)).absolutePath() + QStringLiteral("/__pycache__/");
     WriteAll(cache + QStringLiteral("kestrawin_menu.cpython-311.pyc"), "compiled");
     WriteAll(cache + QStringLiteral("other.cpython-311.pyc"), "someone else's");
     UnregisterShell(d.env, d.recorder);
@@ -155,14 +164,14 @@ TEST(FilesExtension, ReplacesTheScriptWhereNautilusLoadsPythonAndGoesOnUninstall
     EXPECT_FALSE(QFileInfo::exists(NautilusScriptPath(d.env)));
 }
 
-TEST(FilesExtension, OffersBothEntriesAndPassesEverySelectedFile) {
+TEST(FilesExtension, OffersBothEntriesAndPassesEverySelectedFile)
+{
     const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
-    if (python.isEmpty())
-        GTEST_SKIP() << "python3 is not installed";
+    if (python.isEmpty()) GTEST_SKIP() << "python3 is not installed";
     TempDesktop d;
     d.env.nautilusPython = true;
     const QString program = StandInProgram(d);
-    ASSERT_TRUE(d.Register(program).error.isEmpty());
+    ASSERT_TRUE(d.Register(program).ok());
     const QString extension = NautilusExtensionPath(d.env);
     const QString runner = QStringLiteral(KESTRAWIN_TEST_PYTHON_DIR "/run_menu.py");
     const QString encrypt = QStringLiteral("Encrypt with \"Kestrawin\"");
@@ -175,7 +184,8 @@ TEST(FilesExtension, OffersBothEntriesAndPassesEverySelectedFile) {
         SCOPED_TRACE(api.toStdString());
         auto offered = [&](const QStringList& selection, const QString& activate = QString()) {
             return RunWith(d, python, QStringList{runner, extension} + selection,
-                           {{QStringLiteral("STUB_NAUTILUS_API"), api}, {QStringLiteral("ACTIVATE"), activate}},
+                           {{QStringLiteral("STUB_NAUTILUS_API"), api},
+                            {QStringLiteral("ACTIVATE"), activate}},
                            d.dir.path());
         };
         EXPECT_EQ(offered({"f:" + a}).output, QStringList{encrypt});
@@ -184,8 +194,10 @@ TEST(FilesExtension, OffersBothEntriesAndPassesEverySelectedFile) {
         EXPECT_TRUE(offered({"f:" + a, "d:" + d.dir.path()}).output.isEmpty());
         EXPECT_TRUE(offered({"r:remote.txt"}).output.isEmpty());
 
-        EXPECT_EQ(offered({"f:" + a, "f:" + k}, encrypt).argv, (QStringList{program, a, k, "/crypt"}));
-        EXPECT_EQ(offered({"f:" + k, "f:" + upper}, decrypt).argv, (QStringList{program, k, upper, "/encrypt"}));
+        EXPECT_EQ(offered({"f:" + a, "f:" + k}, encrypt).argv,
+                  (QStringList{program, a, k, "/crypt"}));
+        EXPECT_EQ(offered({"f:" + k, "f:" + upper}, decrypt).argv,
+                  (QStringList{program, k, upper, "/encrypt"}));
     }
 }
 
@@ -195,7 +207,7 @@ TEST(FilesExtension, OffersBothEntriesAndPassesEverySelectedFile) {
 TEST(FileManagerEntries, DecryptIsOfferedForEveryCaseOfTheExtension)
 {
     TempDesktop d;
-    ASSERT_TRUE(d.Register(QStringLiteral("/opt/kestrawin/kestrawin")).error.isEmpty());
+    ASSERT_TRUE(d.Register(QStringLiteral("/opt/kestrawin/kestrawin")).ok());
     auto matchesAny = [](const QStringList& patterns, const QString& name, bool caseless) {
         for (const QString& pattern : patterns)
             if (!pattern.isEmpty()
@@ -276,19 +288,24 @@ TEST(FileManagerEntries, DecryptIsOfferedForEveryCaseOfTheExtension)
     }
 }
 
-TEST(Quoting, PythonBytesLiteralKeepsEveryByte) {
+TEST(Quoting, PythonBytesLiteralKeepsEveryByte)
+{
     EXPECT_EQ(PythonBytesLiteral("/usr/bin/kestrawin"), QStringLiteral("b\"/usr/bin/kestrawin\""));
-    EXPECT_EQ(PythonBytesLiteral("a\"b\\c\n\xc3\xa9'"), QStringLiteral("b\"a\\x22b\\x5cc\\x0a\\xc3\\xa9'\""));
+    EXPECT_EQ(PythonBytesLiteral("a\"b\\c\n\xc3\xa9'"),
+              QStringLiteral("b\"a\\x22b\\x5cc\\x0a\\xc3\\xa9'\""));
 }
 
 // What the package's removal runs for each user: the entries that point at the
 // removed program go, the user's other files and other Thunar actions stay.
-TEST(PackageRemoval, ForgetsEntriesThatPointAtTheRemovedProgramOnly) {
+TEST(PackageRemoval, ForgetsEntriesThatPointAtTheRemovedProgramOnly)
+{
     const QString script = QStringLiteral(KESTRAWIN_FORGET_SCRIPT);
     const QString foreign = QStringLiteral(
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n<action>\n\t<icon>utilities-terminal</icon>\n"
+        "<?xml version=\"1.0\" "
+        "encoding=\"UTF-8\"?>\n<actions>\n<action>\n\t<icon>utilities-terminal</icon>\n"
         "\t<name>Open Terminal Here</name>\n\t<unique-id>1588000000000000-1</unique-id>\n"
-        "\t<command>exo-open --working-directory %f</command>\n\t<patterns>*</patterns>\n</action>\n</actions>\n");
+        "\t<command>exo-open --working-directory "
+        "%f</command>\n\t<patterns>*</patterns>\n</action>\n</actions>\n");
     auto forget = [&](TempDesktop& d, const QString& program) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -311,8 +328,8 @@ TEST(PackageRemoval, ForgetsEntriesThatPointAtTheRemovedProgramOnly) {
         WriteAll(d.Data("icons/hicolor/48x48/apps/other.png"), "png");
         d.Register(removed);
         if (extension)
-            WriteAll(QFileInfo(NautilusExtensionPath(d.env)).absolutePath() +
-                         QStringLiteral("/__pycache__/kestrawin_menu.cpython-311.pyc"),
+            WriteAll(QFileInfo(NautilusExtensionPath(d.env)).absolutePath()
+                         + QStringLiteral("/__pycache__/kestrawin_menu.cpython-311.pyc"),
                      "compiled");
         const QMap<QString, int> registered = d.Files();
 
@@ -323,13 +340,17 @@ TEST(PackageRemoval, ForgetsEntriesThatPointAtTheRemovedProgramOnly) {
         EXPECT_EQ(forget(d, QStringLiteral("/elsewhere/kestrawin")), QString());
         EXPECT_EQ(d.Files(), registered);
 
-        EXPECT_FALSE(forget(d, removed).isEmpty());  // the user's name
+        EXPECT_FALSE(forget(d, removed).isEmpty()); // the user's name
         QStringList left = d.Files().keys();
-        left.removeIf([](const QString& rel) { return rel.contains(QLatin1String("mime/")) &&
-                                                      !rel.contains(QLatin1String("packages/")); });
-        left.removeIf([](const QString& rel) { return rel.endsWith(QLatin1String("mimeinfo.cache")); });
-        EXPECT_EQ(left, (QStringList{".config/Thunar/uca.xml", ".local/share/applications/other.desktop",
-                                     ".local/share/icons/hicolor/48x48/apps/other.png"}));
+        left.removeIf([](const QString& rel) {
+            return rel.contains(QLatin1String("mime/"))
+                   && !rel.contains(QLatin1String("packages/"));
+        });
+        left.removeIf(
+            [](const QString& rel) { return rel.endsWith(QLatin1String("mimeinfo.cache")); });
+        EXPECT_EQ(left,
+                  (QStringList{".config/Thunar/uca.xml", ".local/share/applications/other.desktop",
+                               ".local/share/icons/hicolor/48x48/apps/other.png"}));
         if (!QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty()) {
             const auto commands = ThunarCommands(ReadAll(d.Config("Thunar/uca.xml")));
             EXPECT_EQ(commands.keys(), QStringList{"1588000000000000-1"});

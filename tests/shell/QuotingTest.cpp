@@ -109,7 +109,7 @@ TEST(Quoting, HostileProgramPathsReachTheProgramIntactInEveryFormat)
         WriteAll(second, "2");
         const QString record = d.dir.path() + QStringLiteral("/argv");
 
-        ASSERT_TRUE(d.Register(program).error.isEmpty());
+        ASSERT_TRUE(d.Register(program).ok());
         const bool linked = folder.contains(QLatin1Char('%'));
         const QString registered = linked ? ProgramLinkPath(d.env) : program;
 
@@ -178,7 +178,7 @@ TEST(Quoting, ScriptsPassEveryFileWhicheverWayItsNameCame)
     const QString program = d.dir.path() + QStringLiteral("/prog");
     WriteAll(program, kStandIn);
     ::chmod(QFile::encodeName(program).constData(), 0755);
-    ASSERT_TRUE(d.Register(program).error.isEmpty());
+    ASSERT_TRUE(d.Register(program).ok());
     const QString folder = d.dir.path() + QStringLiteral("/shown");
     QDir().mkpath(folder);
     const QString plain = folder + QStringLiteral("/plain.txt");
@@ -194,9 +194,8 @@ TEST(Quoting, ScriptsPassEveryFileWhicheverWayItsNameCame)
         {"caja/scripts/Encrypt with \"Kestrawin\"", "CAJA_SCRIPT_SELECTED_FILE_PATHS"}};
     for (const auto& [script, variable] : scripts) {
         SCOPED_TRACE(variable);
-        const QString path = QString::fromUtf8(script).startsWith(u"caja")
-                                 ? d.Config(script)
-                                 : d.Data(script);
+        const QString path =
+            QString::fromUtf8(script).startsWith(u"caja") ? d.Config(script) : d.Data(script);
         // "%f" mangled in the arguments; the line break whole there.
         EXPECT_EQ(RunRecorded(path,
                               {QStringLiteral("plain.txt"), QStringLiteral("line\nbreak.txt"),

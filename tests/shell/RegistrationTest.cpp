@@ -55,8 +55,8 @@ const QByteArray kForeignUca =
 TEST(Registration, WritesExactFileSetWithModesAndRunsUpdateTools)
 {
     TempDesktop d;
-    const RegisterOutcome outcome = d.Register(kProgram);
-    EXPECT_TRUE(outcome.error.isEmpty()) << outcome.error.toStdString();
+    const ShellOutcome outcome = d.Register(kProgram);
+    EXPECT_TRUE(outcome.ok()) << Told(outcome).toStdString();
     EXPECT_TRUE(outcome.changed);
 
     QMap<QString, int> expected = ExpectedFiles();
@@ -102,9 +102,9 @@ TEST(Registration, SecondStartChangesNothing)
     }
     d.toolRuns.clear();
 
-    const RegisterOutcome again = d.Register(kProgram);
+    const ShellOutcome again = d.Register(kProgram);
     EXPECT_FALSE(again.changed);
-    EXPECT_TRUE(again.error.isEmpty());
+    EXPECT_TRUE(again.ok());
     EXPECT_TRUE(d.toolRuns.isEmpty());
     for (const QString& rel : before.keys()) {
         const QString path = d.env.home + QLatin1Char('/') + rel;
@@ -197,9 +197,9 @@ TEST(Registration, MalformedUcaIsLeftAloneAndReported)
     TempDesktop d;
     const QByteArray broken = "<actions><action><name>half</name>";
     WriteAll(d.Config("Thunar/uca.xml"), broken);
-    const RegisterOutcome outcome = d.Register(kProgram);
+    const ShellOutcome outcome = d.Register(kProgram);
     EXPECT_EQ(ReadAll(d.Config("Thunar/uca.xml")), broken);
-    EXPECT_EQ(outcome.error,
+    EXPECT_EQ(Told(outcome),
               QStringLiteral("Failed to set data for '%1'").arg(d.Config("Thunar/uca.xml")));
     EXPECT_EQ(outcome.failedPaths.size(), 1);
     EXPECT_EQ(d.Files().size(), ExpectedFiles().size() + 1); // everything else was written
@@ -209,9 +209,9 @@ TEST(Registration, FailingFileDoesNotStopTheOthers)
 {
     TempDesktop d;
     WriteAll(d.Data("kio"), "a file where a folder belongs");
-    const RegisterOutcome outcome = d.Register(kProgram);
+    const ShellOutcome outcome = d.Register(kProgram);
     const QString first = d.Data("kio/servicemenus/kestrawin-encrypt.desktop");
-    EXPECT_EQ(outcome.error, QStringLiteral("Failed to set data for '%1'").arg(first));
+    EXPECT_EQ(Told(outcome), QStringLiteral("Failed to set data for '%1'").arg(first));
     EXPECT_EQ(outcome.failedPaths,
               (QStringList{first, d.Data("kio/servicemenus/kestrawin-decrypt.desktop")}));
     EXPECT_EQ(d.Files().size(), ExpectedFiles().size() - 2 + 2); // + uca.xml and the blocking file
@@ -257,7 +257,7 @@ TEST(Registration, RemovalNamesWhatItCouldNotDelete)
     const ShellOutcome outcome = UnregisterShell(d.env, d.recorder);
     const QString first = d.Data("kio/servicemenus/kestrawin-encrypt.desktop");
     EXPECT_FALSE(outcome.ok());
-    EXPECT_EQ(outcome.error, QStringLiteral("Failed to set data for '%1'").arg(first));
+    EXPECT_EQ(Told(outcome), QStringLiteral("Failed to set data for '%1'").arg(first));
     EXPECT_EQ(outcome.failedPaths,
               (QStringList{first, d.Data("kio/servicemenus/kestrawin-decrypt.desktop")}));
     // The others went all the same.
@@ -276,11 +276,11 @@ TEST(Registration, ReadOnlyDataFolderGivesTheMessage)
     ::chmod(QFile::encodeName(d.env.configHome).constData(), 0777);
 
     const std::string complaint = WithPermissionsEnforced([&]() -> std::string {
-        const RegisterOutcome outcome = d.Register(kProgram);
-        if (outcome.error
+        const ShellOutcome outcome = d.Register(kProgram);
+        if (Told(outcome)
             != QStringLiteral("Failed to set data for '%1'")
                    .arg(d.Data("mime/packages/kestrawin-pellmora.xml")))
-            return "error was: " + outcome.error.toStdString();
+            return "error was: " + Told(outcome).toStdString();
         if (outcome.failedPaths.size() != ExpectedFiles().size() - 1)
             return "failed: " + outcome.failedPaths.join(", ").toStdString();
         if (!QFileInfo::exists(d.Config("Thunar/uca.xml"))

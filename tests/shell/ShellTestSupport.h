@@ -14,9 +14,17 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "base/Words.h"
 #include "shell/ShellRegistration.h"
 
 namespace kestrawin::shell::testing {
+
+// What the window says of an outcome that failed; empty when it did not.
+inline QString Told(const ShellOutcome& outcome)
+{
+    if (outcome.ok()) return {};
+    return QString::fromStdString(words::Fill(words::EntryNotWritten, {outcome.result.detail}));
+}
 
 inline QByteArray ReadAll(const QString& path)
 {
@@ -57,10 +65,7 @@ struct TempDesktop {
     }
     QString Data(const QString& rel) const { return env.dataHome + QLatin1Char('/') + rel; }
     QString Config(const QString& rel) const { return env.configHome + QLatin1Char('/') + rel; }
-    RegisterOutcome Register(const QString& program)
-    {
-        return RegisterShell(program, env, recorder);
-    }
+    ShellOutcome Register(const QString& program) { return RegisterShell(program, env, recorder); }
 
     // Every file and symbolic link below HOME, relative to it, with its mode.
     QMap<QString, int> Files() const

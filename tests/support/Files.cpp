@@ -32,6 +32,12 @@ std::string RandomBytes(std::size_t n, unsigned stream)
     return s;
 }
 
+kestrawin::crypto::Bytes RandomByteVector(std::size_t n, unsigned stream)
+{
+    const std::string s = RandomBytes(n, stream);
+    return {s.begin(), s.end()};
+}
+
 kestrawin::crypto::Bytes Hex(const std::string& hex)
 {
     kestrawin::crypto::Bytes out;

@@ -17,7 +17,9 @@ namespace fs = std::filesystem;
 
 std::string ReadFile(const fs::path& path);
 void WriteFile(const fs::path& path, const std::string& bytes);
+// n bytes of a fixed pseudo-random stream: the same stream gives the same bytes.
 std::string RandomBytes(std::size_t n, unsigned stream = 1);
+kestrawin::crypto::Bytes RandomByteVector(std::size_t n, unsigned stream = 1);
 // Names in a folder, sorted.
 std::vector<std::string> Listing(const fs::path& folder);
 // The bytes a string of hexadecimal digits spells.

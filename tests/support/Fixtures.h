@@ -5,6 +5,7 @@
 
 #include "Files.h"
 
+#include "base/Words.h"
 #include "ops/Engine.h"
 
 #include <string>

@@ -5,9 +5,9 @@
 
 #include "Harness.h"
 
+#include "base/Words.h"
 #include "ui/Accessibility.h"
 #include "ui/Style.h"
-#include "ui/Texts.h"
 
 #include <QAccessible>
 #include <QGroupBox>
@@ -149,7 +149,9 @@ private slots:
         Harness h;
         auto encrypt = h.Open({S(h.path(QStringLiteral("f.txt"))), "/crypt"});
         auto decrypt = h.Open({S(h.path(QStringLiteral("f.txt.ksw"))), "/encrypt"});
-        for (QLineEdit* field : {encrypt->Password1, encrypt->Password2, decrypt->Password}) {
+        for (QLineEdit* field : {Find<QLineEdit>(*encrypt, controls::Password),
+                                 Find<QLineEdit>(*encrypt, controls::PasswordAgain),
+                                 Find<QLineEdit>(*decrypt, controls::DecryptPassword)}) {
             Log().clear();
             QApplication::setActiveWindow(field->window());
             Edit(field, secret);
@@ -193,13 +195,16 @@ private slots:
         auto name = [](QObject* o) {
             return QAccessible::queryAccessibleInterface(o)->text(QAccessible::Name);
         };
-        QCOMPARE(name(encrypt->Password1), QStringLiteral("Enter a password"));
-        QCOMPARE(name(encrypt->Password2), QStringLiteral("Verify the password"));
-        QCOMPARE(name(decrypt->Password), QStringLiteral("Password"));
+        QCOMPARE(name(Find<QLineEdit>(*encrypt, controls::Password)),
+                 QStringLiteral("Enter a password"));
+        QCOMPARE(name(Find<QLineEdit>(*encrypt, controls::PasswordAgain)),
+                 QStringLiteral("Verify the password"));
+        QCOMPARE(name(Find<QLineEdit>(*decrypt, controls::DecryptPassword)),
+                 QStringLiteral("Password"));
 
         // Only the window itself is a window: bars and boxes are panels, so
         // their buttons are announced when they take the focus.
-        for (TMainForm* form : {encrypt.get(), decrypt.get(), main.get()}) {
+        for (MainWindow* form : {encrypt.get(), decrypt.get(), main.get()}) {
             QCOMPARE(QAccessible::queryAccessibleInterface(form)->role(), QAccessible::Window);
             for (QWidget* widget : form->findChildren<QWidget*>()) {
                 QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(widget);
@@ -222,7 +227,8 @@ private slots:
         }
 
         // The vendor's address is a link, pressed through its action.
-        QAccessibleInterface* link = QAccessible::queryAccessibleInterface(main->Panel11);
+        QAccessibleInterface* link =
+            QAccessible::queryAccessibleInterface(Find<QLabel>(*main, controls::VendorLink));
         QCOMPARE(link->role(), QAccessible::Link);
         QCOMPARE(link->text(QAccessible::Name), QStringLiteral("kestrawin.example"));
         QVERIFY(link->state().focusable);
@@ -237,32 +243,35 @@ private slots:
         Harness h;
         QVERIFY(h.Write(QStringLiteral("f.txt"), "plain"));
         auto form = h.Open({S(h.path(QStringLiteral("f.txt"))), "/crypt"});
-        form->Password1->setText(QStringLiteral("password1"));
-        form->Password2->setText(QStringLiteral("password1"));
-        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
-        QCOMPARE(QAccessible::queryAccessibleInterface(form->ProgressBar1)->text(QAccessible::Name),
-                 QStringLiteral("Encryption progress"));
+        EncryptWith(*form, QStringLiteral("password1"));
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(Find<QProgressBar>(*form, controls::ProgressBar))
+                ->text(QAccessible::Name),
+            QStringLiteral("Encryption progress"));
         QVERIFY(WaitForWork(*form));
 
         auto spoken = [&] {
             // A notification is spoken when it shows.
             QStringList said;
-            for (const Heard& heard : From(form->Panel13, QAccessible::ObjectShow))
+            for (const Heard& heard :
+                 From(Find<QLabel>(*form, controls::OutcomeLine), QAccessible::ObjectShow))
                 said << heard.name;
             return said;
         };
-        QCOMPARE(QAccessible::queryAccessibleInterface(form->Panel13)->role(),
+        QCOMPARE(QAccessible::queryAccessibleInterface(Find<QLabel>(*form, controls::OutcomeLine))
+                     ->role(),
                  QAccessible::Notification);
         QCOMPARE(spoken(), (QStringList{QStringLiteral("Please wait while the file is encrypted"),
                                         QStringLiteral("Encryption completed")}));
-        QCOMPARE(From(form->Panel13, QAccessible::Alert).size(), 2);
+        QCOMPARE(From(Find<QLabel>(*form, controls::OutcomeLine), QAccessible::Alert).size(), 2);
         form.reset();
 
         // A wrong password, and a failure with its reason.
         Log().clear();
         form = h.Open({S(h.path(QStringLiteral("f.txt.ksw"))), "/encrypt"});
-        QTest::keyClicks(form->Password, QStringLiteral("not it"));
-        QTest::keyClick(form->Password, Qt::Key_Return);
+        QTest::keyClicks(Find<QLineEdit>(*form, controls::DecryptPassword),
+                         QStringLiteral("not it"));
+        QTest::keyClick(Find<QLineEdit>(*form, controls::DecryptPassword), Qt::Key_Return);
         QVERIFY(WaitForWork(*form));
         QCOMPARE(spoken(), (QStringList{QStringLiteral("Please wait while the file is decrypted"),
                                         QStringLiteral("Invalid password!")}));
@@ -270,8 +279,9 @@ private slots:
 
         Log().clear();
         form = h.Open({S(h.path(QStringLiteral("gone.ksw"))), "/encrypt"});
-        QTest::keyClicks(form->Password, QStringLiteral("password1"));
-        QTest::keyClick(form->Password, Qt::Key_Return);
+        QTest::keyClicks(Find<QLineEdit>(*form, controls::DecryptPassword),
+                         QStringLiteral("password1"));
+        QTest::keyClick(Find<QLineEdit>(*form, controls::DecryptPassword), Qt::Key_Return);
         QVERIFY(WaitForWork(*form));
         QCOMPARE(spoken().last(), QStringLiteral("Decryption failed. The file no longer exists"));
     }
@@ -328,25 +338,29 @@ private slots:
     {
         Harness h;
         auto form = h.Open({S(h.path(QStringLiteral("f.txt"))), "/crypt"});
-        QCOMPARE(QApplication::focusWidget(), form->Password1);
+        QCOMPARE(QApplication::focusWidget(), Find<QLineEdit>(*form, controls::Password));
         Log().clear();
-        QTest::keyClick(form->Password1, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), form->Password2);
-        const QList<Heard> focus = From(form->Password2, QAccessible::Focus);
+        QTest::keyClick(Find<QLineEdit>(*form, controls::Password), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), Find<QLineEdit>(*form, controls::PasswordAgain));
+        const QList<Heard> focus =
+            From(Find<QLineEdit>(*form, controls::PasswordAgain), QAccessible::Focus);
         QCOMPARE(focus.size(), 1);
         QCOMPARE(focus.first().name, QStringLiteral("Verify the password"));
         // Nothing about the field comes before its focus: a screen reader that
         // hears its caret move first takes it as already focused and stays silent.
         QVERIFY(!Log().isEmpty());
         for (const Heard& heard : Log()) {
-            if (heard.object != form->Password2) continue;
+            if (heard.object != Find<QLineEdit>(*form, controls::PasswordAgain)) continue;
             QCOMPARE(heard.type, QAccessible::Focus);
             break;
         }
         // And on to the buttons, each announced by its caption.
-        QTest::keyClick(form->Password2, Qt::Key_Tab);
-        QCOMPARE(From(form->SpeedButton3, QAccessible::Focus).size(), 1);
-        QCOMPARE(From(form->SpeedButton3, QAccessible::Focus).first().name,
+        QTest::keyClick(Find<QLineEdit>(*form, controls::PasswordAgain), Qt::Key_Tab);
+        QCOMPARE(From(Find<QPushButton>(*form, controls::EncryptButton), QAccessible::Focus).size(),
+                 1);
+        QCOMPARE(From(Find<QPushButton>(*form, controls::EncryptButton), QAccessible::Focus)
+                     .first()
+                     .name,
                  QStringLiteral("Encrypt"));
     }
 };

@@ -3,10 +3,12 @@
 // A window in a scratch home, with every outside effect recorded: message
 // boxes answered from a queue, web pages and the closing pause noted.
 
-#include "ui/MainForm.h"
+#include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,6 +28,16 @@ inline QString Q(const char* text)
 inline std::string S(const QString& s)
 {
     return s.toStdString();
+}
+
+// The window's control of that object name (controls::...); a test that asks
+// for one the window does not have stops there.
+template <class T>
+T* Find(const QWidget& window, const char* name)
+{
+    T* control = window.findChild<T*>(QString::fromUtf8(name));
+    if (!control) qFatal("the window has no control \"%s\"", name);
+    return control;
 }
 
 class RecordingMessages final : public MessageBoxes {
@@ -63,9 +75,9 @@ struct Harness {
 
     QString path(const QString& name) const { return home.filePath(name); }
 
-    FormEnvironment Environment(std::vector<std::string> args)
+    WindowEnvironment Environment(std::vector<std::string> args)
     {
-        FormEnvironment env;
+        WindowEnvironment env;
         env.arguments = std::move(args);
         env.workingDirectory = home.path().toStdString();
         env.shellEnvironment.home = home.path();
@@ -84,9 +96,9 @@ struct Harness {
         return env;
     }
 
-    std::unique_ptr<TMainForm> Open(std::vector<std::string> args)
+    std::unique_ptr<MainWindow> Open(std::vector<std::string> args)
     {
-        auto form = std::make_unique<TMainForm>(Environment(std::move(args)));
+        auto form = std::make_unique<MainWindow>(Environment(std::move(args)));
         form->show();
         QApplication::setActiveWindow(form.get());
         if (!QTest::qWaitForWindowActive(form.get())) qWarning("window not active");
@@ -105,9 +117,17 @@ struct Harness {
     }
 };
 
-inline bool WaitForWork(TMainForm& form)
+// Types `password` into both fields of the Encrypt page and presses Encrypt.
+inline void EncryptWith(MainWindow& window, const QString& password)
 {
-    QSignalSpy spy(&form, &TMainForm::workFinished);
+    Find<QLineEdit>(window, controls::Password)->setText(password);
+    Find<QLineEdit>(window, controls::PasswordAgain)->setText(password);
+    QTest::mouseClick(Find<QPushButton>(window, controls::EncryptButton), Qt::LeftButton);
+}
+
+inline bool WaitForWork(MainWindow& form)
+{
+    QSignalSpy spy(&form, &MainWindow::workFinished);
     return !form.busy() || spy.wait(60000);
 }
 

@@ -4,8 +4,8 @@
 
 #include "Harness.h"
 
+#include "base/Words.h"
 #include "ui/Style.h"
-#include "ui/Texts.h"
 
 #include <QDialog>
 #include <QLineEdit>
@@ -42,7 +42,7 @@ QList<WId> StackingOrder()
 
 // Runs `trigger`, which opens a box, and reports whether the box ended up
 // above the window; then answers it.
-bool OpensAbove(TMainForm& form, const std::function<void()>& trigger, QString* boxText)
+bool OpensAbove(MainWindow& form, const std::function<void()>& trigger, QString* boxText)
 {
     bool above = false;
     QTimer poll;
@@ -80,30 +80,31 @@ private slots:
                  .contains(QStringLiteral("_NET_CLIENT_LIST_STACKING")))
             QSKIP("no window manager that reports its stacking order");
         Harness h;
-        FormEnvironment env = h.Environment({S(h.path(QStringLiteral("f.txt"))), "/crypt"});
+        WindowEnvironment env = h.Environment({S(h.path(QStringLiteral("f.txt"))), "/crypt"});
         DialogMessageBoxes boxes(nullptr); // the real boxes, made as the program makes them
         env.messages = &boxes;
-        TMainForm form(env);
+        MainWindow form(env);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QTest::qWait(300);
 
         QString text;
         QVERIFY(OpensAbove(
-            form, [&] { form.SpeedButton3Click(); }, &text));
+            form, [&] { Find<QPushButton>(form, controls::EncryptButton)->click(); }, &text));
         QCOMPARE(text, QStringLiteral("You have not entered a password!"));
 
-        form.Password1->setText(QStringLiteral("one"));
+        Find<QLineEdit>(form, controls::Password)->setText(QStringLiteral("one"));
         QVERIFY(OpensAbove(
-            form, [&] { form.SpeedButton3Click(); }, &text));
+            form, [&] { Find<QPushButton>(form, controls::EncryptButton)->click(); }, &text));
         QCOMPARE(
             text,
             QStringLiteral(
                 "You have entered two different passwords.\nPlease make sure the password match."));
 
-        form.Password2->setText(QStringLiteral("one"));
+        Find<QLineEdit>(form, controls::PasswordAgain)->setText(QStringLiteral("one"));
         QVERIFY(OpensAbove(
-            form, [&] { form.SpeedButton3Click(); }, &text)); // answered No
+            form, [&] { Find<QPushButton>(form, controls::EncryptButton)->click(); },
+            &text)); // answered No
         QCOMPARE(text.left(40), QStringLiteral("You have entered a password which has le"));
         QCOMPARE(form.currentPage(), 1);
     }

@@ -4,10 +4,10 @@
 
 #include "Harness.h"
 
+#include "base/Words.h"
 #include "ui/Accessibility.h"
 #include "ui/Contrast.h"
 #include "ui/Style.h"
-#include "ui/Texts.h"
 
 #include "ops/Engine.h"
 
@@ -73,11 +73,11 @@ struct Shown {
 };
 
 // Every enabled text of the window with its colours.
-QList<Shown> Texts(TMainForm& form)
+QList<Shown> Texts(MainWindow& form)
 {
     QList<Shown> shown;
     for (QLabel* label : form.findChildren<QLabel*>()) {
-        const QColor text = label == form.Panel11
+        const QColor text = label == Find<QLabel>(form, controls::VendorLink)
                                 ? QColor(0, 0, 255) // the link's own colour
                                 : label->palette().color(QPalette::Active, QPalette::WindowText);
         shown << Shown{label->text(), text, Background(label)};
@@ -106,6 +106,10 @@ int CopiesInMemory(const std::uint8_t* masked, std::size_t n, std::uint8_t mask)
     const int mem = ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
     if (mem < 0) return -1;
     std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
+    // The scan's own buffer holds what it read last, masked: read again and
+    // unmasked, it would give back the masked pattern itself. It is skipped.
+    const auto own = reinterpret_cast<unsigned long>(buffer.data());
+    const unsigned long ownEnd = own + buffer.size();
     int found = 0;
     std::string line;
     while (std::getline(maps, line)) {
@@ -115,7 +119,12 @@ int CopiesInMemory(const std::uint8_t* masked, std::size_t n, std::uint8_t mask)
         // Larger than any heap or stack here: a sanitizer's shadow, reserved and empty.
         if (perms[0] != 'r' || perms[1] != 'w' || to - from > (1ul << 32)) continue;
         for (unsigned long at = from; at < to;) {
-            const std::size_t want = std::min<std::size_t>(buffer.size(), to - at);
+            if (at >= own && at < ownEnd) {
+                at = ownEnd;
+                continue;
+            }
+            const unsigned long stop = at < own && own < to ? own : to;
+            const std::size_t want = std::min<std::size_t>(buffer.size(), stop - at);
             const ssize_t got = ::pread(mem, buffer.data(), want, static_cast<off_t>(at));
             if (got <= 0) break;
             for (ssize_t i = 0; i < got; ++i) buffer[static_cast<std::size_t>(i)] ^= mask;
@@ -139,7 +148,7 @@ QImage Grab(QWidget* widget)
 }
 
 // Clicks at a point of the window, wherever that lands, as a mouse would.
-void ClickAt(TMainForm& form, QWidget* over)
+void ClickAt(MainWindow& form, QWidget* over)
 {
     QTest::mouseClick(form.windowHandle(), Qt::LeftButton, {},
                       over->mapTo(&form, over->rect().center()));
@@ -230,9 +239,9 @@ private slots:
                           {"/x/f.txt", "/crypt"},
                           {"/x/f.ksw", "/encrypt"},
                           {"/x/f.ksw", "/crypt"}}) {
-            FormEnvironment env = h.Environment(args);
+            WindowEnvironment env = h.Environment(args);
             env.desktopTheme = theme;
-            TMainForm form(std::move(env));
+            MainWindow form(std::move(env));
             form.show();
             const QImage image = Grab(&form);
             QHash<QRgb, int> count;
@@ -266,14 +275,15 @@ private slots:
     {
         Harness h;
         auto form = h.Open({"/x/f.txt", "/crypt"});
-        QWidget* bar = form->SpeedButton3->parentWidget();
+        QWidget* bar = Find<QPushButton>(*form, controls::EncryptButton)->parentWidget();
         const QImage unfocused = Grab(bar);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), form->SpeedButton3);
+        QCOMPARE(QApplication::focusWidget(), Find<QPushButton>(*form, controls::EncryptButton));
         const QImage onEncrypt = Grab(bar);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), form->SpeedButton4);
+        QCOMPARE(QApplication::focusWidget(),
+                 Find<QPushButton>(*form, controls::EncryptUpdateButton));
         const QImage onUpdate = Grab(bar);
         QVERIFY(onEncrypt != unfocused);
         QVERIFY(onEncrypt != onUpdate);
@@ -288,17 +298,17 @@ private slots:
         QTest::addColumn<QString>("control");
         const QStringList main, encrypt{"/x/f.txt", "/crypt"}, decrypt{"/x/f.ksw", "/encrypt"},
             outcome{"/x/f.ksw", "/crypt"};
-        QTest::newRow("link") << main << "Panel11";
-        QTest::newRow("uninstall") << main << "SpeedButton6";
-        QTest::newRow("update, main") << main << "SpeedButton5";
-        QTest::newRow("encrypt") << encrypt << "SpeedButton3";
-        QTest::newRow("update, encrypt") << encrypt << "SpeedButton4";
-        QTest::newRow("decrypt") << decrypt << "SpeedButton1";
-        QTest::newRow("update, decrypt") << decrypt << "SpeedButton2";
-        QTest::newRow("outcome") << outcome << "Panel13";
-        QTest::newRow("details") << outcome << "DetailsButton";
-        QTest::newRow("update, outcome") << outcome << "SpeedButton9";
-        QTest::newRow("close") << outcome << "SpeedButton10";
+        QTest::newRow("link") << main << "vendorLink";
+        QTest::newRow("uninstall") << main << "uninstallButton";
+        QTest::newRow("update, main") << main << "mainUpdateButton";
+        QTest::newRow("encrypt") << encrypt << "encryptButton";
+        QTest::newRow("update, encrypt") << encrypt << "encryptUpdateButton";
+        QTest::newRow("decrypt") << decrypt << "decryptButton";
+        QTest::newRow("update, decrypt") << decrypt << "decryptUpdateButton";
+        QTest::newRow("outcome") << outcome << "outcomeLine";
+        QTest::newRow("details") << outcome << "detailsButton";
+        QTest::newRow("update, outcome") << outcome << "outcomeUpdateButton";
+        QTest::newRow("close") << outcome << "closeButton";
     }
 
     void everyControlShowsItsFocusAndTakesEnterAndSpace()
@@ -309,17 +319,18 @@ private slots:
         std::vector<std::string> arguments;
         for (const QString& a : args) arguments.push_back(S(a));
         auto form = h.Open(arguments);
-        const QHash<QString, QWidget*> controls{{"Panel11", form->Panel11},
-                                                {"SpeedButton6", form->SpeedButton6},
-                                                {"SpeedButton5", form->SpeedButton5},
-                                                {"SpeedButton3", form->SpeedButton3},
-                                                {"SpeedButton4", form->SpeedButton4},
-                                                {"SpeedButton1", form->SpeedButton1},
-                                                {"SpeedButton2", form->SpeedButton2},
-                                                {"Panel13", form->Panel13},
-                                                {"DetailsButton", form->DetailsButton},
-                                                {"SpeedButton9", form->SpeedButton9},
-                                                {"SpeedButton10", form->SpeedButton10}};
+        const QHash<QString, QWidget*> controls{
+            {"vendorLink", Find<QLabel>(*form, controls::VendorLink)},
+            {"uninstallButton", Find<QPushButton>(*form, controls::UninstallButton)},
+            {"mainUpdateButton", Find<QPushButton>(*form, controls::MainUpdateButton)},
+            {"encryptButton", Find<QPushButton>(*form, controls::EncryptButton)},
+            {"encryptUpdateButton", Find<QPushButton>(*form, controls::EncryptUpdateButton)},
+            {"decryptButton", Find<QPushButton>(*form, controls::DecryptButton)},
+            {"decryptUpdateButton", Find<QPushButton>(*form, controls::DecryptUpdateButton)},
+            {"outcomeLine", Find<QLabel>(*form, controls::OutcomeLine)},
+            {"detailsButton", Find<QPushButton>(*form, controls::DetailsButton)},
+            {"outcomeUpdateButton", Find<QPushButton>(*form, controls::OutcomeUpdateButton)},
+            {"closeButton", Find<QPushButton>(*form, controls::CloseButton)}};
         QWidget* widget = controls.value(control);
         QVERIFY(widget);
         widget->show(); // the Details button shows after some batches only
@@ -352,10 +363,10 @@ private slots:
         QVERIFY(!main->isVisible());
 
         auto encrypt = h.Open({"/x/f.txt", "/crypt"});
-        QTest::keyClicks(encrypt->Password1, QStringLiteral("typed"));
-        QTest::keyClick(encrypt->Password1, Qt::Key_Escape);
+        QTest::keyClicks(Find<QLineEdit>(*encrypt, controls::Password), QStringLiteral("typed"));
+        QTest::keyClick(Find<QLineEdit>(*encrypt, controls::Password), Qt::Key_Escape);
         QVERIFY(encrypt->isVisible());
-        QCOMPARE(encrypt->Password1->text(), QStringLiteral("typed"));
+        QCOMPARE(Find<QLineEdit>(*encrypt, controls::Password)->text(), QStringLiteral("typed"));
 
         auto result = h.Open({"/x/f.ksw", "/crypt"}); // "This file is encrypted"
         QTest::keyClick(result.get(), Qt::Key_Escape);
@@ -368,9 +379,7 @@ private slots:
         const QByteArray big(24 << 20, 'x');
         QVERIFY(h.Write(QStringLiteral("big"), big));
         auto form = h.Open({S(h.path(QStringLiteral("big")))});
-        form->Password1->setText(QStringLiteral("password1"));
-        form->Password2->setText(QStringLiteral("password1"));
-        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        EncryptWith(*form, QStringLiteral("password1"));
         QVERIFY(form->busy());
         QTest::keyClick(form.get(), Qt::Key_Escape); // not while working
         QVERIFY(h.messages.shown.isEmpty());
@@ -384,7 +393,7 @@ private slots:
         QVERIFY(form->isVisible());
         QVERIFY(WaitForWork(*form));
         // ...which says so, and leaves everything as it was.
-        QCOMPARE(form->Panel13->text(),
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
                  QStringLiteral("Encryption stopped\nThe file has not been changed"));
         QCOMPARE(h.Read(QStringLiteral("big")), big);
         QCOMPARE(QDir(h.path(QString())).entryList(QDir::Files | QDir::Hidden),
@@ -404,9 +413,7 @@ private slots:
         for (const QString& name : names) QVERIFY(h.Write(name, data));
         auto form =
             h.Open({S(h.path(QStringLiteral("one"))), S(h.path(QStringLiteral("two"))), "/crypt"});
-        form->Password1->setText(QStringLiteral("password1"));
-        form->Password2->setText(QStringLiteral("password1"));
-        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        EncryptWith(*form, QStringLiteral("password1"));
         QVERIFY(form->busy());
         auto finished = [&] {
             QStringList done;
@@ -428,7 +435,8 @@ private slots:
                                 "Files not finished yet stay as they were."));
         QVERIFY(WaitForWork(*form));
 
-        const QStringList lines = form->Panel13->text().split(QLatin1Char('\n'));
+        const QStringList lines =
+            Find<QLabel>(*form, controls::OutcomeLine)->text().split(QLatin1Char('\n'));
         QCOMPARE(lines.value(0), QStringLiteral("Encryption stopped"));
         int encrypted = 0;
         for (const QString& name : names) {
@@ -441,7 +449,7 @@ private slots:
         QCOMPARE(lines.size(), 2); // no failure to name: stopping is not one
         if (encrypted < 2) {
             h.messages.shown.clear();
-            QTest::mouseClick(form->DetailsButton, Qt::LeftButton);
+            QTest::mouseClick(Find<QPushButton>(*form, controls::DetailsButton), Qt::LeftButton);
             const QStringList details = h.messages.shown.value(0).split(QLatin1Char('\n'));
             QCOMPARE(details.size(), 2 - encrypted);
             for (const QString& line : details)
@@ -456,13 +464,12 @@ private slots:
         Harness h;
         QVERIFY(h.Write(QStringLiteral("big"), QByteArray(24 << 20, 'y')));
         auto form = h.Open({S(h.path(QStringLiteral("big")))});
-        form->Password1->setText(QStringLiteral("password1"));
-        form->Password2->setText(QStringLiteral("password1"));
-        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        EncryptWith(*form, QStringLiteral("password1"));
         h.messages.answers = {false};
         QVERIFY(!form->close());
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed"));
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
+                 QStringLiteral("Encryption completed"));
         QVERIFY(form->isVisible()); // the outcome stays in view
         QVERIFY(!QFile::exists(h.path(QStringLiteral("big"))));
     }
@@ -480,9 +487,7 @@ private slots:
             return 0;
         };
         auto form = h.Open({S(h.path(QStringLiteral("two")))});
-        form->Password1->setText(QStringLiteral("password1"));
-        form->Password2->setText(QStringLiteral("password1"));
-        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        EncryptWith(*form, QStringLiteral("password1"));
         QTRY_VERIFY(flushing.load());
         h.messages.answers = {true};
         h.messages.whileAsking = [&] {
@@ -495,7 +500,8 @@ private slots:
                  (QStringList{QStringLiteral("ask: The file is still being encrypted.\n\rDo you "
                                              "want to stop? The file will stay as it was."),
                               QStringLiteral("dismissed")}));
-        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed"));
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
+                 QStringLiteral("Encryption completed"));
         QVERIFY(form->isVisible());
         QVERIFY(QFile::exists(h.path(QStringLiteral("two.ksw"))));
         QVERIFY(!QFile::exists(h.path(QStringLiteral("two"))));
@@ -526,17 +532,18 @@ private slots:
         Harness h;
         QVERIFY(h.Write(QStringLiteral("small"), "a few bytes"));
         auto form = h.Open({S(h.path(QStringLiteral("small"))), "/crypt"});
-        form->Password1->setText(QStringLiteral("password1"));
-        form->Password2->setText(QStringLiteral("password1"));
-        ClickAt(*form, form->SpeedButton3);
+        Find<QLineEdit>(*form, controls::Password)->setText(QStringLiteral("password1"));
+        Find<QLineEdit>(*form, controls::PasswordAgain)->setText(QStringLiteral("password1"));
+        ClickAt(*form, Find<QPushButton>(*form, controls::EncryptButton));
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), QStringLiteral("Encryption completed"));
-        ClickAt(*form, form->SpeedButton3); // where Update now is
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
+                 QStringLiteral("Encryption completed"));
+        ClickAt(*form, Find<QPushButton>(*form, controls::EncryptButton)); // where Update now is
         QVERIFY(h.opened.isEmpty());
 
         hints->setMouseDoubleClickInterval(1); // a later, deliberate click works
         QTest::qWait(20);
-        ClickAt(*form, form->SpeedButton9);
+        ClickAt(*form, Find<QPushButton>(*form, controls::OutcomeUpdateButton));
         QCOMPARE(h.opened, QList<QUrl>{QUrl(QStringLiteral("https://kestrawin.example/product"))});
         hints->setMouseDoubleClickInterval(interval);
     }
@@ -574,12 +581,10 @@ private slots:
                 if (step == io::DiskStep::Flush) QFile::remove(doc);
                 return 0;
             };
-        std::unique_ptr<TMainForm> form;
+        std::unique_ptr<MainWindow> form;
         if (world == "encrypt" || world == "keep") {
             form = h.Open({S(doc), "/crypt"});
-            form->Password1->setText(QStringLiteral("password1"));
-            form->Password2->setText(QStringLiteral("password1"));
-            QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+            EncryptWith(*form, QStringLiteral("password1"));
         } else {
             ops::KeyContainer keys;
             QVERIFY(ops::KeyContainer::Acquire(S(h.path(QStringLiteral("keys"))), &keys).ok());
@@ -588,11 +593,11 @@ private slots:
                 ops::EncryptSelectedFile(keys, S(doc), world == "wrong" ? "password2" : "password1")
                     .ok());
             form = h.Open({S(doc) + ".ksw", "/encrypt"});
-            form->Password->setText(QStringLiteral("password1"));
-            QTest::mouseClick(form->SpeedButton1, Qt::LeftButton);
+            Find<QLineEdit>(*form, controls::DecryptPassword)->setText(QStringLiteral("password1"));
+            QTest::mouseClick(Find<QPushButton>(*form, controls::DecryptButton), Qt::LeftButton);
         }
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(), outcome);
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(), outcome);
         QCOMPARE(CopiesInMemory(masked, sizeof masked, 0x5a), 0);
     }
 
@@ -602,11 +607,9 @@ private slots:
         const QString longName(255, QLatin1Char('n')); // no room left for ".ksw"
         QVERIFY(h.Write(longName, "plain"));
         auto form = h.Open({S(h.path(longName)), "/crypt"});
-        form->Password1->setText(QStringLiteral("password1"));
-        form->Password2->setText(QStringLiteral("password1"));
-        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        EncryptWith(*form, QStringLiteral("password1"));
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(),
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
                  QStringLiteral("Encryption failed\nThe file name is too long"));
         QCOMPARE(h.Read(longName), QByteArray("plain"));
 
@@ -614,11 +617,9 @@ private slots:
         QVERIFY(h.Write(QStringLiteral("doomed"), "plain"));
         form = h.Open({S(h.path(QStringLiteral("doomed"))), "/crypt"});
         QVERIFY(QFile::remove(h.path(QStringLiteral("doomed"))));
-        form->Password1->setText(QStringLiteral("password1"));
-        form->Password2->setText(QStringLiteral("password1"));
-        QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+        EncryptWith(*form, QStringLiteral("password1"));
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(form->Panel13->text(),
+        QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
                  QStringLiteral("Encryption failed\nThe file no longer exists"));
     }
 };

@@ -71,8 +71,10 @@ private:
     std::thread writer_;
 };
 
-std::optional<std::string> Text(const std::optional<Secret>& password)
+// The password read, or nothing with the reason in *error.
+std::optional<std::string> Text(const Expected<Secret>& password, std::string* error)
 {
+    *error = password.result().detail;
     return password ? std::optional<std::string>(password->view()) : std::nullopt;
 }
 
@@ -86,20 +88,20 @@ TEST_F(Password, TheFirstLineOfAFileOrOfStandardInputNothingPastIt)
         SCOPED_TRACE(line.name);
         WriteFile(dir / "password", line.input);
         std::string error;
-        EXPECT_EQ(Text(cli::ReadPasswordFile((dir / "password").string(), &error)), line.password);
+        EXPECT_EQ(Text(cli::ReadPasswordFile((dir / "password").string()), &error), line.password);
         EXPECT_EQ(error, line.error);
 
         PipedInput piped(line.input);
         error.clear();
-        EXPECT_EQ(Text(cli::ReadPasswordFile("-", &error)), line.password);
+        EXPECT_EQ(Text(cli::ReadPasswordFile("-"), &error), line.password);
         EXPECT_EQ(error, line.error);
         if (line.input.find("second line") != std::string::npos) {
             EXPECT_EQ(piped.Rest(), "second line\n");
         }
     }
-    std::string error;
-    EXPECT_FALSE(cli::ReadPasswordFile((dir / "missing").string(), &error));
-    EXPECT_FALSE(error.empty());
+    const auto missing = cli::ReadPasswordFile((dir / "missing").string());
+    EXPECT_EQ(missing.result().outcome, Outcome::InputUnreadable);
+    EXPECT_FALSE(missing.result().detail.empty());
 }
 
 namespace {

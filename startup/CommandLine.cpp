@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "CommandLine.h"
 
+#include "base/Words.h"
 #include "io/FileIdentity.h"
 
 #include <sys/stat.h>
 
-namespace kestrawin::session {
+namespace kestrawin::startup {
 namespace {
 
 // Letters A to Z only, as the original comparison does.
@@ -87,8 +88,8 @@ PageChoice ChoosePage(const std::vector<std::string>& args, const std::string& c
     // One file.
     auto arg = [&kept](std::size_t i) { return i <= kept.size() ? kept[i - 1] : std::string(); };
     const bool decryptSwitch = kept.size() >= 2 && EqualsIgnoringAsciiCase(arg(2), "/encrypt");
-    if (ExtensionOf(arg(1)) == ".ksw" && !decryptSwitch) {
-        choice.page = ErrorPage;
+    if (ExtensionOf(arg(1)) == words::kContainerExtension && !decryptSwitch) {
+        choice.page = OutcomePage;
         choice.fileIsEncrypted = true;
         return choice;
     }
@@ -98,4 +99,4 @@ PageChoice ChoosePage(const std::vector<std::string>& args, const std::string& c
     return choice;
 }
 
-} // namespace kestrawin::session
+} // namespace kestrawin::startup

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-// Wiping, comparing and protecting secrets on Linux: OpenSSL's wipe and
-// constant-time comparison, no core dumps.
+// Wiping and protecting secrets on Linux: a wipe the compiler keeps, no core
+// dumps.
 #include "Secret.h"
-#include "detail/Platform.h"
 
-#include <openssl/crypto.h>
+#include <string.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
@@ -12,12 +11,7 @@ namespace kestrawin {
 
 void Wipe(void* data, std::size_t n)
 {
-    if (data && n) OPENSSL_cleanse(data, n);
-}
-
-bool detail::SameBytes(const void* a, const void* b, std::size_t n)
-{
-    return CRYPTO_memcmp(a, b, n) == 0;
+    if (data && n) explicit_bzero(data, n);
 }
 
 void ProtectProcessMemory()

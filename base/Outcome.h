@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
+// The one error model of every layer: an operation ends in an Outcome, told
+// with its detail as a Result; a function that makes something returns an
+// Expected, the thing or the Result that says why not. What a person reads
+// for each outcome is in Words.h.
 
-#include <cstdint>
+#include <optional>
 #include <string>
-#include <string_view>
+#include <utility>
 
 namespace kestrawin {
 
@@ -51,16 +55,33 @@ struct [[nodiscard]] Result {
     static Result fail(Outcome o, std::string why = {}) { return {o, std::move(why)}; }
 };
 
-// Short, user-facing reason for an outcome, in lower case without a full stop,
-// suitable after "Encryption failed: " or as a second line on the window.
-// The one place where outcomes become words.
-[[nodiscard]] std::string_view OutcomeReason(Outcome outcome);
+// A value, or the Result that says why there is none. Made from either; a
+// successful Result given in place of a value counts as an internal error.
+template <class T>
+class [[nodiscard]] Expected {
+public:
+    Expected(T value) : value_(std::move(value)) {}
+    Expected(Result failure) : failure_(std::move(failure))
+    {
+        if (failure_.ok())
+            failure_ = Result::fail(Outcome::InternalError, "no value and no reason");
+    }
 
-// "reason (detail)" or just the reason when there is no detail.
-[[nodiscard]] std::string DescribeResult(const Result& result);
+    [[nodiscard]] bool ok() const { return value_.has_value(); }
+    explicit operator bool() const { return ok(); }
+    // Success when there is a value.
+    [[nodiscard]] const Result& result() const { return failure_; }
 
-// After a deletion that left other names (hard links) to the same contents:
-// what the user should know, in the same style as OutcomeReason.
-[[nodiscard]] std::string OtherNamesNotice(std::uint64_t otherNames);
+    // Only when ok().
+    [[nodiscard]] T& operator*() & { return *value_; }
+    [[nodiscard]] const T& operator*() const& { return *value_; }
+    [[nodiscard]] T&& operator*() && { return std::move(*value_); }
+    [[nodiscard]] T* operator->() { return &*value_; }
+    [[nodiscard]] const T* operator->() const { return &*value_; }
+
+private:
+    std::optional<T> value_;
+    Result failure_;
+};
 
 } // namespace kestrawin

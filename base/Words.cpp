@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "Outcome.h"
+#include "Words.h"
 
 namespace kestrawin {
 
@@ -52,4 +52,34 @@ std::string OtherNamesNotice(std::uint64_t otherNames)
            + (otherNames == 1 ? " other name (hard link)" : " other names (hard links)");
 }
 
+namespace words {
+
+std::string Fill(std::string_view text, std::initializer_list<std::string_view> values)
+{
+    std::string filled;
+    filled.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+        const auto place = static_cast<std::size_t>(next - '1');
+        if (text[i] == '%' && next >= '1' && next <= '9' && place < values.size()) {
+            filled += values.begin()[place];
+            ++i;
+        } else {
+            filled += text[i];
+        }
+    }
+    return filled;
+}
+
+std::string Count(const Counted& text, std::size_t n)
+{
+    return Fill(n == 1 ? text.one : text.many, {std::to_string(n)});
+}
+
+std::string Count(const Counted& text, std::size_t n, std::size_t of)
+{
+    return Fill(of == 1 ? text.one : text.many, {std::to_string(n), std::to_string(of)});
+}
+
+} // namespace words
 } // namespace kestrawin

@@ -1,18 +1,19 @@
 // SPDX-License-Identifier: Apache-2.0
 // Windows opened one after another each get their own place on the screen.
 
-#include "session/WindowSlot.h"
+#include "Child.h"
+
+#include "startup/WindowSlot.h"
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 
-using namespace kestrawin::session;
+using namespace kestrawin::startup;
 
 namespace {
 
@@ -44,20 +45,19 @@ TEST(WindowSlot, EachOpenWindowHasItsOwnNumberAndAFreedNumberIsReused)
     // A window whose process died, however, frees its number.
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    if (child == 0) {
+    const pid_t child = kwtest::Fork([&] {
         WindowSlot held = WindowSlot::Take(folder);
         const char index = static_cast<char>(held.index());
-        if (write(ready[1], &index, 1) != 1) _exit(1);
+        if (write(ready[1], &index, 1) != 1) return 1;
         pause();
-        _exit(0);
-    }
+        return 0;
+    });
     char index = -1;
     ASSERT_EQ(read(ready[0], &index, 1), 1);
     EXPECT_EQ(index, 1);
     EXPECT_EQ(WindowSlot::Take(folder).index(), 3);
     kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
+    EXPECT_EQ(kwtest::Wait(child), 128 + SIGKILL);
     EXPECT_EQ(WindowSlot::Take(folder).index(), 1);
 
     // A folder that cannot be used gives number 0: the window still opens.

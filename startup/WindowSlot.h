@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace kestrawin::session {
+namespace kestrawin::startup {
 
 class WindowSlot {
 public:
@@ -45,4 +45,4 @@ struct Placement {
 [[nodiscard]] Placement PlaceWindow(int slot, int areaX, int areaY, int areaWidth, int areaHeight,
                                     int width, int height);
 
-} // namespace kestrawin::session
+} // namespace kestrawin::startup

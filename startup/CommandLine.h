@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-namespace kestrawin::session {
+namespace kestrawin::startup {
 
 // The arguments after the program, empty ones left out. Paths are kept as the
 // bytes the system gave, so that any file name can be opened again.
 [[nodiscard]] std::vector<std::string> ArgumentsOf(int argc, const char* const* argv);
 
-enum Page { MainPage = 0, EncryptPage = 1, DecryptPage = 2, ErrorPage = 3 };
+enum Page { MainPage = 0, EncryptPage = 1, DecryptPage = 2, OutcomePage = 3 };
 
 struct PageChoice {
     Page page = MainPage;
@@ -50,4 +50,4 @@ struct PageChoice {
 // when the last dot lies before the last '/' or there is none.
 [[nodiscard]] std::string ExtensionOf(const std::string& path);
 
-} // namespace kestrawin::session
+} // namespace kestrawin::startup

@@ -1,13 +1,25 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Secret.h"
 
-#include "detail/Platform.h"
-
 #include <algorithm>
 #include <cstring>
 #include <new>
 
 namespace kestrawin {
+namespace {
+
+// True when the n bytes at a and b are equal; the time taken does not depend
+// on where they differ.
+bool SameBytes(const void* a, const void* b, std::size_t n)
+{
+    const auto* x = static_cast<const volatile unsigned char*>(a);
+    const auto* y = static_cast<const volatile unsigned char*>(b);
+    unsigned char differ = 0;
+    for (std::size_t i = 0; i < n; ++i) differ = static_cast<unsigned char>(differ | (x[i] ^ y[i]));
+    return differ == 0;
+}
+
+} // namespace
 
 Secret::Secret(std::string_view bytes)
 {
@@ -95,7 +107,7 @@ void Secret::Clear()
 
 bool Secret::operator==(const Secret& other) const
 {
-    return size_ == other.size_ && (size_ == 0 || detail::SameBytes(data_, other.data_, size_));
+    return size_ == other.size_ && (size_ == 0 || SameBytes(data_, other.data_, size_));
 }
 
 [[gnu::noinline]] void WipeStack(std::size_t bytes)

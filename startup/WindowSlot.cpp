@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <utility>
 
-namespace kestrawin::session {
+namespace kestrawin::startup {
 namespace {
 
 constexpr int kStep = 28; // about a title bar: the window below stays visible
@@ -79,4 +79,4 @@ Placement PlaceWindow(int slot, int areaX, int areaY, int areaWidth, int areaHei
     return {areaX + roomX + offset, areaY + roomY + offset};
 }
 
-} // namespace kestrawin::session
+} // namespace kestrawin::startup

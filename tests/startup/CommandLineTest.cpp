@@ -3,9 +3,9 @@
 
 #include "Fixtures.h"
 
-#include "session/CommandLine.h"
+#include "startup/CommandLine.h"
 
-using namespace kestrawin::session;
+using namespace kestrawin::startup;
 
 namespace {
 
@@ -26,8 +26,8 @@ TEST(Dispatch, EveryRowOfTheTable)
     const Row rows[] = {
         {{}, MainPage, false},
         // A container without the decrypt switch: "This file is encrypted".
-        {{"/d/a.ksw"}, ErrorPage, true},
-        {{"/d/a.ksw", "/crypt"}, ErrorPage, true},
+        {{"/d/a.ksw"}, OutcomePage, true},
+        {{"/d/a.ksw", "/crypt"}, OutcomePage, true},
         // The extension test is exact: capitals are not a container.
         {{"/d/a.KSW", "/crypt"}, EncryptPage, false},
         {{"/d/a.Ksw"}, EncryptPage, false},
@@ -43,7 +43,7 @@ TEST(Dispatch, EveryRowOfTheTable)
         {{"/d/a.txt", "/ENCRYPT"}, EncryptPage, false},
         // A switch second keeps the row above whatever follows it.
         {{"/d/a.ksw", "/ENCRYPT", "/d/b.txt"}, EncryptPage, false},
-        {{"/d/a.ksw", "/crypt", "/d/b.txt", "/encrypt"}, ErrorPage, true},
+        {{"/d/a.ksw", "/crypt", "/d/b.txt", "/encrypt"}, OutcomePage, true},
         {{"/d/a.txt", "/crypt", "/d/b.txt"}, EncryptPage, false},
         {{"/d/a.txt", "/CRYPT", "/d/b.txt", "/encrypt"}, EncryptPage, false},
     };
@@ -126,15 +126,15 @@ TEST_F(DispatchOnDisk, EveryRowWithSeveralArguments)
         {{"D/a.ksw", "D/b.ksw", "gone", "/encrypt"}, DecryptPage, {"D/a.ksw", "D/b.ksw"}},
         // One file left: the rows for one file, on what is left; a word in
         // second place stays there.
-        {{"D/a.ksw", "/decrypt"}, ErrorPage, {}},
-        {{"D/a.ksw", "/anything"}, ErrorPage, {}},
+        {{"D/a.ksw", "/decrypt"}, OutcomePage, {}},
+        {{"D/a.ksw", "/anything"}, OutcomePage, {}},
         {{"D/a.txt", "/decrypt"}, EncryptPage, {"D/a.txt"}},
-        {{"D/a.ksw", "D/a.ksw"}, ErrorPage, {}},
-        {{"D/a.ksw", "a.ksw", "/crypt"}, ErrorPage, {}},
+        {{"D/a.ksw", "D/a.ksw"}, OutcomePage, {}},
+        {{"D/a.ksw", "a.ksw", "/crypt"}, OutcomePage, {}},
         {{"D/a.ksw", "./a.ksw", "/encrypt"}, DecryptPage, {"D/a.ksw"}},
         {{"D/a.txt", "./a.txt"}, EncryptPage, {"D/a.txt"}},
         {{"D/a.txt", "D/other/../a.txt", "/ENCRYPT"}, EncryptPage, {"D/a.txt"}},
-        {{"D/a.ksw", "gone.ksw", "/encrypt"}, ErrorPage, {}},
+        {{"D/a.ksw", "gone.ksw", "/encrypt"}, OutcomePage, {}},
     };
     for (const Row& row : rows) {
         std::string label;

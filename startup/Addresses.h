@@ -2,11 +2,11 @@
 #pragma once
 // The web addresses the program opens.
 
-namespace kestrawin::session {
+namespace kestrawin::startup {
 
 inline constexpr const char* ProductPageAddress = "https://kestrawin.example/product";
 inline constexpr const char* VendorSiteAddress = "https://kestrawin.example/";
 // What the Main page shows for VendorSiteAddress.
 inline constexpr const char* VendorSiteText = "kestrawin.example";
 
-} // namespace kestrawin::session
+} // namespace kestrawin::startup

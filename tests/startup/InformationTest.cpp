@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 // --help and --version, and the check for a graphical session.
 
-#include "session/CommandLine.h"
-#include "session/Information.h"
+#include "startup/Information.h"
 #include "kestrawin/Version.h"
+#include "startup/CommandLine.h"
 
 #include <gtest/gtest.h>
 
-using namespace kestrawin::session;
+using namespace kestrawin::startup;
 
 TEST(Information, OnlyTheOneArgumentAsksAndAFileOfThatNameStaysReachable)
 {
@@ -16,9 +16,15 @@ TEST(Information, OnlyTheOneArgumentAsksAndAFileOfThatNameStaysReachable)
     const char* argv[] = {"kestrawin", "", "--help", ""};
     EXPECT_EQ(InformationAskedFor(ArgumentsOf(4, argv)), Information::Help);
 
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"./--help"}, {"/home/u/--help"}, {"--help", "/crypt"}, {"--version", "/encrypt"},
-             {"--HELP"}, {"-h"}, {"/d/a.txt", "--help"}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"./--help"},
+                                               {"/home/u/--help"},
+                                               {"--help", "/crypt"},
+                                               {"--version", "/encrypt"},
+                                               {"--HELP"},
+                                               {"-h"},
+                                               {"/d/a.txt", "--help"}}) {
         EXPECT_EQ(InformationAskedFor(args), Information::None) << (args.empty() ? "" : args[0]);
     }
     // "./--help" is an ordinary file for the dispatch.

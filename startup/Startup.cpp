@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "Session.h"
+#include "Startup.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 
-namespace kestrawin::session {
+namespace kestrawin::startup {
 
 Environment Environment::FromProcess(int argc, const char* const* argv)
 {
@@ -20,12 +20,12 @@ Environment Environment::FromProcess(int argc, const char* const* argv)
     return env;
 }
 
-Startup Start(const Environment& env)
+Started Start(const Environment& env)
 {
-    Startup startup;
-    startup.registration = shell::RegisterShell(env.programPath, env.shellEnvironment, env.runTool);
-    startup.keyStore = OpenKeyStore(env.keyFolder);
-    return startup;
+    Started started;
+    started.registration = shell::RegisterShell(env.programPath, env.shellEnvironment, env.runTool);
+    started.keyStore = OpenKeyStore(env.keyFolder);
+    return started;
 }
 
 PageChoice ChoosePage(const Environment& env)
@@ -33,4 +33,4 @@ PageChoice ChoosePage(const Environment& env)
     return ChoosePage(env.arguments, env.workingDirectory);
 }
 
-} // namespace kestrawin::session
+} // namespace kestrawin::startup

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "KeyStoreStart.h"
 
-namespace kestrawin::session {
+namespace kestrawin::startup {
 
 KeyStoreStart OpenKeyStore(const std::string& folder)
 {
@@ -14,4 +14,4 @@ KeyStoreStart OpenKeyStore(const std::string& folder)
     return start;
 }
 
-} // namespace kestrawin::session
+} // namespace kestrawin::startup

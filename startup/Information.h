@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace kestrawin::session {
+namespace kestrawin::startup {
 
 enum class Information { None, Help, Version };
 
@@ -20,10 +20,10 @@ enum class Information { None, Help, Version };
 // Whether the window can be shown: a display (DISPLAY or WAYLAND_DISPLAY), a Qt
 // platform chosen in QT_QPA_PLATFORM, or Qt's -platform argument. Each variable
 // is its value, or null when unset.
-[[nodiscard]] bool CanShowWindow(const char* display, const char* waylandDisplay, const char* qtPlatform,
-                                 const std::vector<std::string>& args);
+[[nodiscard]] bool CanShowWindow(const char* display, const char* waylandDisplay,
+                                 const char* qtPlatform, const std::vector<std::string>& args);
 
 // What a start without a graphical session prints instead, ending in a line break.
 [[nodiscard]] std::string NoSessionMessage();
 
-} // namespace kestrawin::session
+} // namespace kestrawin::startup

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
-// The start-up session: what every start of the program does before it shows
+// The start-up: what every start of the program does before it shows
 // anything, apart from any window. The context-menu entries are brought up to
 // date, the key store is opened with fresh key pairs, and the command line
 // picks the page. The window starts through here; kestrawin-cli, which writes
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace kestrawin::session {
+namespace kestrawin::startup {
 
 // Everything a start takes from the world around it. Tests fill it in;
 // FromProcess reads the running process.
@@ -29,16 +29,16 @@ struct Environment {
     static Environment FromProcess(int argc, const char* const* argv);
 };
 
-struct Startup {
-    shell::RegisterOutcome registration;
+struct Started {
+    shell::ShellOutcome registration;
     KeyStoreStart keyStore;
 };
 
 // The context-menu entries for env.programPath, then the key store, whatever
 // became of the registration: without the keys every encryption would fail.
-[[nodiscard]] Startup Start(const Environment& env);
+[[nodiscard]] Started Start(const Environment& env);
 
 // The page the command line asks for.
 [[nodiscard]] PageChoice ChoosePage(const Environment& env);
 
-} // namespace kestrawin::session
+} // namespace kestrawin::startup
