@@ -2,9 +2,8 @@
 #include "Batch.h"
 
 #include "io/FileIdentity.h"
-
-#include <sched.h>
-#include <sys/stat.h>
+#include "io/SafeFile.h"
+#include "io/System.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,18 +23,9 @@ constexpr std::size_t kMinChunk = std::size_t{64} << 10;
 constexpr std::size_t kMaxChunk = std::size_t{1} << 20;
 constexpr unsigned kMaxDecryptThreads = 4;
 
-unsigned Processors()
-{
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-        return static_cast<unsigned>(CPU_COUNT(&set));
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
 bool EndsWithContainerExtension(const std::string& path)
 {
-    const std::size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string name = path.substr(io::NameStart(path));
     return name.size() > 4 && name.compare(name.size() - 4, 4, ".ksw") == 0;
 }
 
@@ -160,13 +150,11 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
         if (job.state != State::Pending) continue;
         ++left;
         if (job.after == SIZE_MAX) ready.push_back(i);
-        struct stat st {};
-        if (lstat(paths[i].c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            job.size = static_cast<std::uint64_t>(st.st_size);
+        job.size = io::RegularFileSize(paths[i]).value_or(0);
         total += job.size;
     }
 
-    const BatchPlan plan = PlanBatch(paths.size(), Processors(), options);
+    const BatchPlan plan = PlanBatch(paths.size(), io::UsableProcessors(), options);
     std::mutex mutex;
     std::condition_variable changed;
     std::uint64_t done = 0;
