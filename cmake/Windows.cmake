@@ -9,6 +9,7 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WIN
 
 add_subdirectory(crypto)
 add_subdirectory(format)
+add_subdirectory(io)
 add_subdirectory(ops)
 add_subdirectory(shell)
 add_subdirectory(cli)
