@@ -58,9 +58,9 @@ FileIdentity IdentifyPath(const std::string& path)
             std::memcpy(halves, id.FileId.Identifier, sizeof halves);
             key = Hex(id.VolumeSerialNumber) + ':' + Hex(halves[1]) + Hex(halves[0]);
         } else {
-            key = Hex(info.dwVolumeSerialNumber) + ':'
-                  + Hex((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32)
-                        | info.nFileIndexLow);
+            key =
+                Hex(info.dwVolumeSerialNumber) + ':'
+                + Hex((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
         }
     }
     // The name as the folder holds it, when it holds it (a pattern is no name).
@@ -75,8 +75,8 @@ FileIdentity IdentifyPath(const std::string& path)
         }
     }
     // '?' cannot start a volume number: the two kinds never meet.
-    identity.place = key.empty() ? '?' + Utf8FromWide(Upper(*full))
-                                 : key + '/' + Utf8FromWide(Upper(name));
+    identity.place =
+        key.empty() ? '?' + Utf8FromWide(Upper(*full)) : key + '/' + Utf8FromWide(Upper(name));
     return identity;
 }
 

@@ -202,10 +202,10 @@ public:
         owner.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
         owner.Trustee.ptstrName = const_cast<wchar_t*>(L"CURRENT_USER");
         if (SetEntriesInAclW(1, &owner, nullptr, &list_) != ERROR_SUCCESS) list_ = nullptr;
-        ready_ = list_ && InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)
-                 && SetSecurityDescriptorDacl(&descriptor_, TRUE, list_, FALSE)
-                 && SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED,
-                                                 SE_DACL_PROTECTED);
+        ready_ =
+            list_ && InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)
+            && SetSecurityDescriptorDacl(&descriptor_, TRUE, list_, FALSE)
+            && SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
     }
     ~PrivateDescriptor() { LocalFree(list_); }
     PrivateDescriptor(const PrivateDescriptor&) = delete;
@@ -262,18 +262,18 @@ bool NotOthers(HANDLE h)
 void SweepFolder(const std::wstring& folder)
 {
     WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileExW(ChildPath(folder, L"*").c_str(), FindExInfoBasic,
-                                           &found, FindExSearchNameMatch, nullptr, 0);
+    const HANDLE search = FindFirstFileExW(ChildPath(folder, L"*").c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
             || !IsOurTemporaryName(Utf8FromWide(found.cFileName)))
             continue;
-        const OwnedHandle leftover(CreateFileW(
-            ChildPath(folder, found.cFileName).c_str(),
-            DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | READ_CONTROL,
-            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        const OwnedHandle leftover(
+            CreateFileW(ChildPath(folder, found.cFileName).c_str(),
+                        DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | READ_CONTROL,
+                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!leftover.valid()) continue; // held by its writer, or not ours to touch
         Snapshot now;
         // Only a single-named regular file of this user.
@@ -308,8 +308,8 @@ std::shared_ptr<Folder::Handle> OpenFolder(const std::wstring& path, Failure* fa
     if (!folder->h.valid() && GetLastError() == ERROR_SHARING_VIOLATION) {
         // Somebody holds it with the right to delete it: held all the same.
         folder->h.reset(CreateFileW(path.c_str(), access,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     }
     if (!folder->h.valid()) {
         *failure = LastFailure();
@@ -515,7 +515,8 @@ Result InputFile::State::RemoveIfUnchanged(std::uint64_t* otherNames, const Disk
     }
     Snapshot now;
     if (!Look(file.get(), &now)) return kept(Outcome::InputKept, SystemErrorText(GetLastError()));
-    if (now.attributes & FILE_ATTRIBUTE_READONLY) return kept(Outcome::InputKept, "it is read-only");
+    if (now.attributes & FILE_ATTRIBUTE_READONLY)
+        return kept(Outcome::InputKept, "it is read-only");
     if (int err = CallHook(hook, DiskStep::Remove, 0))
         return kept(Outcome::InputKept, std::strerror(err));
     if (!DeleteThrough(file.get(), false))
@@ -684,12 +685,13 @@ Result AtomicOutput::State::Open()
     privateFromStart = security != nullptr;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::optional<std::wstring> temporary = WideFromUtf8(TemporaryNameFor(name));
-        if (int err = Hook(DiskStep::Create)) return Fail("cannot create a temporary file", {0, err});
-        file.reset(CreateFileW(
-            ChildPath(folder.handle()->path, *temporary).c_str(),
-            GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
-            FILE_SHARE_READ | FILE_SHARE_DELETE, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-            nullptr));
+        if (int err = Hook(DiskStep::Create))
+            return Fail("cannot create a temporary file", {0, err});
+        file.reset(
+            CreateFileW(ChildPath(folder.handle()->path, *temporary).c_str(),
+                        GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_READ | FILE_SHARE_DELETE, security, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.valid()) {
             if (GetLastError() == ERROR_FILE_EXISTS) continue;
             return Fail("cannot create a temporary file", LastFailure());
@@ -751,12 +753,17 @@ Result AtomicOutput::State::PutInPlace()
     const std::wstring full = ChildPath(folder.handle()->path, *wide);
     // What stands under the name now, to know what was replaced (let go
     // before the rename: an open file is not replaced).
-    OwnedHandle old(CreateFileW(full.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    OwnedHandle old(
+        CreateFileW(full.c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     FileKey oldKey;
     const bool existed = old.valid() && KeyOf(old.get(), &oldKey);
+    Snapshot standing;
+    // As Windows keeps read-only files from deletion, from being replaced too
+    // (not every filesystem refuses it by itself).
+    if (existed && Look(old.get(), &standing) && (standing.attributes & FILE_ATTRIBUTE_READONLY))
+        return Fail("a read-only file of its name stands in its place", {});
     old.reset();
     if (int err = Hook(DiskStep::Rename)) return Fail("cannot rename the file", {0, err});
     // A second handle to the very file, writing through: the rename is on
@@ -774,7 +781,8 @@ Result AtomicOutput::State::PutInPlace()
         // name with it where the filesystem keeps names with files.
         if (int err = Hook(DiskStep::DirFlush))
             return Result::fail(Outcome::OutputUnwritable,
-                                std::string("cannot flush the folder to disk: ") + std::strerror(err));
+                                std::string("cannot flush the folder to disk: ")
+                                    + std::strerror(err));
         FlushFileBuffers(file.get());
     }
     return Result::success();

@@ -123,9 +123,9 @@ WidePathParts SplitLongPath(const std::wstring& path)
     WidePathParts parts{path.substr(0, slash), path.substr(slash + 1)};
     // "\\?\C:" names no folder: its root is "\\?\C:\". So is a share's.
     const bool driveRoot = !parts.folder.empty() && parts.folder.back() == L':';
-    const bool shareRoot = StartsWith(parts.folder, kLongUncPrefix)
-                           && parts.folder.find(L'\\', kLongUncPrefix.size())
-                                  == parts.folder.rfind(L'\\');
+    const bool shareRoot =
+        StartsWith(parts.folder, kLongUncPrefix)
+        && parts.folder.find(L'\\', kLongUncPrefix.size()) == parts.folder.rfind(L'\\');
     if (driveRoot || shareRoot || parts.folder.empty()) parts.folder += L'\\';
     return parts;
 }
@@ -141,9 +141,9 @@ std::wstring ChildPath(const std::wstring& folder, std::wstring_view name)
 std::string SystemErrorText(DWORD code)
 {
     wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
+                                       | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring message(text ? text : L"", n);
     LocalFree(text);
     while (!message.empty()

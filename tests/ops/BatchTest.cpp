@@ -40,8 +40,9 @@ TEST_F(Batch, EachFileEndsOnItsOwnAndOneFailureStopsNoOther)
     fs::create_directory(dir / "folder");
     // A link, where the system makes them (Wine does not).
     const bool link = CreateSymlink(dir / "c.txt", dir / "link");
-    std::vector<fs::path> paths = {dir / "a.txt", dir / "folder", dir / "missing.txt",
-                                   dir / "old.ksw", dir / "link", dir / "c.txt", dir / "a.txt"};
+    std::vector<fs::path> paths = {dir / "a.txt",   dir / "folder", dir / "missing.txt",
+                                   dir / "old.ksw", dir / "link",   dir / "c.txt",
+                                   dir / "a.txt"};
     std::vector<Outcome> expected = {Outcome::Success,        Outcome::NotRegularFile,
                                      Outcome::InputMissing,   Outcome::AlreadyEncrypted,
                                      Outcome::NotRegularFile, Outcome::Success,
