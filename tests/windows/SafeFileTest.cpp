@@ -4,6 +4,7 @@
 // elsewhere, read-only files, long and Unicode paths, names that differ only
 // in how they are spelled, and the leftovers of killed runs.
 
+#include "Children.h"
 #include "Fixtures.h"
 
 #include "io/FileIdentity.h"
@@ -15,6 +16,7 @@
 #include <aclapi.h>
 
 #include <functional>
+#include <set>
 
 using namespace kestrawin;
 using namespace kestrawin::ops;
@@ -378,4 +380,77 @@ TEST_F(WindowsFiles, TheResultGetsTheOriginalsAccessList)
     bool outputProtected = false;
     EXPECT_EQ(entries(dir / "doc.ksw", &outputProtected), 1);
     EXPECT_TRUE(outputProtected);
+}
+
+// A run ended abruptly before any step that changes the disk leaves the
+// input as it was, or gone with its whole output; never a partial file under
+// a real name, never an older file of the output's name lost. What it leaves
+// under a temporary name goes the next time an output is written there.
+TEST_F(WindowsFiles, KilledAtEveryStepLeavesTheInputOrTheWholeOutput)
+{
+    const fs::path pem = FromUtf8(KESTRAWIN_INTEROP_DIR) / "signer.pem";
+    auto exchange = crypto::RsaKeyPair::FromPem(ReadFile(pem));
+    auto signature = crypto::RsaKeyPair::FromPem(ReadFile(pem));
+    ASSERT_TRUE(exchange && signature);
+    const KeyContainer keys = KeyContainer::WithPairs(std::move(*exchange), std::move(*signature));
+    const std::string plain = RandomBytes(10000, 21);
+    WriteFile(dir / "data", plain);
+    OperationOptions options;
+    options.chunkSize = 4096;
+    ASSERT_TRUE(EncryptSelectedFile(keys, dir / "data", kPassword, options).ok());
+    const std::string container = ReadFile(dir / "data.ksw"); // the same for the same pair
+
+    for (const bool decrypt : {false, true})
+        for (const bool outputExisted : {false, true}) {
+            SCOPED_TRACE(std::string(decrypt ? "decrypting" : "encrypting")
+                         + (outputExisted ? " over an older file" : ""));
+            const Path work = dir / "work";
+            const Path input = work / (decrypt ? "data.ksw" : "data");
+            const Path output = work / (decrypt ? "data" : "data.ksw");
+            const std::string inputBytes = decrypt ? container : plain;
+            const std::string outputBytes = decrypt ? plain : container;
+            std::set<DiskStep> stepsKilled;
+            for (int k = 1;; ++k) {
+                ASSERT_LT(k, 40) << "the operation never ran to its end";
+                fs::remove_all(work);
+                fs::create_directories(work);
+                WriteFile(input, inputBytes);
+                if (outputExisted) WriteFile(output, "an older file");
+                const Child run({L"killed-at", std::to_wstring(k), decrypt ? L"decrypt" : L"encrypt",
+                                 input.wstring(), pem.wstring(), (dir / "step").wstring()});
+                const bool finished = run.Succeeds();
+                if (finished) {
+                    EXPECT_EQ(Listing(work), std::vector<std::string>{Utf8(output.filename())});
+                    EXPECT_TRUE(ReadFile(output) == outputBytes);
+                    break;
+                }
+                ASSERT_TRUE(fs::exists(dir / "step")) << "it failed before step " << k;
+                const auto step = static_cast<DiskStep>(std::stoi(ReadFile(dir / "step")));
+                fs::remove(dir / "step");
+                SCOPED_TRACE("killed before step " + std::to_string(k));
+                stepsKilled.insert(step);
+                if (fs::exists(input)) {
+                    EXPECT_TRUE(ReadFile(input) == inputBytes) << "the input was changed";
+                } else {
+                    EXPECT_TRUE(ReadFile(output) == outputBytes) << "gone without its output";
+                }
+                if (fs::exists(output)) {
+                    const std::string now = ReadFile(output);
+                    EXPECT_TRUE(now == outputBytes || (outputExisted && now == "an older file"));
+                } else {
+                    EXPECT_FALSE(outputExisted) << "the older file was lost";
+                }
+                ASSERT_TRUE(io::WriteFileAtomically(work / "next", "x").ok());
+                for (const std::string& name : Listing(work))
+                    EXPECT_TRUE(Path(FromUtf8(name)) == input.filename()
+                                || Path(FromUtf8(name)) == output.filename() || name == "next")
+                        << name;
+            }
+            // Every kind of step this path takes was interrupted once (and
+            // the access list's where the input has one of its own).
+            stepsKilled.erase(DiskStep::Attributes);
+            EXPECT_EQ(stepsKilled, (std::set<DiskStep>{DiskStep::Create, DiskStep::Write,
+                                                       DiskStep::Permissions, DiskStep::Flush,
+                                                       DiskStep::Rename, DiskStep::Remove}));
+        }
 }
