@@ -26,6 +26,14 @@
 // killed run is put back under its own name the next time an output is
 // written in that folder (beside it, "<name> (restored)", if the name was
 // taken meanwhile): nothing stays hidden.
+//
+// That is the Linux build (SafeFilePosix.cpp). On Windows (SafeFileWindows.cpp)
+// the system can lock what Linux can only watch: the folder is held so that
+// it cannot be renamed or deleted meanwhile; the input is held shared for
+// reading alone, so that no other program writes, renames or deletes it
+// during the work, and it is deleted through that same handle; a read-only
+// input is kept. The temporary is always named, written by nobody else, and
+// renamed over the target through a handle that writes through.
 
 #include "crypto/Outcome.h"
 
