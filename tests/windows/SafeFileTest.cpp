@@ -416,8 +416,9 @@ TEST_F(WindowsFiles, KilledAtEveryStepLeavesTheInputOrTheWholeOutput)
                 fs::create_directories(work);
                 WriteFile(input, inputBytes);
                 if (outputExisted) WriteFile(output, "an older file");
-                const Child run({L"killed-at", std::to_wstring(k), decrypt ? L"decrypt" : L"encrypt",
-                                 input.wstring(), pem.wstring(), (dir / "step").wstring()});
+                const Child run({L"killed-at", std::to_wstring(k),
+                                 decrypt ? L"decrypt" : L"encrypt", input.wstring(), pem.wstring(),
+                                 (dir / "step").wstring()});
                 const bool finished = run.Succeeds();
                 if (finished) {
                     EXPECT_EQ(Listing(work), std::vector<std::string>{Utf8(output.filename())});
@@ -449,8 +450,36 @@ TEST_F(WindowsFiles, KilledAtEveryStepLeavesTheInputOrTheWholeOutput)
             // Every kind of step this path takes was interrupted once (and
             // the access list's where the input has one of its own).
             stepsKilled.erase(DiskStep::Attributes);
-            EXPECT_EQ(stepsKilled, (std::set<DiskStep>{DiskStep::Create, DiskStep::Write,
-                                                       DiskStep::Permissions, DiskStep::Flush,
-                                                       DiskStep::Rename, DiskStep::Remove}));
+            EXPECT_EQ(stepsKilled,
+                      (std::set<DiskStep>{DiskStep::Create, DiskStep::Write, DiskStep::Permissions,
+                                          DiskStep::Flush, DiskStep::Rename, DiskStep::Remove}));
         }
+}
+
+// Deleting through the handle takes away the name that was read and no
+// other: another name of the same contents stays, counted. When the result's
+// own name is such another name, nothing is lost either way.
+TEST_F(WindowsFiles, OtherNamesOfTheInputStayAndAreCounted)
+{
+    WriteFile(dir / "a", "shared");
+    ASSERT_TRUE(CreateHardLinkW((dir / "b").c_str(), (dir / "a").c_str(), nullptr));
+    auto outcomes = RunBatch(Direction::Encrypt, SharedKeys(), {dir / "a"}, kPassword);
+    ASSERT_TRUE(outcomes[0].ok()) << DescribeResult({outcomes[0].outcome, outcomes[0].detail});
+    EXPECT_TRUE(outcomes[0].inputRemoved);
+    EXPECT_EQ(outcomes[0].otherNames, 1u);
+    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"a.ksw", "b"}));
+    EXPECT_EQ(ReadFile(dir / "b"), "shared");
+
+    WriteFile(dir / "h", "linked");
+    ASSERT_TRUE(CreateHardLinkW((dir / "h.ksw").c_str(), (dir / "h").c_str(), nullptr));
+    outcomes = RunBatch(Direction::Encrypt, SharedKeys(), {dir / "h"}, kPassword);
+    EXPECT_EQ(ReadFile(dir / "h"), "linked");
+    if (outcomes[0].ok()) {
+        EXPECT_EQ(outcomes[0].keptOutcome, Outcome::InputIsOutput);
+        EXPECT_EQ(Opened(dir / "h.ksw", dir / "look"), "linked");
+    } else {
+        // Windows will not replace a name of a file that is held open.
+        EXPECT_EQ(outcomes[0].outcome, Outcome::OutputUnwritable);
+        EXPECT_EQ(ReadFile(dir / "h.ksw"), "linked");
+    }
 }
