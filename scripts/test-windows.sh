@@ -28,7 +28,8 @@ for candidate in wineserver /usr/lib/wine/wineserver /usr/lib/wine/wineserver64;
     fi
 done
 if [ -n "$server" ]; then
-    "$server" -p </dev/null >/dev/null 2>&1
+    "$server" -w || true # the one that made the prefix, if it still runs
+    "$server" -p </dev/null >/dev/null 2>&1 || true
     trap '"$server" -k' EXIT
     "$root/scripts/wine-run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true
 fi
