@@ -301,7 +301,8 @@ struct InputFile::State {
     Result CheckMovedAside(const std::string& aside) const;
 
     FileDescriptor fd_;
-    FileDescriptor dirFd_;
+    Folder folder_; // shared with the outputs made beside it, closed by the last
+    [[nodiscard]] int dirFd() const { return folder_.valid() ? folder_.handle()->fd.get() : -1; }
     bool dirSyncable_ = true;
     std::string path_;
     std::string name_;
@@ -353,9 +354,10 @@ struct AtomicOutput::State {
     FileDescriptor dirFd_;
     bool dirSyncable_ = true;
     FileDescriptor fd_;
-    bool unnamed_ = false; // O_TMPFILE: no name until it is linked
-    std::string tempName_; // the named temporary, when there is one
-    Folder givenFolder_;   // from the second constructor
+    bool unnamed_ = false;     // O_TMPFILE: no name until it is linked
+    std::string tempName_;     // the named temporary, when there is one
+    Folder givenFolder_;       // from the second constructor
+    bool folderGiven_ = false; // then the output goes there or nowhere
     mode_t permissions_ = 0600;
     bool keepOwner_ = false;
     uid_t uid_ = 0;
@@ -388,7 +390,7 @@ std::size_t NameStart(std::string_view path)
 void InputFile::State::Close()
 {
     fd_.reset();
-    dirFd_.reset();
+    folder_ = Folder();
 }
 
 Result InputFile::State::Open(const std::string& path)
@@ -400,20 +402,20 @@ Result InputFile::State::Open(const std::string& path)
     const SplitPath parts = Split(path);
     if (parts.name.empty() || parts.name == "." || parts.name == "..")
         return Result::fail(Outcome::NotRegularFile, "a folder");
-    dirFd_.reset(OpenFolder(parts.folder, &dirSyncable_));
-    if (!dirFd_.valid()) return Unopenable(errno);
+    FileDescriptor folder(OpenFolder(parts.folder, &dirSyncable_));
+    if (!folder.valid()) return Unopenable(errno);
+    folder_ = Folder(std::make_shared<Folder::Handle>(Folder::Handle{std::move(folder)}));
     path_ = path;
     name_ = parts.name;
-    if (fstatat(dirFd_.get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return Unopenable(errno);
+    if (fstatat(dirFd(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Unopenable(errno);
     if (S_ISLNK(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a symbolic link");
     if (S_ISDIR(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a folder");
     if (!S_ISREG(st.st_mode)) return Result::fail(Outcome::NotRegularFile, "a special file");
 
     // O_NONBLOCK and O_NOFOLLOW: if the name was swapped for a FIFO or a link
     // since the check above, opening neither blocks nor follows it.
-    fd_.reset(openat(dirFd_.get(), name_.c_str(),
-                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    fd_.reset(
+        openat(dirFd(), name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd_.valid()) {
         const int err = errno;
         if (err == ELOOP) return Result::fail(Outcome::NotRegularFile, "a symbolic link");
@@ -552,9 +554,8 @@ Result InputFile::State::CheckMovedAside(const std::string& aside) const
 {
     struct stat moved {};
     struct stat now {};
-    if (fstatat(dirFd_.get(), aside.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0
-        || moved.st_dev != dev_ || moved.st_ino != ino_ || fstat(fd_.get(), &now) != 0
-        || !SameContentsAs(now))
+    if (fstatat(dirFd(), aside.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0 || moved.st_dev != dev_
+        || moved.st_ino != ino_ || fstat(fd_.get(), &now) != 0 || !SameContentsAs(now))
         return Result::fail(Outcome::InputChanged);
     if (checkContents_) {
         if (Result r = ContentsAsRead(); !r.ok()) return r;
@@ -577,7 +578,7 @@ Result InputFile::State::RemoveIfUnchanged(std::uint64_t* otherNames, const Disk
 
     // What the name leads to now, and the file we read as it is now.
     struct stat named {};
-    if (fstatat(dirFd_.get(), name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(dirFd(), name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) return kept(Outcome::InputMoved);
         return kept(Outcome::InputKept, ErrorText(errno));
     }
@@ -591,21 +592,21 @@ Result InputFile::State::RemoveIfUnchanged(std::uint64_t* otherNames, const Disk
     // was moved, and only then remove it (or put it back).
     std::string aside;
     std::unique_ptr<LiveAside> live; // a sweep in this process never takes it for a leftover
-    Result verdict = MoveAside(dirFd_.get(), name_, hook, &aside, &live);
+    Result verdict = MoveAside(dirFd(), name_, hook, &aside, &live);
     if (!verdict.ok()) return verdict;
     verdict = CheckMovedAside(aside);
     const bool ours = verdict.ok();
     if (verdict.ok()) {
         if (int err = CallHook(hook, DiskStep::Remove, 0))
             verdict = kept(Outcome::InputKept, ErrorText(err));
-        else if (unlinkat(dirFd_.get(), aside.c_str(), 0) != 0)
+        else if (unlinkat(dirFd(), aside.c_str(), 0) != 0)
             verdict = kept(Outcome::InputKept, ErrorText(errno));
     }
     if (!verdict.ok()) {
         // Not ours after all, changed, or it would not go: back under its
         // name, or beside a file that took the name meanwhile.
         std::string where;
-        if (int err = PutBack(dirFd_.get(), aside, name_, hook, &where); err != 0) {
+        if (int err = PutBack(dirFd(), aside, name_, hook, &where); err != 0) {
             verdict.detail += verdict.detail.empty() ? "" : "; ";
             verdict.detail += "it could not be put back (" + ErrorText(err) + ") and is now named '"
                               + aside + "'";
@@ -627,7 +628,7 @@ Result InputFile::State::RemoveIfUnchanged(std::uint64_t* otherNames, const Disk
     if (otherNames && fstat(fd_.get(), &after) == 0) *otherNames = after.st_nlink;
     // The deletion is done; a folder that will not flush only means that a
     // crash now could bring the input back, which loses nothing.
-    (void)SyncFolder(dirFd_.get(), dirSyncable_ && Syncable(dirFd_.get()), hook);
+    (void)SyncFolder(dirFd(), dirSyncable_ && Syncable(dirFd()), hook);
     Close();
     return Result::success();
 }
@@ -682,7 +683,8 @@ AtomicOutput::State::State(std::string targetPath, DiskHook hook)
 {}
 
 AtomicOutput::State::State(const Folder& folder, std::string name, DiskHook hook)
-    : target_(name), parts_{".", std::move(name)}, hook_(std::move(hook)), givenFolder_(folder)
+    : target_(name), parts_{".", std::move(name)}, hook_(std::move(hook)), givenFolder_(folder),
+      folderGiven_(true)
 {}
 
 int AtomicOutput::State::Hook(DiskStep step, std::uint64_t bytes) const
@@ -744,7 +746,9 @@ Result AtomicOutput::State::Open(mode_t permissions)
     permissions_ = permissions & 07777;
     if (parts_.name.empty() || parts_.name == "." || parts_.name == "..")
         return Fail("no file name", 0);
-    if (givenFolder_.valid()) {
+    if (folderGiven_) {
+        // Never the current folder instead ("." in parts_).
+        if (!givenFolder_.valid()) return Fail("cannot open the folder", EBADF);
         dirFd_.reset(fcntl(givenFolder_.handle()->fd.get(), F_DUPFD_CLOEXEC, 0));
         dirSyncable_ = dirFd_.valid() && Syncable(dirFd_.get());
     } else {
@@ -1025,7 +1029,7 @@ const std::string& InputFile::path() const
 
 Folder InputFile::folder() const
 {
-    return s_ ? FolderOfDescriptor(s_->dirFd_.get()) : Folder();
+    return s_ ? s_->folder_ : Folder();
 }
 
 Result InputFile::Read(std::uint8_t* buf, std::size_t n, std::size_t* got)
@@ -1132,7 +1136,11 @@ bool AtomicOutput::Replaced(FileKey* replaced) const
 Result WriteFileAtomically(int folderFd, const std::string& name, std::string_view bytes,
                            mode_t permissions)
 {
-    AtomicOutput::State out(FolderOfDescriptor(folderFd), name);
+    const Folder folder = FolderOfDescriptor(folderFd);
+    if (!folder.valid())
+        return Result::fail(Outcome::OutputUnwritable,
+                            std::string("cannot open the folder: ") + ErrorText(errno));
+    AtomicOutput::State out(folder, name);
     if (Result r = out.Open(permissions); !r.ok()) return r;
     if (Result r = out.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         !r.ok())

@@ -624,6 +624,7 @@ struct AtomicOutput::State {
     std::vector<BYTE> access; // the input's access list, self-relative, when it is its own
     bool accessProtected = false;
     bool privateFromStart = false; // the temporary was made for its owner alone
+    bool folderGiven = false;      // then the output goes there or nowhere
     std::string notice;
     bool replaced = false;
     FileKey replacedKey;
@@ -659,6 +660,9 @@ void AtomicOutput::State::Discard()
 
 Result AtomicOutput::State::Open()
 {
+    // Never the current folder instead.
+    if (folderGiven && !folder.valid())
+        return Fail("cannot open the folder", {ERROR_INVALID_HANDLE, 0});
     if (!folder.valid()) {
         const std::optional<std::wstring> full = LongAbsolutePath(target);
         if (!full) return Fail("cannot open the folder", {ERROR_INVALID_NAME, 0});
@@ -812,6 +816,7 @@ AtomicOutput::AtomicOutput(const Folder& folder, std::string name, DiskHook hook
     s_->name = std::move(name);
     s_->hook = std::move(hook);
     s_->folder = folder;
+    s_->folderGiven = true;
 }
 
 AtomicOutput::~AtomicOutput()
