@@ -8,6 +8,8 @@
 // Several paths run side by side with one password; each failure is printed.
 // Exit status: see words::CliUsage; the man page and the README give the same list.
 
+#include "Cli.h"
+#include "Console.h"
 #include "Password.h"
 
 #include "kestrawin/Version.h"
@@ -18,10 +20,7 @@
 #include "ops/Engine.h"
 #include "startup/KeyStoreStart.h"
 
-#include <unistd.h>
-
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -78,23 +77,6 @@ int ExitStatusOf(Outcome outcome)
     case Outcome::InputIsOutput: return kExitInputKept;
     }
     return kExitSoftware;
-}
-
-void OnSignal(int)
-{
-    g_cancel.store(true);
-}
-
-void CatchInterrupts()
-{
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0; // no SA_RESTART: a waiting prompt must see the interruption
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
-    cli::SetInterruptFlag(&g_cancel);
 }
 
 struct Arguments {
@@ -192,13 +174,13 @@ int GetPassword(const Arguments& args, Secret* password)
 
 } // namespace
 
-int main(int argc, char** argv)
+int kestrawin::cli::RunCli(int argc, char** argv)
 {
     ProtectProcessMemory();
     Arguments args;
     if (const Parsed parsed = Parse(argc, argv, &args); parsed.next == Parsed::Next::Exit)
         return parsed.exitStatus;
-    CatchInterrupts();
+    cli::CatchInterrupts(&g_cancel);
 
     Secret password;
     if (int status = GetPassword(args, &password); status != 0) return status;
@@ -224,7 +206,7 @@ int main(int argc, char** argv)
     ops::BatchOptions options;
     options.cancel = &g_cancel;
     options.keepInputs = args.keep;
-    const bool showProgress = isatty(STDERR_FILENO) == 1;
+    const bool showProgress = cli::ErrorsGoToATerminal();
     int lastPercent = -1;
     if (showProgress) {
         options.progress = [&](std::uint64_t done, std::uint64_t total) {

@@ -26,20 +26,24 @@
 // killed run is put back under its own name the next time an output is
 // written in that folder (beside it, "<name> (restored)", if the name was
 // taken meanwhile): nothing stays hidden.
-
-#include "FileDescriptor.h"
-#include "WriterWatch.h"
+//
+// That is the Linux build (SafeFilePosix.cpp). On Windows (SafeFileWindows.cpp)
+// the system can lock what Linux can only watch: the folder is held so that
+// it cannot be renamed or deleted meanwhile; the input is held shared for
+// reading alone, so that no other program writes, renames or deletes it
+// during the work, and it is deleted through that same handle; a read-only
+// input is kept. The temporary is always named, written by nobody else, and
+// renamed over the target through a handle that writes through.
 
 #include "base/Outcome.h"
-
-#include <sys/stat.h>
-#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kestrawin::io {
 
@@ -82,6 +86,32 @@ struct SplitPath {
 // removal: ".<name>.kwdel-" and a checked suffix (exposed for the tests).
 [[nodiscard]] std::string AsideNameFor(const std::string& name);
 
+// A folder held open: the files of an operation are made, and its input
+// deleted, by name in the folder the input was found in, whatever becomes of
+// the folder's path meanwhile. Copies share the one folder; the last one
+// closes it.
+class Folder {
+public:
+    struct Handle; // the system's handle, in each platform's own file
+
+    Folder() = default;
+    explicit Folder(std::shared_ptr<Handle> handle) : handle_(std::move(handle)) {}
+    [[nodiscard]] bool valid() const { return handle_ != nullptr; }
+    [[nodiscard]] Handle* handle() const { return handle_.get(); }
+
+private:
+    std::shared_ptr<Handle> handle_;
+};
+
+// Which file a file is, on its volume: the same key, the same file (under
+// whatever name).
+struct FileKey {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    std::uint64_t fileHigh = 0; // the upper half where the system numbers files in 128 bits
+    bool operator==(const FileKey&) const = default;
+};
+
 // A regular file opened for reading. Refuses symbolic links, directories,
 // FIFOs, devices and sockets without blocking on any of them.
 // Its folder is opened first and kept open: the output goes beside the input
@@ -89,7 +119,7 @@ struct SplitPath {
 // meanwhile.
 class InputFile {
 public:
-    InputFile() = default;
+    InputFile();
     ~InputFile();
     InputFile(InputFile&& other) noexcept;
     InputFile& operator=(InputFile&& other) noexcept;
@@ -97,14 +127,12 @@ public:
     InputFile& operator=(const InputFile&) = delete;
 
     [[nodiscard]] Result Open(const std::string& path);
-    [[nodiscard]] bool isOpen() const { return fd_.valid(); }
-    [[nodiscard]] std::uint64_t size() const { return size_; }
-    [[nodiscard]] mode_t permissions() const { return mode_ & 0777; }
-    [[nodiscard]] uid_t owner() const { return uid_; }
-    [[nodiscard]] gid_t group() const { return gid_; }
-    [[nodiscard]] int folderFd() const { return dirFd_.get(); }
-    [[nodiscard]] const std::string& name() const { return name_; } // within the folder
-    [[nodiscard]] const std::string& path() const { return path_; }
+    [[nodiscard]] bool isOpen() const;
+    [[nodiscard]] std::uint64_t size() const;
+    [[nodiscard]] const std::string& name() const; // within the folder
+    [[nodiscard]] const std::string& path() const;
+    // The folder it was opened in (not valid when it is not open).
+    [[nodiscard]] Folder folder() const;
     // Reads up to n bytes at the current position; *got is 0 at the end.
     [[nodiscard]] Result Read(std::uint8_t* buf, std::size_t n, std::size_t* got);
     // Reads exactly n bytes at an offset (a short file is an error).
@@ -115,7 +143,6 @@ public:
     // (Being renamed or replaced under its name does not count: the contents
     // read through the open file stay whole.)
     [[nodiscard]] bool ChangedSinceOpen() const;
-    [[nodiscard]] int fd() const { return fd_.get(); }
 
     // Deletes the input, durably, if its name still leads to this very file,
     // unchanged since it was opened; otherwise leaves everything as it is.
@@ -127,113 +154,65 @@ public:
     // (hard links) still lead to the contents after a deletion.
     [[nodiscard]] Result RemoveIfUnchanged(std::uint64_t* otherNames = nullptr,
                                            const DiskHook& hook = {});
-    // Tells the input that an output was put in place over the file (dev,
-    // ino): when that was this very file under another name, it is kept.
-    void OutputReplaced(dev_t dev, ino_t ino);
+    // Tells the input that an output was put in place over the file `replaced`:
+    // when that was this very file under another name, it is kept.
+    void OutputReplaced(const FileKey& replaced);
+
+    struct State; // each platform's own, in its own file
 
 private:
-    void Close();
-    bool SameContentsAs(const struct stat& st) const;
-    bool TouchedSinceOpen() const; // also the change time
-    void WatchForWriters();
-    void Digest(std::uint64_t offset, const std::uint8_t* data, std::size_t n);
-    Result ContentsAsRead() const;
-    Result CheckMovedAside(const std::string& aside) const;
-
-    FileDescriptor fd_;
-    FileDescriptor dirFd_;
-    bool dirSyncable_ = true;
-    std::string path_;
-    std::string name_;
-    std::uint64_t size_ = 0;
-    mode_t mode_ = 0;
-    uid_t uid_ = 0;
-    gid_t gid_ = 0;
-    dev_t dev_ = 0;
-    ino_t ino_ = 0;
-    std::int64_t mtimeSec_ = 0;
-    long mtimeNsec_ = 0;
-    std::int64_t ctimeSec_ = 0;
-    long ctimeNsec_ = 0;
-    std::uint64_t position_ = 0;
-    bool leased_ = false;         // a read lease: any writer's open breaks it
-    bool aimed_ = false;          // its breaks go to the thread waiting for them
-    bool heldForWriting_ = false; // someone had it open for writing at the start
-    bool checkContents_ = false;  // read again and compared before the removal
-    ContentDigest digest_;        // of bytes [0, digested_), as first read
-    std::uint64_t digested_ = 0;
-    bool outputTookItsName_ = false;
+    friend class AtomicOutput;
+    std::unique_ptr<State> s_;
 };
 
 // An output file that appears under its real name only when Commit succeeds.
+// Unless told otherwise (TakeTraitsOf), the finished file is for its owner
+// alone.
 class AtomicOutput {
 public:
     explicit AtomicOutput(std::string targetPath, DiskHook hook = {});
-    // A file of this name in an open folder (the descriptor is duplicated).
-    AtomicOutput(int folderFd, std::string name, DiskHook hook = {});
+    // A file of this name in a folder held open.
+    AtomicOutput(const Folder& folder, std::string name, DiskHook hook = {});
     ~AtomicOutput(); // discards whatever was not committed
     AtomicOutput(const AtomicOutput&) = delete;
     AtomicOutput& operator=(const AtomicOutput&) = delete;
 
-    // permissions: the mode bits the finished file gets (the umask does not apply).
-    [[nodiscard]] Result Open(mode_t permissions);
-    // When running as root: the finished file gets this owner and group (an
-    // output made for another user stays theirs).
-    void KeepOwner(uid_t uid, gid_t gid);
-    // The finished file gets the access list (POSIX ACL) and the user.*
-    // extended attributes of the file open as `fd`, and no access list it
-    // would otherwise inherit from its folder. When the list cannot be
-    // carried over, the file is for its owner alone; notice() says so.
-    void CarryAccessFrom(int fd);
+    // The finished file gets what the file it is made from has, in the
+    // platform's terms: on Linux its permission bits (the umask does not
+    // apply), its owner and group when running as root (an output made for
+    // another user stays theirs), its access list and user.* extended
+    // attributes and no access list it would otherwise inherit from its
+    // folder (when the list cannot be carried over, the file is for its owner
+    // alone and notice() says so); on Windows its read-only attribute and its
+    // access list. Before Open.
+    void TakeTraitsOf(const InputFile& input);
+    [[nodiscard]] Result Open();
     [[nodiscard]] Result Write(const std::uint8_t* data, std::size_t n);
     // Flushes the file, puts it under its real name (replacing any file there)
-    // and flushes the folder. After a failure nothing stands under the real
+    // and makes that durable. After a failure nothing stands under the real
     // name that was not there before.
     [[nodiscard]] Result Commit();
     void Discard();
 
-    [[nodiscard]] std::uint64_t written() const { return written_; }
-    [[nodiscard]] const std::string& target() const { return target_; }
+    [[nodiscard]] std::uint64_t written() const;
+    [[nodiscard]] const std::string& target() const;
     // After Commit: what the user should know although all went well, or empty.
-    [[nodiscard]] const std::string& notice() const { return notice_; }
-    // After Commit: true, with the file's identity, when a file stood under
-    // the real name and was replaced.
-    [[nodiscard]] bool Replaced(dev_t* dev, ino_t* ino) const;
+    [[nodiscard]] const std::string& notice() const;
+    // After Commit: true, with the file's key, when a file stood under the
+    // real name and was replaced.
+    [[nodiscard]] bool Replaced(FileKey* replaced) const;
+
+    struct State; // each platform's own, in its own file
 
 private:
-    Result Fail(const char* what, int err);
-    int LinkAs(const std::string& name);
-    Result PutInPlace();
-    Result SetPermissions();
-    void CarryAccess();
-    int Hook(DiskStep step, std::uint64_t bytes) const;
-
-    std::string target_;
-    SplitPath parts_;
-    DiskHook hook_;
-    FileDescriptor dirFd_;
-    bool dirSyncable_ = true;
-    FileDescriptor fd_;
-    bool unnamed_ = false;         // O_TMPFILE: no name until it is linked
-    std::string tempName_;         // the named temporary, when there is one
-    FileDescriptor givenFolderFd_; // from the second constructor
-    mode_t permissions_ = 0600;
-    bool keepOwner_ = false;
-    uid_t uid_ = 0;
-    gid_t gid_ = 0;
-    std::uint64_t written_ = 0;
-    std::uint64_t writebackStarted_ = 0;
-    FileDescriptor accessFrom_;
-    std::string notice_;
-    bool replaced_ = false;
-    dev_t replacedDev_ = 0;
-    ino_t replacedIno_ = 0;
+    std::unique_ptr<State> s_;
 };
 
-// Writes a whole small file through AtomicOutput.
-[[nodiscard]] Result WriteFileAtomically(const std::string& path, std::string_view bytes,
-                                         mode_t permissions);
-[[nodiscard]] Result WriteFileAtomically(int folderFd, const std::string& name,
-                                         std::string_view bytes, mode_t permissions);
+// Writes a whole small file, for its owner alone, through AtomicOutput.
+[[nodiscard]] Result WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+// Where the name of a path starts: after its last separator ('/'; on Windows
+// also '\\' and a drive's colon), 0 when it has none.
+[[nodiscard]] std::size_t NameStart(std::string_view path);
 
 } // namespace kestrawin::io

@@ -3,9 +3,8 @@
 
 #include "base/Words.h"
 #include "io/FileIdentity.h"
-
-#include <sched.h>
-#include <sys/stat.h>
+#include "io/SafeFile.h"
+#include "io/System.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -25,20 +24,9 @@ constexpr std::size_t kMinChunk = std::size_t{64} << 10;
 constexpr std::size_t kMaxChunk = std::size_t{1} << 20;
 constexpr unsigned kMaxDecryptThreads = 4;
 
-unsigned Processors()
-{
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-        return static_cast<unsigned>(CPU_COUNT(&set));
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
 bool EndsWithContainerExtension(const std::string& path)
 {
-    const std::size_t slash = path.rfind('/');
-    const std::string_view name = slash == std::string::npos
-                                      ? std::string_view(path)
-                                      : std::string_view(path).substr(slash + 1);
+    const std::string_view name = std::string_view(path).substr(io::NameStart(path));
     const std::string_view extension = words::kContainerExtension;
     return name.size() > extension.size() && name.ends_with(extension);
 }
@@ -164,13 +152,11 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
         if (job.state != State::Pending) continue;
         ++left;
         if (job.after == SIZE_MAX) ready.push_back(i);
-        struct stat st {};
-        if (lstat(paths[i].c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            job.size = static_cast<std::uint64_t>(st.st_size);
+        job.size = io::RegularFileSize(paths[i]).value_or(0);
         total += job.size;
     }
 
-    const BatchPlan plan = PlanBatch(paths.size(), Processors(), options);
+    const BatchPlan plan = PlanBatch(paths.size(), io::UsableProcessors(), options);
     std::mutex mutex;
     std::condition_variable changed;
     std::uint64_t done = 0;

@@ -18,8 +18,7 @@ std::string PlainNameOf(const std::string& path)
     // Four characters off the end of the file name alone; a character is a
     // UTF-8 sequence when the name is valid UTF-8, so a name is never cut
     // inside a letter.
-    const std::size_t slash = path.rfind('/');
-    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t start = io::NameStart(path);
     const std::string_view name = std::string_view(path).substr(start);
     const bool utf8 = IsValidUtf8(name);
     std::size_t end = name.size();
@@ -69,10 +68,9 @@ Result DecryptSelectedFile(const std::string& path, const Secret& password,
     if (!cipher.Init(plan.key, options.decryptThreads))
         return Result::fail(Outcome::CryptoFailure, "cannot set up RC2");
     // Beside the input, in the folder it was opened in.
-    io::AtomicOutput out(in.folderFd(), target, options.diskHook);
-    out.KeepOwner(in.owner(), in.group());
-    out.CarryAccessFrom(in.fd());
-    if (Result r = out.Open(in.permissions()); !r.ok()) return r;
+    io::AtomicOutput out(in.folder(), target, options.diskHook);
+    out.TakeTraitsOf(in);
+    if (Result r = out.Open(); !r.ok()) return r;
     if (Result r = in.Seek(plan.layout.ciphertextOffset); !r.ok()) return r;
     if (Result r =
             Pump(in, plan.layout.ciphertextLength, cipher, out, options, Outcome::DamagedContainer);

@@ -36,10 +36,9 @@ Result EncryptSelectedFile(const KeyContainer& keys, const std::string& path,
         return Result::fail(Outcome::CryptoFailure, "cannot set up RC2");
 
     // Beside the input, in the folder it was opened in.
-    io::AtomicOutput out(in.folderFd(), ContainerNameOf(in.name()), options.diskHook);
-    out.KeepOwner(in.owner(), in.group());
-    out.CarryAccessFrom(in.fd());
-    if (Result r = out.Open(in.permissions()); !r.ok()) return r;
+    io::AtomicOutput out(in.folder(), ContainerNameOf(in.name()), options.diskHook);
+    out.TakeTraitsOf(in);
+    if (Result r = out.Open(); !r.ok()) return r;
     if (Result r = out.Write(plan.head.data(), plan.head.size()); !r.ok()) return r;
 
     if (Result r = Pump(in, in.size(), cipher, out, options, Outcome::CryptoFailure); !r.ok())

@@ -3,7 +3,7 @@
 
 #include "base/Secret.h"
 #include "io/FileDescriptor.h"
-#include "io/SafeFile.h"
+#include "io/PosixFolder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -247,9 +247,8 @@ Result Pump(io::InputFile& in, std::uint64_t length, Cipher& cipher, io::AtomicO
 Result Finish(io::AtomicOutput& out, io::InputFile& in, io::InputFile* input)
 {
     if (Result r = out.Commit(); !r.ok()) return r;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    if (out.Replaced(&dev, &ino)) in.OutputReplaced(dev, ino);
+    io::FileKey replaced;
+    if (out.Replaced(&replaced)) in.OutputReplaced(replaced);
     if (input) *input = std::move(in);
     Result done = Result::success();
     done.detail = out.notice();

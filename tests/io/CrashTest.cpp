@@ -224,7 +224,7 @@ TEST_P(KilledAtEveryStep, LeavesTheInputOrTheWholeOutput)
         EXPECT_EQ(hidden.size(), step == DiskStep::Remove ? 1u : 0u);
         // The next output written in the folder takes leftovers away and
         // puts an input that was moved aside back under its name.
-        ASSERT_TRUE(io::WriteFileAtomically(dir / "next", "x", 0600).ok());
+        ASSERT_TRUE(io::WriteFileAtomically(dir / "next", "x").ok());
         EXPECT_EQ(Leftovers(dir), std::vector<std::string>{});
         EXPECT_EQ(Hidden(dir), std::vector<std::string>{});
         if (!hidden.empty()) {

@@ -140,6 +140,37 @@ TEST_F(HostileSystem, FewDescriptorsMeanOneFileAtATime)
     }
 }
 
+// Descriptors may run out for a moment while other files of a batch are
+// open: a result made for the folder its input was found in is made there or
+// not at all, never in the program's current folder.
+TEST_F(HostileSystem, AResultGoesBesideItsInputOrNowhereWhenDescriptorsRunOut)
+{
+    if (kSanitized) GTEST_SKIP() << "the sanitizer runtime needs descriptors of its own";
+    const fs::path elsewhere = dir / "current folder";
+    fs::create_directories(elsewhere);
+    WriteFile(dir / "doc", "the plain text");
+    ChildLimits limits;
+    limits.openFiles = 64;
+    const int status = Wait(Fork(
+        [&] {
+            if (chdir(elsewhere.c_str()) != 0) return 2;
+            io::InputFile in;
+            if (!in.Open(dir / "doc").ok()) return 2;
+            std::vector<int> taken; // every descriptor left, while the output is set up
+            for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken.push_back(fd);
+            io::AtomicOutput out(in.folder(), "doc.out");
+            for (const int fd : taken) close(fd);
+            const Result r = out.Open();
+            if (!r.ok()) return 1;
+            const std::uint8_t bytes[] = {'o', 'u', 't'};
+            return out.Write(bytes, sizeof bytes).ok() && out.Commit().ok() ? 0 : 1;
+        },
+        limits));
+    EXPECT_TRUE(status == 0 || status == 1) << status;
+    EXPECT_TRUE(fs::is_empty(elsewhere)) << Listing(elsewhere).front();
+    EXPECT_EQ(fs::exists(dir / "doc.out"), status == 0);
+}
+
 TEST_F(HostileSystem, ModesAFilesystemCannotSetAreNoObstacle)
 {
     (void)SharedKeys();

@@ -162,7 +162,7 @@ TEST_F(KeyStore, AKeyFolderPlantedByAnotherUserIsNotUsed)
     const fs::path victim = dir / "victim";
     fs::create_directories(victim);
     fs::permissions(victim, fs::perms(0755));
-    const fs::path share = dir / "share";
+    const Path share = dir / "share";
     fs::create_directories(share);
     fs::create_directory_symlink(victim, share / "kestrawin");
     ASSERT_EQ(lchown((share / "kestrawin").c_str(), other, otherGroup), 0);

@@ -407,16 +407,6 @@ TEST_F(MovingWorld, OtherHardLinksAreCounted)
     EXPECT_EQ(Open(dir / "h.ksw"), "linked");
 }
 
-TEST(PlainName, NeverCutsIntoTheFolder)
-{
-    for (const char* path : {"d/a", "/a/bc", "x/abc", "dir/.ksw", "dir/abcd", "docs/a",
-                             "/home/u/photos/xy", "dir/", "dir/éàüö", "dir/x.ks"})
-        EXPECT_EQ(PlainNameOf(path), "") << path;
-    EXPECT_EQ(PlainNameOf("dir/éàüöß"), "dir/é");
-    EXPECT_EQ(PlainNameOf("dir/ü.ksw"), "dir/ü");
-    EXPECT_EQ(PlainNameOf("dir.ksw/abcde"), "dir.ksw/a");
-}
-
 TEST_F(MovingWorld, AShortContainerNameTouchesNothing)
 {
     fs::create_directories(dir / "docs");

@@ -10,6 +10,22 @@
 
 namespace kwtest {
 
+std::string Utf8(const fs::path& path)
+{
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
+fs::path FromUtf8(const std::string& utf8)
+{
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+Path Path::Child(const std::string& name) const
+{
+    return static_cast<const fs::path&>(*this) / FromUtf8(name);
+}
+
 std::string ReadFile(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -46,11 +62,18 @@ kestrawin::crypto::Bytes Hex(const std::string& hex)
     return out;
 }
 
+bool CreateSymlink(const fs::path& target, const fs::path& link)
+{
+    std::error_code error;
+    fs::create_symlink(target, link, error);
+    return !error && fs::is_symlink(link, error);
+}
+
 std::vector<std::string> Listing(const fs::path& folder)
 {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
+        names.push_back(Utf8(entry.path().filename()));
     std::sort(names.begin(), names.end());
     return names;
 }

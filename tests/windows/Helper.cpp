@@ -14,8 +14,14 @@
 //       has no handler of its own, so the system ends it
 //   helper console-mode OUT
 //       writes the console's input mode (hexadecimal) to OUT
+//   helper killed-at N encrypt|decrypt PATH PEM OUT
+//       encrypts (with the pair in PEM) or decrypts PATH and deletes it, as
+//       the programs do, but ends abruptly just before the Nth step that
+//       changes the disk, after writing that step's number to OUT; status 0
+//       when it ran to its end
 #include "Password.h"
 
+#include "ops/Engine.h"
 #include "shell/Gathering.h"
 #include "shell/Registration.h"
 
@@ -89,6 +95,38 @@ int Prompt(const std::wstring& out, bool interrupt)
                                   : "none");
 }
 
+int KilledAt(wchar_t** argv)
+{
+    const int killAt = _wtoi(argv[2]);
+    const bool decrypt = std::wstring(argv[3]) == L"decrypt";
+    const std::string path = Utf8(argv[4]);
+    std::string pem;
+    if (FILE* file = _wfopen(argv[5], L"rb")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+            pem.append(buffer, n);
+        std::fclose(file);
+    }
+    auto exchange = crypto::RsaKeyPair::FromPem(pem), signature = crypto::RsaKeyPair::FromPem(pem);
+    if (!exchange || !signature) return 2;
+    const auto keys = ops::KeyContainer::WithPairs(std::move(*exchange), std::move(*signature));
+    int steps = 0;
+    const std::wstring out = argv[6];
+    ops::OperationOptions options;
+    options.chunkSize = 4096;
+    options.diskHook = [&](io::DiskStep step, std::uint64_t) {
+        if (++steps == killAt) {
+            if (Report(out, std::to_string(static_cast<int>(step))) != 0) return EIO;
+            TerminateProcess(GetCurrentProcess(), 137);
+        }
+        return 0;
+    };
+    io::InputFile read;
+    const Result done = decrypt ? ops::DecryptSelectedFile(path, "password", options, &read)
+                                : ops::EncryptSelectedFile(keys, path, "password", options, &read);
+    return done.ok() && ops::RemoveInputFile(read, nullptr, options.diskHook).ok() ? 0 : 1;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -100,6 +138,7 @@ int wmain(int argc, wchar_t** argv)
     if (mode == L"unregister" && argc == 2) return shell::UnregisterContextMenu().ok() ? 0 : 1;
     if (mode == L"prompt" && (argc == 3 || argc == 4))
         return Prompt(argv[2], argc == 4 && std::wstring(argv[3]) == L"ctrl-c");
+    if (mode == L"killed-at" && argc == 7) return KilledAt(argv);
     if (mode == L"console-mode" && argc == 3) {
         const HANDLE in =
             CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
