@@ -406,8 +406,9 @@ TEST_F(StartupWords, EntriesNotWrittenNameTheDeepestFolderThatExists)
     const std::string head = "Kestrawin could not add its entries to your file manager's menus "
                              "(it cannot write in ";
     for (const auto& [failed, blocked] :
-         {std::pair{dir / "home/.local/share/applications/k.desktop", dir / "home/.local"},
-          std::pair{dir / "home/k.desktop", dir / "home"},
+         {std::pair<fs::path, fs::path>{dir / "home/.local/share/applications/k.desktop",
+                                        dir / "home/.local"},
+          std::pair<fs::path, fs::path>{dir / "home/k.desktop", dir / "home"},
           std::pair{fs::path("/no-such-root-folder/x/y"), fs::path("/")}})
         EXPECT_EQ(EntriesNotWritten(failed.string()), head + blocked.string() + tail);
     EXPECT_EQ(EntryNotWritten({Outcome::OutputUnwritable, "/h/k.desktop"}),

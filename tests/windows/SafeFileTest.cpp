@@ -268,14 +268,12 @@ TEST_F(WindowsFiles, LongPathsAndUnicodeNamesGoBothWays)
             }
             const std::string path = folder / name;
             auto outcomes = RunBatch(Direction::Encrypt, SharedKeys(), {path}, kPassword);
-            ASSERT_TRUE(outcomes[0].ok())
-                << DescribeResult({outcomes[0].outcome, outcomes[0].detail});
-            EXPECT_TRUE(outcomes[0].inputRemoved) << outcomes[0].keptReason;
+            ASSERT_TRUE(outcomes[0].ok()) << DescribeResult(outcomes[0].result);
+            EXPECT_TRUE(outcomes[0].inputRemoved) << outcomes[0].removal.detail;
             EXPECT_EQ(GetFileAttributesW(wideFile.c_str()), INVALID_FILE_ATTRIBUTES);
             outcomes = RunBatch(Direction::Decrypt, SharedKeys(), {path + ".ksw"}, kPassword);
-            ASSERT_TRUE(outcomes[0].ok())
-                << DescribeResult({outcomes[0].outcome, outcomes[0].detail});
-            EXPECT_TRUE(outcomes[0].inputRemoved) << outcomes[0].keptReason;
+            ASSERT_TRUE(outcomes[0].ok()) << DescribeResult(outcomes[0].result);
+            EXPECT_TRUE(outcomes[0].inputRemoved) << outcomes[0].removal.detail;
             EXPECT_EQ(ReadFile(fs::path(wideFile)), text);
             EXPECT_TRUE(DeleteFileW(wideFile.c_str()));
         }
@@ -464,7 +462,7 @@ TEST_F(WindowsFiles, OtherNamesOfTheInputStayAndAreCounted)
     WriteFile(dir / "a", "shared");
     ASSERT_TRUE(CreateHardLinkW((dir / "b").c_str(), (dir / "a").c_str(), nullptr));
     auto outcomes = RunBatch(Direction::Encrypt, SharedKeys(), {dir / "a"}, kPassword);
-    ASSERT_TRUE(outcomes[0].ok()) << DescribeResult({outcomes[0].outcome, outcomes[0].detail});
+    ASSERT_TRUE(outcomes[0].ok()) << DescribeResult(outcomes[0].result);
     EXPECT_TRUE(outcomes[0].inputRemoved);
     EXPECT_EQ(outcomes[0].otherNames, 1u);
     EXPECT_EQ(Listing(dir), (std::vector<std::string>{"a.ksw", "b"}));
@@ -475,11 +473,11 @@ TEST_F(WindowsFiles, OtherNamesOfTheInputStayAndAreCounted)
     outcomes = RunBatch(Direction::Encrypt, SharedKeys(), {dir / "h"}, kPassword);
     EXPECT_EQ(ReadFile(dir / "h"), "linked");
     if (outcomes[0].ok()) {
-        EXPECT_EQ(outcomes[0].keptOutcome, Outcome::InputIsOutput);
+        EXPECT_EQ(outcomes[0].removal.outcome, Outcome::InputIsOutput);
         EXPECT_EQ(Opened(dir / "h.ksw", dir / "look"), "linked");
     } else {
         // Windows will not replace a name of a file that is held open.
-        EXPECT_EQ(outcomes[0].outcome, Outcome::OutputUnwritable);
+        EXPECT_EQ(outcomes[0].result.outcome, Outcome::OutputUnwritable);
         EXPECT_EQ(ReadFile(dir / "h.ksw"), "linked");
     }
 }
