@@ -633,9 +633,9 @@ Result SystemKeyContainer::Regenerate(int bits)
         return Result::fail(Outcome::CryptoFailure, "RSA key generation failed: no key has "
                                                         + std::to_string(bits) + " bits");
     const DWORD flags = (static_cast<DWORD>(bits) << 16) | CRYPT_EXPORTABLE;
-    for (DWORD spec : {DWORD{AT_KEYEXCHANGE}, DWORD{AT_SIGNATURE}}) {
+    for (DWORD keyKind : {DWORD{AT_KEYEXCHANGE}, DWORD{AT_SIGNATURE}}) {
         Key key;
-        if (!CryptGenKey(context_->handle->get(), spec, flags, key.out()))
+        if (!CryptGenKey(context_->handle->get(), keyKind, flags, key.out()))
             return Result::fail(Outcome::CryptoFailure, LastError("RSA key generation failed"));
     }
     return Result::success();

@@ -5,6 +5,8 @@
 // UTF-16 (a lone surrogate) travel in the generalized form of UTF-8 that
 // keeps such units, and come back whole. Only the Windows build has this.
 
+#include "base/WindowsText.h"
+
 #include <windows.h>
 
 #include <optional>
@@ -14,11 +16,9 @@
 
 namespace kestrawin::io {
 
-// UTF-16 of a UTF-8 text (lone surrogates allowed); nothing when the bytes
-// are no such text.
-[[nodiscard]] std::optional<std::wstring> WideFromUtf8(std::string_view utf8);
-// UTF-8 of UTF-16 units (lone surrogates kept).
-[[nodiscard]] std::string Utf8FromWide(std::wstring_view wide);
+using kestrawin::SystemErrorText;
+using kestrawin::Utf8FromWide;
+using kestrawin::WideFromUtf8;
 
 // The absolute form of a path, as opening it resolves it (".." and "."
 // taken away, relative paths against the current folder), with the prefix
@@ -37,9 +37,6 @@ struct WidePathParts {
 [[nodiscard]] WidePathParts SplitLongPath(const std::wstring& path);
 // A name within a folder given as above.
 [[nodiscard]] std::wstring ChildPath(const std::wstring& folder, std::wstring_view name);
-
-// The system's words for an error code, without the final full stop.
-[[nodiscard]] std::string SystemErrorText(DWORD code);
 
 // A handle, closed when its owner goes.
 class OwnedHandle {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "PageModel.h"
 
+#include "base/Utf8.h"
 #include "base/Words.h"
 
 #include <algorithm>
@@ -21,26 +22,6 @@ std::size_t Characters(std::string_view utf8)
     return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
         return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     }));
-}
-
-// Appends a code point as UTF-8.
-void Append(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 // The code point of the well-formed UTF-8 sequence at `at`, with its length;
@@ -271,11 +252,11 @@ std::string OneLine(std::string_view text)
         at += length;
         if (c == U'\n' || c == U'\r' || c == 0x0B || c == 0x0C || c == 0x85 || c == 0x2028
             || c == 0x2029)
-            Append(line, 0x21B5); // a return arrow
+            AppendUtf8(line, 0x21B5); // a return arrow
         else if (c < 0x20 || (c >= 0x7F && c < 0xA0))
-            Append(line, 0xFFFD);
+            AppendUtf8(line, 0xFFFD);
         else
-            Append(line, c);
+            AppendUtf8(line, c);
     }
     return line;
 }

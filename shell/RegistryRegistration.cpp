@@ -1,41 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "RegistryRegistration.h"
 #include "Registration.h"
+#include "base/WindowsText.h"
 
 #include <windows.h>
 
 #include <shlobj.h>
 
-#include <climits>
-
 namespace kestrawin::shell {
 namespace {
-
-std::string Utf8(std::wstring_view text)
-{
-    if (text.empty() || text.size() > INT_MAX / 4) return {};
-    const int inLength = static_cast<int>(text.size());
-    std::string out(text.size() * 4, '\0');
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), inLength, out.data(),
-                                      static_cast<int>(out.size()), nullptr, nullptr);
-    out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return out;
-}
-
-std::string SystemMessage(LSTATUS status)
-{
-    wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message(text ? text : L"", n);
-    LocalFree(text);
-    while (!message.empty()
-           && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '
-               || message.back() == L'.'))
-        message.pop_back();
-    return message.empty() ? "system error " + std::to_string(status) : Utf8(message);
-}
 
 struct Key {
     HKEY handle = nullptr;
@@ -118,10 +91,10 @@ Result RegisterInRegistry(const std::wstring& program, const RegistryPlace& plac
     for (const RegistryEntry& entry : RegistryEntries(program)) {
         const LSTATUS status = Write(place.classesKey + L"\\" + entry.key, entry.value, &changed);
         if (status != ERROR_SUCCESS && result.ok())
-            result =
-                Result::fail(Outcome::OutputUnwritable,
-                             words::Fill(words::EntryNotWritten, {Utf8(FullName(place, entry.key))})
-                                 + ": " + SystemMessage(status));
+            result = Result::fail(
+                Outcome::OutputUnwritable,
+                words::Fill(words::EntryNotWritten, {Utf8FromWide(FullName(place, entry.key))})
+                    + ": " + SystemErrorText(static_cast<DWORD>(status)));
     }
     if (changed) Notify(place);
     return result;
@@ -137,9 +110,9 @@ Result UnregisterFromRegistry(const RegistryPlace& place)
         if (status == ERROR_SUCCESS)
             changed = true;
         else if (status != ERROR_FILE_NOT_FOUND && result.ok())
-            result = Result::fail(Outcome::OutputUnwritable, "Failed to delete '"
-                                                                 + Utf8(FullName(place, key))
-                                                                 + "': " + SystemMessage(status));
+            result = Result::fail(Outcome::OutputUnwritable,
+                                  "Failed to delete '" + Utf8FromWide(FullName(place, key))
+                                      + "': " + SystemErrorText(static_cast<DWORD>(status)));
     }
     if (changed) Notify(place);
     return result;

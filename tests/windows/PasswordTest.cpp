@@ -7,6 +7,7 @@
 #include "Children.h"
 #include "Files.h"
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -126,12 +127,21 @@ public:
         // The console holds its own copies.
         if (keys) CloseHandle(keys);
         if (shown) CloseHandle(shown);
+        // The reader only reads what is there: a console that keeps its end
+        // of the pipe after it is closed (as Wine's may) cannot hold it.
         reader_ = std::thread([this] {
             char chunk[512];
-            DWORD got = 0;
-            while (ReadFile(showing_, chunk, sizeof chunk, &got, nullptr) && got > 0) {
-                std::lock_guard lock(mutex_);
-                screen_.append(chunk, got);
+            DWORD got = 0, ready = 0;
+            while (PeekNamedPipe(showing_, nullptr, 0, nullptr, &ready, nullptr)) {
+                if (ready == 0) {
+                    if (closing_.load()) break;
+                    Sleep(10);
+                } else if (!ReadFile(showing_, chunk, sizeof chunk, &got, nullptr) || got == 0) {
+                    break;
+                } else {
+                    std::lock_guard lock(mutex_);
+                    screen_.append(chunk, got);
+                }
             }
         });
         SIZE_T size = 0;
@@ -148,7 +158,7 @@ public:
     {
         if (console_) close_(console_);
         CloseHandle(typing_);
-        if (!console_) CloseHandle(showing_);
+        closing_.store(true);
         reader_.join();
         CloseHandle(showing_);
         DeleteProcThreadAttributeList(startup_.lpAttributeList);
@@ -188,6 +198,7 @@ private:
     void* console_ = nullptr;
     HANDLE typing_ = nullptr, showing_ = nullptr;
     std::thread reader_;
+    std::atomic<bool> closing_{false};
     std::mutex mutex_;
     std::string screen_;
     std::vector<char> attributes_;
