@@ -1,0 +1,119 @@
+// SPDX-License-Identifier: Apache-2.0
+// kestrawin.exe started as Explorer starts it for several chosen files: one
+// process per file, each with the file and /crypt. The processes meet in one
+// window, whose start wrote the context-menu entries for the user.
+
+#include "Files.h"
+
+#include "base/Words.h"
+#include "winui/MainWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace ids = kestrawin::winui::controls;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const wchar_t* kProgram = L"" KESTRAWIN_WINDOW_EXE;
+
+HANDLE Start(const std::wstring& file, const wchar_t* verb)
+{
+    std::wstring line = L"\"" + std::wstring(kProgram) + L"\" \"" + file + L"\" " + verb;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(kProgram, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return nullptr;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+std::wstring Text(HWND window)
+{
+    wchar_t text[512] = {};
+    SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000,
+                        nullptr);
+    return text;
+}
+
+std::wstring RegistryValue(const std::wstring& key)
+{
+    wchar_t data[1024] = {};
+    DWORD size = sizeof data;
+    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, data, &size)
+        != ERROR_SUCCESS)
+        return L"(none)";
+    return data;
+}
+
+template <typename Done>
+bool WaitFor(Done done, int ms = 30000)
+{
+    for (int waited = 0; !done(); waited += 50) {
+        if (waited > ms) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+class ProgramTest : public kwtest::ScratchTest {};
+
+TEST_F(ProgramTest, FilesChosenTogetherMeetInOneWindowThatWroteTheEntries)
+{
+    kwtest::WriteFile(dir / "one.txt", "one");
+    kwtest::WriteFile(dir / "two.txt", "two");
+    HANDLE processes[] = {Start((dir / "one.txt").wstring(), L"/crypt"),
+                          Start((dir / "two.txt").wstring(), L"/crypt")};
+    // None outlives the test, whatever fails.
+    struct Ender {
+        HANDLE* processes;
+        ~Ender()
+        {
+            for (int i = 0; i < 2; ++i)
+                if (processes[i]) TerminateProcess(processes[i], 1);
+        }
+    } ender{processes};
+    ASSERT_NE(processes[0], nullptr);
+    ASSERT_NE(processes[1], nullptr);
+    // Whichever came second hands its file over and ends; the other leads.
+    const DWORD ended = WaitForMultipleObjects(2, processes, FALSE, 20000) - WAIT_OBJECT_0;
+    ASSERT_LT(ended, 2U);
+    DWORD status = 1;
+    GetExitCodeProcess(processes[ended], &status);
+    EXPECT_EQ(status, 0U);
+    const HANDLE leader = processes[1 - ended];
+    EXPECT_EQ(WaitForSingleObject(leader, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+    HWND window = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (window = FindWindowW(L"KestrawinWindow", nullptr)); }));
+    EXPECT_EQ(RegistryValue(L"Software\\Classes\\.ksw"), L"Pellmora File");
+    EXPECT_EQ(RegistryValue(L"Software\\Classes\\*\\Shell\\Encrypt with \"Kestrawin\"\\command"),
+              L"\"" + fs::path(kProgram).make_preferred().wstring() + L"\" \"%1\" /crypt");
+
+    for (const int field : {ids::Password, ids::PasswordAgain})
+        SendMessageW(GetDlgItem(window, field), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"secret"));
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(ids::EncryptButton, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, ids::EncryptButton)));
+    const std::wstring summary =
+        kestrawin::winui::Wide(std::string(kestrawin::words::EncryptionCompleted) + "\n"
+                               + kestrawin::words::Count(kestrawin::words::FilesEncrypted, 2));
+    EXPECT_TRUE(WaitFor([&] { return Text(GetDlgItem(window, ids::OutcomeText)) == summary; }))
+        << Text(GetDlgItem(window, ids::OutcomeText)).size();
+    EXPECT_TRUE(fs::exists(dir / "one.txt.ksw"));
+    EXPECT_TRUE(fs::exists(dir / "two.txt.ksw"));
+
+    // Close ends the program.
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(ids::CloseButton, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, ids::CloseButton)));
+    EXPECT_EQ(WaitForSingleObject(leader, 20000), WAIT_OBJECT_0);
+}
+
+} // namespace
