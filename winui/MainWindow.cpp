@@ -193,7 +193,7 @@ void MainWindow::Create()
     const int barY = kBarTop + 8;
 
     // Main page (the title band is the Outcome page's too).
-    Add(Title, L"STATIC", words::TitleBand, label, 8, 8, 185, 17);
+    Add(Title, L"STATIC", words::TitleBand, label | SS_CENTERIMAGE, 8, 8, 185, 17);
     Add(MainLine1, L"STATIC", words::MainLine1, label, 8, kTitleHeight + 10, 185, 14);
     Add(MainLine2, L"STATIC", words::MainLine2, label, 7, kTitleHeight + 26, 186, 14);
     const SIZE link = TextSize(hwnd_, fonts_.underlined, Wide(startup::VendorSiteText));
