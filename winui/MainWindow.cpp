@@ -495,11 +495,6 @@ void MainWindow::OpenWebPage(const char* address)
 
 void MainWindow::Command(int id)
 {
-    // The second click of a double click on Encrypt or Decrypt must not land
-    // on the outcome's buttons, which stand where those stood.
-    if ((id == OutcomeUpdateButton || id == CloseButton) && resultShownAt_ != 0
-        && GetTickCount64() - resultShownAt_ < GetDoubleClickTime() && GetKeyState(VK_LBUTTON) < 0)
-        return;
     switch (id) {
     case EncryptButton: EncryptClicked(); break;
     case DecryptButton: DecryptClicked(); break;
@@ -617,7 +612,15 @@ void MainWindow::Close()
 
 bool MainWindow::PreTranslate(MSG& message)
 {
-    return hwnd_ && IsDialogMessageW(hwnd_, &message);
+    if (!hwnd_) return false;
+    // The second click of a double click on Encrypt or Decrypt must not land
+    // on the outcome's buttons, which stand where those stood.
+    const bool press = message.message == WM_LBUTTONDOWN || message.message == WM_LBUTTONDBLCLK;
+    const int id = GetParent(message.hwnd) == hwnd_ ? GetDlgCtrlID(message.hwnd) : 0;
+    if (press && (id == OutcomeUpdateButton || id == CloseButton) && resultShownAt_ != 0
+        && GetTickCount64() - resultShownAt_ < GetDoubleClickTime())
+        return true;
+    return IsDialogMessageW(hwnd_, &message);
 }
 
 // ---------------------------------------------------------------- messages

@@ -6,6 +6,7 @@
 #include "Files.h"
 
 #include "base/Words.h"
+#include "shell/RegistryRegistration.h"
 #include "winui/MainWindow.h"
 
 #include <gtest/gtest.h>
@@ -114,6 +115,8 @@ TEST_F(ProgramTest, FilesChosenTogetherMeetInOneWindowThatWroteTheEntries)
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(ids::CloseButton, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(window, ids::CloseButton)));
     EXPECT_EQ(WaitForSingleObject(leader, 20000), WAIT_OBJECT_0);
+    // The user's entries as they were before: none.
+    EXPECT_TRUE(kestrawin::shell::UnregisterFromRegistry({}).ok());
 }
 
 } // namespace

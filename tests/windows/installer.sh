@@ -63,7 +63,7 @@ if [ -n "$window" ]; then
     "$wine" "$folder_unix/kestrawin.exe" 'C:\Report.txt' /crypt </dev/null >/dev/null 2>&1 &
     started=$!
     for _ in $(seq 150); do
-        value "$classes\\Pellmora File\\DefaultIcon" "" >/dev/null && break
+        has_value "$classes\\Pellmora File\\DefaultIcon" "" "$program,0" && break
         sleep 0.2
     done
     "$wine" taskkill /f /im kestrawin.exe >/dev/null 2>&1 || true
