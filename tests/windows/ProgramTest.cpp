@@ -70,9 +70,11 @@ class ProgramTest : public kwtest::ScratchTest {};
 TEST_F(ProgramTest, FilesChosenTogetherMeetInOneWindowThatWroteTheEntries)
 {
     kwtest::WriteFile(dir / "one.txt", "one");
-    kwtest::WriteFile(dir / "two.txt", "two");
+    // A name with a space and letters beyond any code page's reach of ASCII.
+    const char* two = "zwei \xC3\x84\xE2\x82\xAC.txt";
+    kwtest::WriteFile(dir / two, "two");
     HANDLE processes[] = {Start((dir / "one.txt").wstring(), L"/crypt"),
-                          Start((dir / "two.txt").wstring(), L"/crypt")};
+                          Start((dir / two).wstring(), L"/crypt")};
     // None outlives the test, whatever fails.
     struct Ender {
         HANDLE* processes;
@@ -109,7 +111,7 @@ TEST_F(ProgramTest, FilesChosenTogetherMeetInOneWindowThatWroteTheEntries)
     EXPECT_TRUE(WaitFor([&] { return Text(GetDlgItem(window, ids::OutcomeText)) == summary; }))
         << Text(GetDlgItem(window, ids::OutcomeText)).size();
     EXPECT_TRUE(fs::exists(dir / "one.txt.ksw"));
-    EXPECT_TRUE(fs::exists(dir / "two.txt.ksw"));
+    EXPECT_TRUE(fs::exists(dir / (std::string(two) + ".ksw")));
 
     // Close ends the program.
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(ids::CloseButton, BN_CLICKED),
