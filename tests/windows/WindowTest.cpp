@@ -385,3 +385,55 @@ TEST_F(WindowTest, LeavingFromTheMainPageOpensTheProductPageAfterAPause)
 }
 
 } // namespace
+
+namespace {
+
+// The system's question box, open while the work ends: closed as No.
+struct OpenQuestion {
+    static inline SystemMessageBoxes* boxes = nullptr;
+    static inline HWND owner = nullptr;
+    static inline std::wstring caption;
+
+    // The box the owner has, if any.
+    static HWND Box()
+    {
+        HWND found = nullptr;
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND window, LPARAM data) -> BOOL {
+                if (GetWindow(window, GW_OWNER) != owner) return TRUE;
+                *reinterpret_cast<HWND*>(data) = window;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&found));
+        return found;
+    }
+};
+
+TEST(SystemMessageBoxes, AQuestionStillOpenWhenTheWorkEndsIsClosedAsNo)
+{
+    SystemMessageBoxes boxes;
+    HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPED, 0, 0, 100, 100, nullptr,
+                                 nullptr, nullptr, nullptr);
+    ASSERT_NE(owner, nullptr);
+    boxes.SetOwner(owner);
+    OpenQuestion::boxes = &boxes;
+    OpenQuestion::owner = owner;
+    // While the box is open: its caption, then the end of the work.
+    SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR timer, DWORD) {
+        KillTimer(nullptr, timer);
+        OpenQuestion::caption = WindowText(OpenQuestion::Box());
+        OpenQuestion::boxes->Dismiss();
+    });
+    // Were it not closed, Yes after a while, so that the test ends.
+    SetTimer(nullptr, 0, 5000, [](HWND, UINT, UINT_PTR timer, DWORD) {
+        KillTimer(nullptr, timer);
+        if (HWND box = OpenQuestion::Box())
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+    });
+    EXPECT_FALSE(boxes.Ask(words::StopEncrypting));
+    EXPECT_EQ(OpenQuestion::caption, Wide(words::MessageCaption));
+    DestroyWindow(owner);
+}
+
+} // namespace
