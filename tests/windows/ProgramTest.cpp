@@ -122,3 +122,38 @@ TEST_F(ProgramTest, FilesChosenTogetherMeetInOneWindowThatWroteTheEntries)
 }
 
 } // namespace
+
+namespace {
+
+// What the program writes to a file given as its standard output.
+std::string Printed(const wchar_t* argument, const fs::path& file)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                             0, nullptr);
+    std::wstring line = L"\"" + std::wstring(kProgram) + L"\" " + argument;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = out;
+    PROCESS_INFORMATION process{};
+    const bool started = CreateProcessW(kProgram, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process);
+    CloseHandle(out);
+    if (!started) return "(not started)";
+    DWORD status = 1;
+    WaitForSingleObject(process.hProcess, 20000);
+    GetExitCodeProcess(process.hProcess, &status);
+    TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return (status == 0 ? "" : "(status " + std::to_string(status) + ") ") + kwtest::ReadFile(file);
+}
+
+TEST_F(ProgramTest, HelpAndVersionAreAnsweredWithoutAWindow)
+{
+    EXPECT_EQ(Printed(L"--version", dir / "version"), "kestrawin " KESTRAWIN_VERSION "\n");
+    EXPECT_EQ(Printed(L"--help", dir / "help"), kestrawin::words::WindowHelpWindows);
+}
+
+} // namespace
