@@ -303,6 +303,17 @@ TEST_F(WindowTest, SeveralFilesGetOneSummaryWithDetails)
     SendMessageW(window->control(ids::DetailsButton), BM_CLICK, 0, 0);
     EXPECT_EQ(boxes.told,
               std::vector<std::string>{(dir / "old.ksw").string() + ": " + words::LeftAsItWas});
+
+    // A failure is named by the file's name alone; its whole path is in Details.
+    fs::create_directory(dir / "folder");
+    kwtest::WriteFile(dir / "three.txt", "three");
+    auto failing = Open({(dir / "three.txt").string(), (dir / "folder").string(), "/crypt"});
+    SetWindowTextW(failing->control(ids::Password), L"secret");
+    SetWindowTextW(failing->control(ids::PasswordAgain), L"secret");
+    SendMessageW(failing->control(ids::EncryptButton), BM_CLICK, 0, 0);
+    const std::wstring outcome = Outcome(*failing);
+    EXPECT_EQ(outcome.substr(0, outcome.rfind(L'\n')),
+              W(words::Count(words::SomeFilesEncrypted, 1, 2) + "\nfolder"));
 }
 
 TEST_F(WindowTest, ClosingWhileBusyAsksAndYesStopsWithTheFileAsItWas)
