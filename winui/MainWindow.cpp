@@ -7,6 +7,7 @@
 #include "startup/Addresses.h"
 #include "startup/CommandLine.h"
 #include "startup/KeyStoreStart.h"
+#include "startup/Placement.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -270,15 +271,18 @@ void MainWindow::Show(int showCommand)
 {
     if (!shown_) {
         shown_ = true;
-        // Centred on the desktop's work area.
+        // Centred on the desktop's work area; a step aside for each window of
+        // ours already open, so that none hides another.
+        int slot = 0;
+        for (HWND other = nullptr; (other = FindWindowExW(nullptr, other, kClassName, nullptr));)
+            if (other != hwnd_ && IsWindowVisible(other)) ++slot;
         RECT area{}, frame{};
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
         GetWindowRect(hwnd_, &frame);
-        const int width = frame.right - frame.left;
-        const int height = frame.bottom - frame.top;
-        SetWindowPos(hwnd_, nullptr, area.left + (area.right - area.left - width) / 2,
-                     area.top + (area.bottom - area.top - height) / 2, 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        const startup::Placement at = startup::PlaceWindow(
+            slot, area.left, area.top, area.right - area.left, area.bottom - area.top,
+            frame.right - frame.left, frame.bottom - frame.top);
+        SetWindowPos(hwnd_, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     ShowWindow(hwnd_, showCommand);
     model_.Choose(startup::ChoosePage(env_.arguments, env_.workingDirectory));

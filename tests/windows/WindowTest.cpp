@@ -191,6 +191,17 @@ TEST_F(WindowTest, ChosenPageAndFocusForEachStart)
     EXPECT_TRUE(boxes.told.empty());
 }
 
+TEST_F(WindowTest, ASecondWindowStandsAStepAsideFromTheFirst)
+{
+    const auto first = Open({});
+    const auto second = Open({});
+    RECT a{}, b{};
+    GetWindowRect(first->hwnd(), &a);
+    GetWindowRect(second->hwnd(), &b);
+    EXPECT_EQ(b.left - a.left, 28);
+    EXPECT_EQ(b.top - a.top, 28);
+}
+
 TEST_F(WindowTest, PasswordRulesAreToldInTheirBoxesAndThePageStays)
 {
     kwtest::WriteFile(dir / "a.txt", "a");
