@@ -157,6 +157,22 @@ inline constexpr const char* WindowHelp =
     "The window needs a graphical session (X11 or Wayland).\n"
     "A file named --help or --version is reached as ./--help or ./--version.\n"
     "For scripts and terminals: kestrawin-cli --help.\n";
+// `kestrawin.exe --help` on Windows.
+inline constexpr const char* WindowHelpWindows =
+    "Usage: kestrawin                 the main page (with the Uninstall button)\n"
+    "       kestrawin FILE [/crypt]   encrypt FILE: the window asks for the password "
+    "twice\n"
+    "       kestrawin FILE /encrypt   decrypt the container FILE\n"
+    "       kestrawin --help | --version\n"
+    "\n"
+    "Kestrawin is meant to be started from Explorer's context menu:\n"
+    "\"Encrypt with \"Kestrawin\"\" on any file, \"Decrypt with \"Kestrawin\"\" on .ksw "
+    "files.\n"
+    "Every start writes those entries for the current user, pointing at this\n"
+    "program file; the Uninstall button on the main page removes them.\n"
+    "Several files chosen together open one window and share one password.\n"
+    "A file named --help or --version is reached as .\\--help or .\\--version.\n"
+    "For scripts and consoles: kestrawin-cli --help.\n";
 inline constexpr const char* NoGraphicalSession =
     "kestrawin: cannot open the window: there is no graphical session\n"
     "(neither DISPLAY nor WAYLAND_DISPLAY is set). Start it from your desktop:\n"

@@ -182,7 +182,11 @@ OutcomeText BatchOutcomeText(ops::Direction direction,
     OutcomeText text;
     auto name = [&text](const std::string& path) {
         text.wholeName = OneLine(path);
+#ifdef _WIN32
+        const std::size_t slash = text.wholeName.find_last_of("\\/");
+#else
         const std::size_t slash = text.wholeName.rfind('/');
+#endif
         return Line{slash == std::string::npos ? text.wholeName : text.wholeName.substr(slash + 1),
                     true};
     };

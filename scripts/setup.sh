@@ -9,7 +9,7 @@ run_packages="cmake make g++ pkg-config qt6-base-dev libssl-dev \
 desktop-file-utils shared-mime-info fonts-dejavu-core qt6-gtk-platformtheme"
 test_packages="libgtest-dev openssl xvfb xauth imagemagick clang libclang-rt-14-dev python3 \
 qt6-base-private-dev openbox x11-utils exfatprogs exfat-fuse acl dosfstools fusefat \
-g++-mingw-w64-x86-64-posix wine64 googletest nsis clang-format-14"
+g++-mingw-w64-x86-64-posix wine64 googletest nsis clang-format-14 xdotool"
 case "${1:-test}" in
     run) packages=$run_packages ;;
     test) packages="$run_packages $test_packages" ;;

@@ -17,6 +17,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$root/scripts/wine-run.sh" wineboot --init
     echo "Made the Wine prefix $WINEPREFIX in $(($(date +%s) - started)) s"
 fi
+# Windows made by the tests are drawn by Wine's null driver: no display.
+"$root/scripts/wine-run.sh" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+    </dev/null >/dev/null 2>&1
 # One Wine server for the whole run, with its services started apart from
 # the tests: tests then neither start a server each nor race one that is
 # shutting down, and no service holds a test's output open.

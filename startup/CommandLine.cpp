@@ -4,7 +4,11 @@
 #include "base/Words.h"
 #include "io/FileIdentity.h"
 
+#ifdef _WIN32
+#include "io/WindowsPaths.h"
+#else
 #include <sys/stat.h>
+#endif
 
 namespace kestrawin::startup {
 namespace {
@@ -22,11 +26,45 @@ bool EqualsIgnoringAsciiCase(const std::string& a, const char* b)
     return i == a.size() && b[i] == '\0';
 }
 
+#ifdef _WIN32
+// Explorer passes whole paths ("C:\folder\file", "\\server\share\file");
+// a path from a console may be relative, to the current folder.
+constexpr const char* kSeparators = "\\/:";
+
+bool IsAbsolute(const std::string& path)
+{
+    return path[0] == '\\' || path[0] == '/' || (path.size() > 1 && path[1] == ':');
+}
+
+std::string Absolute(const std::string& path, const std::string& cwd)
+{
+    if (IsAbsolute(path)) return path;
+    const bool ends = !cwd.empty() && (cwd.back() == '\\' || cwd.back() == '/');
+    return (cwd.empty() || ends ? cwd : cwd + "\\") + path;
+}
+
+// Whether the path names something: a file, a folder or a link.
+bool Exists(const std::string& path)
+{
+    const auto wide = io::LongAbsolutePath(path);
+    return wide && GetFileAttributesW(wide->c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+#else
+constexpr const char* kSeparators = "/";
+
 std::string Absolute(const std::string& path, const std::string& cwd)
 {
     if (path[0] == '/') return path;
     return (cwd.empty() || cwd.back() == '/' ? cwd : cwd + "/") + path;
 }
+
+// Whether the path names something: a file, a folder or a link.
+bool Exists(const std::string& path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+#endif
 
 } // namespace
 
@@ -46,7 +84,7 @@ std::vector<std::string> ArgumentsOf(int argc, const char* const* argv)
 std::string ExtensionOf(const std::string& path)
 {
     const std::size_t dot = path.rfind('.');
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.find_last_of(kSeparators);
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
     return path.substr(dot);
 }
@@ -66,8 +104,7 @@ PageChoice ChoosePage(const std::vector<std::string>& args, const std::string& c
         seen.Add(io::IdentifyPath(files.front()), 0);
         for (std::size_t i = 1; i < args.size(); ++i) {
             const std::string path = Absolute(args[i], cwd);
-            struct stat st {};
-            if (IsSwitch(args[i]) || lstat(path.c_str(), &st) != 0) {
+            if (IsSwitch(args[i]) || !Exists(path)) {
                 kept.push_back(args[i]);
                 continue;
             }

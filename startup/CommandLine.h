@@ -47,7 +47,8 @@ struct PageChoice {
 [[nodiscard]] PageChoice ChoosePage(const std::vector<std::string>& args, const std::string& cwd);
 
 // The extension of a path: from its last dot to the end, dot included; empty
-// when the last dot lies before the last '/' or there is none.
+// when the last dot lies before the last '/' (on Windows also a backslash or ':')
+// or there is none.
 [[nodiscard]] std::string ExtensionOf(const std::string& path);
 
 } // namespace kestrawin::startup

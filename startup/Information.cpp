@@ -19,7 +19,11 @@ std::string InformationText(Information what)
     switch (what) {
     case Information::None: return {};
     case Information::Version: return "kestrawin " KESTRAWIN_VERSION "\n";
+#ifdef _WIN32
+    case Information::Help: return words::WindowHelpWindows;
+#else
     case Information::Help: return words::WindowHelp;
+#endif
     }
     return {};
 }

@@ -13,8 +13,6 @@
 namespace kestrawin::startup {
 namespace {
 
-constexpr int kStep = 28; // about a title bar: the window below stays visible
-
 bool PrivateFolder(const std::string& folder)
 {
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
@@ -67,16 +65,6 @@ std::string WindowSlot::DefaultFolder()
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime && runtime[0] == '/') return std::string(runtime) + "/kestrawin";
     return "/tmp/kestrawin-" + std::to_string(geteuid());
-}
-
-Placement PlaceWindow(int slot, int areaX, int areaY, int areaWidth, int areaHeight, int width,
-                      int height)
-{
-    const int roomX = std::max(0, (areaWidth - width) / 2);
-    const int roomY = std::max(0, (areaHeight - height) / 2);
-    const int steps = std::max(1, std::min(roomX, roomY) / kStep + 1);
-    const int offset = (std::max(slot, 0) % steps) * kStep;
-    return {areaX + roomX + offset, areaY + roomY + offset};
 }
 
 } // namespace kestrawin::startup

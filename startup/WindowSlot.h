@@ -6,6 +6,8 @@
 // number and is placed that many steps away from the centre, so two windows
 // never sit exactly on top of each other.
 
+#include "Placement.h"
+
 #include <string>
 
 namespace kestrawin::startup {
@@ -33,16 +35,5 @@ private:
     int fd_ = -1;
     int index_ = 0;
 };
-
-struct Placement {
-    int x = 0;
-    int y = 0;
-};
-
-// Where a window of width by height goes: centred in the area for number 0,
-// then one step down and right per number, starting over at the centre before
-// the window would leave the area.
-[[nodiscard]] Placement PlaceWindow(int slot, int areaX, int areaY, int areaWidth, int areaHeight,
-                                    int width, int height);
 
 } // namespace kestrawin::startup

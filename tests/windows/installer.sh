@@ -3,19 +3,22 @@
 # The installer under Wine, silent both ways: what it puts in place for the
 # user, then what its uninstaller removes, the context-menu entries that the
 # installed program wrote included, and nothing around them. The helper
-# program stands in for both programs (the installer packs whatever it is
-# given) and writes the entries as a start of the program does.
+# program stands in for kestrawin-cli.exe (the installer packs whatever it is
+# given), and for kestrawin.exe too when the window is not given: it writes
+# the entries as a start of the program does. The real window is started as
+# Explorer starts it, then ended once the entries are there.
 #
-#   installer.sh HELPER.exe WORK_FOLDER
+#   installer.sh HELPER.exe WORK_FOLDER [KESTRAWIN.exe]
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 helper=$1
 work=$2
+window=${3:-}
 wine="$root/scripts/wine-run.sh"
 
 rm -rf "$work"
 mkdir -p "$work/programs"
-cp "$helper" "$work/programs/kestrawin.exe"
+cp "${window:-$helper}" "$work/programs/kestrawin.exe"
 cp "$helper" "$work/programs/kestrawin-cli.exe"
 PROGRAMS_DIR="$work/programs" OUT="$work/kestrawin-setup.exe" "$root/scripts/package-windows.sh" >/dev/null
 
@@ -56,7 +59,18 @@ check "names its uninstaller there" has_value "$uninstall" UninstallString "\"$f
 check "and its quiet one" has_value "$uninstall" QuietUninstallString "\"$folder\\uninstall.exe\" /S"
 
 # A start of the installed program writes the entries for itself.
-"$wine" "$folder_unix/kestrawin.exe" register
+if [ -n "$window" ]; then
+    "$wine" "$folder_unix/kestrawin.exe" 'C:\Report.txt' /crypt </dev/null >/dev/null 2>&1 &
+    started=$!
+    for _ in $(seq 150); do
+        has_value "$classes\\Pellmora File\\DefaultIcon" "" "$program,0" && break
+        sleep 0.2
+    done
+    "$wine" taskkill /f /im kestrawin.exe >/dev/null 2>&1 || true
+    wait "$started" || true
+else
+    "$wine" "$folder_unix/kestrawin.exe" register
+fi
 while IFS='|' read -r key text; do
     check "registers $key" has_value "$classes\\$key" "" "$text"
 done <<TABLE
