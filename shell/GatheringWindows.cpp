@@ -26,6 +26,11 @@ constexpr DWORD kMessageBytes = (kLongestPath + 1) * sizeof(wchar_t);
 constexpr char kTaken = 'K';
 // How long one step of a hand-over may take before it counts as failed.
 constexpr DWORD kStepMs = 1000;
+// How long a newcomer waits for the lead's answer once its path is sent. The
+// lead may have taken the path already and only be slow to say so (a loaded
+// machine): a newcomer that gave up then and led a gathering of its own would
+// have the path counted twice. A lead that ends breaks the pipe at once.
+constexpr DWORD kAnswerMs = 60000;
 
 struct Handle {
     HANDLE h = nullptr;
@@ -156,7 +161,7 @@ HandOver HandTo(const std::wstring& pipeName, const std::wstring& user, const st
         return HandOver::NoLead;
     char answer = 0;
     DWORD got = 0;
-    if (!Complete(pipe.h, io.get(), ReadFile(pipe.h, &answer, 1, nullptr, io.get()), kStepMs,
+    if (!Complete(pipe.h, io.get(), ReadFile(pipe.h, &answer, 1, nullptr, io.get()), kAnswerMs,
                   nullptr, &got)
         || got != 1 || answer != kTaken)
         return HandOver::NoLead;

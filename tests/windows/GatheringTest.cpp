@@ -6,6 +6,7 @@
 #include "Files.h"
 
 #include <process.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <map>
@@ -35,6 +36,26 @@ std::string LeadReport(const fs::path& dir, const std::vector<std::wstring>& fil
     std::string text = "lead\n";
     for (const std::wstring& file : files) text += Utf8((dir / file).native()) + "\n";
     return text;
+}
+
+// The pipe a lead of this user and logon session listens on.
+std::wstring PipeName(const std::wstring& name, const std::wstring& group)
+{
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user(size);
+    GetTokenInformation(token, TokenUser, user.data(), size, &size);
+    CloseHandle(token);
+    wchar_t* sid = nullptr;
+    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid);
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    std::wstring pipe = L"\\\\.\\pipe\\" + name + L".gathering.1." + sid + L"."
+                        + std::to_wstring(session) + L"." + group;
+    LocalFree(sid);
+    return pipe;
 }
 
 class Gathering : public ScratchTest {};
@@ -121,4 +142,30 @@ TEST_F(Gathering, ALateComerLeadsAGatheringOfItsOwnWhileTheFirstWindowIsStillOpe
     ASSERT_TRUE(lateComer.Succeeds());
     EXPECT_EQ(ReadFile(late), LeadReport(dir, {L"b.txt"}));
     EXPECT_TRUE(window.Running());
+}
+
+// A lead slow to answer (a loaded machine) has still taken the path: the
+// newcomer waits for the answer and ends, and never leads a gathering of its
+// own with the path, which would then be counted twice.
+TEST_F(Gathering, ANewcomerWaitsForTheLeadsAnswerHoweverLate)
+{
+    const std::wstring name = GatheringName("slow lead");
+    const HANDLE lead = CreateNamedPipeW(
+        PipeName(name, L"/crypt").c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 65536, 65536, 0, nullptr);
+    ASSERT_NE(lead, INVALID_HANDLE_VALUE);
+    const fs::path report = dir / "newcomer";
+    Child newcomer(
+        {L"gather", name, L"/crypt", (dir / "a.txt").native(), report.native(), L"300", L"0"});
+    EXPECT_TRUE(ConnectNamedPipe(lead, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED);
+    std::wstring path(1024, L'\0');
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(lead, path.data(), 1024 * sizeof(wchar_t), &got, nullptr));
+    EXPECT_EQ(path.substr(0, got / sizeof(wchar_t)), (dir / "a.txt").native());
+    Sleep(2500);
+    DWORD sent = 0;
+    WriteFile(lead, "K", 1, &sent, nullptr);
+    EXPECT_TRUE(newcomer.Succeeds());
+    EXPECT_EQ(ReadFile(report), "handed\n");
+    CloseHandle(lead);
 }
