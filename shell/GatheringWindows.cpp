@@ -26,10 +26,12 @@ constexpr DWORD kMessageBytes = (kLongestPath + 1) * sizeof(wchar_t);
 constexpr char kTaken = 'K';
 // How long one step of a hand-over may take before it counts as failed.
 constexpr DWORD kStepMs = 1000;
-// How long a newcomer waits for the lead's answer once its path is sent. The
-// lead may have taken the path already and only be slow to say so (a loaded
-// machine): a newcomer that gave up then and led a gathering of its own would
-// have the path counted twice. A lead that ends breaks the pipe at once.
+// How long a newcomer waits for the lead's answer once its path is sent, and
+// the lead for the newcomer to read it and let go. Either may be slow on a
+// loaded machine, and giving up early counts a path twice: the lead has taken
+// it, while the newcomer, without the answer, leads a gathering of its own
+// with it. (Letting go of the pipe drops an answer not read yet.) A side that
+// ends breaks the pipe at once.
 constexpr DWORD kAnswerMs = 60000;
 
 struct Handle {
@@ -243,7 +245,7 @@ struct Gathering::Listener {
         // The answer must be read before the pipe is disconnected, which
         // would drop it: wait until the newcomer lets go.
         char more = 0;
-        Complete(pipe.h, io.get(), ReadFile(pipe.h, &more, 1, nullptr, io.get()), kStepMs, stop.h,
+        Complete(pipe.h, io.get(), ReadFile(pipe.h, &more, 1, nullptr, io.get()), kAnswerMs, stop.h,
                  nullptr);
         return true;
     }
