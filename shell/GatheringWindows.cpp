@@ -31,8 +31,10 @@ constexpr DWORD kStepMs = 1000;
 // loaded machine, and giving up early counts a path twice: the lead has taken
 // it, while the newcomer, without the answer, leads a gathering of its own
 // with it. (Letting go of the pipe drops an answer not read yet.) A side that
-// ends breaks the pipe at once.
-constexpr DWORD kAnswerMs = 60000;
+// ends breaks the pipe at once. An answer lost all the same (seen under Wine)
+// costs this long, then the newcomer tries again and the lead, which counts
+// every path once, takes it again.
+constexpr DWORD kAnswerMs = 5000;
 
 struct Handle {
     HANDLE h = nullptr;
