@@ -17,7 +17,7 @@ enum class Outcome {
     WrongPassword,    // no candidate encoding of the password verifies the stored signature
     NotContainer,     // no container magic and no container structure either
     DamagedContainer, // a container whose structure or padding is broken
-    InputMissing,     // the input does not exist (any more)
+    InputMissing,     // the input does not exist (when it is opened)
     InputUnreadable,  // the input cannot be opened or read
     NotRegularFile,   // the input is a directory, FIFO, device, socket or symbolic link
     NoOutputName,     // the path is too short to give a plain file name

@@ -10,7 +10,7 @@ std::string_view OutcomeReason(Outcome outcome)
     case Outcome::WrongPassword: return "the password is wrong";
     case Outcome::NotContainer: return "this is not an encrypted file";
     case Outcome::DamagedContainer: return "the encrypted file is damaged";
-    case Outcome::InputMissing: return "the file no longer exists";
+    case Outcome::InputMissing: return "the file does not exist";
     case Outcome::InputUnreadable: return "the file cannot be read";
     case Outcome::NotRegularFile: return "this is not a regular file";
     case Outcome::NoOutputName: return "the file name is too short";

@@ -185,7 +185,7 @@ inline constexpr const char* CliName = "kestrawin-cli";
 inline constexpr const char* CliUsage =
     "Usage: kestrawin-cli encrypt [--keep] [--password-file FILE] PATH...\n"
     "       kestrawin-cli decrypt [--keep] [--password-file FILE] PATH...\n"
-    "       kestrawin-cli --help | --version\n"
+    "       kestrawin-cli -h | --help | --version\n"
     "\n"
     "encrypt writes PATH.ksw; decrypt writes PATH less the last four characters\n"
     "of its file name. Each input is deleted once its own output is safely on\n"
@@ -227,6 +227,10 @@ inline constexpr const char* CliMissingPath = "missing PATH";
 inline constexpr const char* CliPasswordPrompt = "Password: ";
 inline constexpr const char* CliVerifyPrompt = "Verify the password: ";
 inline constexpr const char* CliPasswordUnreadable = "cannot read the password from '%1': %2";
+// Why, after the above; "-" is standard input.
+inline constexpr const char* CliPasswordFileEmpty = "the file is empty";
+inline constexpr const char* CliStandardInputEmpty = "standard input is empty";
+inline constexpr const char* CliFirstLineTooLong = "the first line is too long";
 inline constexpr const char* CliNoTerminal =
     "no terminal to ask the password on; use --password-file";
 inline constexpr const char* CliNoPassword = "no password given";

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Password.h"
 
+#include "base/Words.h"
 #include "io/FileDescriptor.h"
 
 #include <fcntl.h>
@@ -18,10 +19,11 @@ namespace {
 const std::atomic<bool>* g_interrupt = nullptr;
 
 // Reads one line from a descriptor, a byte at a time so that nothing past the
-// line is consumed. False when nothing could be read at all.
+// line is consumed. False when nothing could be read at all (*error is then
+// `whenEmpty`).
 constexpr std::size_t kLongestLine = 64 * 1024;
 
-bool ReadLine(int fd, Secret* line, std::string* error)
+bool ReadLine(int fd, Secret* line, std::string* error, const char* whenEmpty)
 {
     line->Clear();
     line->Reserve(kLongestLine + 1); // filled in place: no copies left behind
@@ -39,14 +41,14 @@ bool ReadLine(int fd, Secret* line, std::string* error)
         if (c == '\n') break;
         if (line->size() >= kLongestLine) {
             Wipe(&c, 1);
-            if (error) *error = "the first line is too long";
+            if (error) *error = words::CliFirstLineTooLong;
             return false;
         }
         line->Append(c);
         Wipe(&c, 1);
     }
     if (!line->empty() && line->view().back() == '\r') line->PopBack();
-    if (!any && error) *error = "the file is empty";
+    if (!any && error) *error = whenEmpty;
     return any;
 }
 
@@ -70,7 +72,8 @@ std::optional<Secret> ReadPasswordLine(const std::string& path, std::string* err
         }
     }
     Secret line;
-    const bool ok = ReadLine(path == "-" ? STDIN_FILENO : file.get(), &line, error);
+    const bool ok = path == "-" ? ReadLine(STDIN_FILENO, &line, error, words::CliStandardInputEmpty)
+                                : ReadLine(file.get(), &line, error, words::CliPasswordFileEmpty);
     if (!ok) return std::nullopt;
     return line;
 }
@@ -107,7 +110,7 @@ std::optional<Secret> PromptPassword(const char* prompt, bool* noTerminal)
     tcsetattr(tty, TCSAFLUSH, &quiet);
     Secret line;
     std::string error;
-    const bool ok = ReadLine(tty, &line, &error);
+    const bool ok = ReadLine(tty, &line, &error, "");
     tcsetattr(tty, TCSAFLUSH, &saved);
     if (!ok) return std::nullopt;
     return line;

@@ -7,6 +7,8 @@
 // input is one.
 #include "Password.h"
 
+#include "base/Words.h"
+
 #include <windows.h>
 
 #include <climits>
@@ -152,8 +154,9 @@ LineEnd ReadConsoleLine(HANDLE console, WideLine* line)
 }
 
 // Reads one line from a file or pipe, a byte at a time so that nothing past
-// the line is consumed. False when nothing could be read at all.
-bool ReadFileLine(HANDLE file, Secret* line, std::string* error)
+// the line is consumed. False when nothing could be read at all (*error is
+// then `whenEmpty`).
+bool ReadFileLine(HANDLE file, Secret* line, std::string* error, const char* whenEmpty)
 {
     line->Clear();
     line->Reserve(kLongestLine + 1); // filled in place: no copies left behind
@@ -172,14 +175,14 @@ bool ReadFileLine(HANDLE file, Secret* line, std::string* error)
         if (c == '\n') break;
         if (line->size() >= kLongestLine) {
             Wipe(&c, 1);
-            if (error) *error = "the first line is too long";
+            if (error) *error = words::CliFirstLineTooLong;
             return false;
         }
         line->Append(c);
         Wipe(&c, 1);
     }
     if (!line->empty() && line->view().back() == '\r') line->PopBack();
-    if (!any && error) *error = "the file is empty";
+    if (!any && error) *error = whenEmpty;
     return any;
 }
 
@@ -207,14 +210,15 @@ std::optional<Secret> ReadPasswordLine(const std::string& path, std::string* err
             WideLine typed;
             const LineEnd end = ReadConsoleLine(input, &typed);
             if (end == LineEnd::Line) return typed.Utf8();
-            *error = end == LineEnd::TooLong ? "the first line is too long" : "the file is empty";
+            *error =
+                end == LineEnd::TooLong ? words::CliFirstLineTooLong : words::CliStandardInputEmpty;
             return std::nullopt;
         }
         if (!input || input == INVALID_HANDLE_VALUE) {
             *error = SystemMessage(ERROR_INVALID_HANDLE);
             return std::nullopt;
         }
-        if (!ReadFileLine(input, &line, error)) return std::nullopt;
+        if (!ReadFileLine(input, &line, error, words::CliStandardInputEmpty)) return std::nullopt;
         return line;
     }
     const std::wstring name = Wide(path);
@@ -226,7 +230,7 @@ std::optional<Secret> ReadPasswordLine(const std::string& path, std::string* err
         *error = SystemMessage(name.empty() ? ERROR_INVALID_NAME : GetLastError());
         return std::nullopt;
     }
-    if (!ReadFileLine(file.h, &line, error)) return std::nullopt;
+    if (!ReadFileLine(file.h, &line, error, words::CliPasswordFileEmpty)) return std::nullopt;
     return line;
 }
 

@@ -3,7 +3,7 @@
 //
 //   kestrawin-cli encrypt [--keep] [--password-file FILE] PATH...
 //   kestrawin-cli decrypt [--keep] [--password-file FILE] PATH...
-//   kestrawin-cli --help | --version
+//   kestrawin-cli -h | --help | --version
 //
 // Several paths run side by side with one password; each failure is printed.
 // Exit status: see words::CliUsage; the man page and the README give the same list.

@@ -192,6 +192,11 @@ public:
     // and makes that durable. After a failure nothing stands under the real
     // name that was not there before.
     [[nodiscard]] Result Commit();
+    // Commit for an output made from `madeFrom`: when the real name was
+    // another name of that very file, the input is told so (OutputReplaced)
+    // and kept. (Windows replaces no name of a file held open: the input
+    // lets go of its file first.)
+    [[nodiscard]] Result Commit(InputFile& madeFrom);
     void Discard();
 
     [[nodiscard]] std::uint64_t written() const;

@@ -1099,6 +1099,13 @@ Result AtomicOutput::Write(const std::uint8_t* data, std::size_t n)
     return s_->Write(data, n);
 }
 
+Result AtomicOutput::Commit(InputFile& madeFrom)
+{
+    Result r = Commit();
+    if (FileKey replaced; r.ok() && Replaced(&replaced)) madeFrom.OutputReplaced(replaced);
+    return r;
+}
+
 Result AtomicOutput::Commit()
 {
     return s_->Commit();

@@ -599,6 +599,7 @@ bool InputFile::ChangedSinceOpen() const
 Result InputFile::RemoveIfUnchanged(std::uint64_t* otherNames, const DiskHook& hook)
 {
     if (otherNames) *otherNames = 0;
+    if (s_ && s_->outputTookItsName) return Result::fail(Outcome::InputIsOutput);
     if (!isOpen()) return Result::fail(Outcome::InputKept, "the file was not read");
     Result r = s_->RemoveIfUnchanged(otherNames, hook);
     if (r.ok()) s_.reset();
@@ -622,6 +623,7 @@ struct AtomicOutput::State {
     std::uint64_t written = 0;
     bool readOnly = false;
     std::vector<BYTE> access; // the input's access list, self-relative, when it is its own
+    InputFile::State* madeFrom = nullptr; // while committed with it
     bool accessProtected = false;
     bool privateFromStart = false; // the temporary was made for its owner alone
     bool folderGiven = false;      // then the output goes there or nowhere
@@ -763,6 +765,12 @@ Result AtomicOutput::State::PutInPlace()
                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     FileKey oldKey;
     const bool existed = old.valid() && KeyOf(old.get(), &oldKey);
+    if (existed && madeFrom && oldKey == madeFrom->key) {
+        // Another name of the input, which is kept then: let go, or Windows
+        // will not replace the name.
+        madeFrom->outputTookItsName = true;
+        madeFrom->file.reset();
+    }
     Snapshot standing;
     // As Windows keeps read-only files from deletion, from being replaced too
     // (not every filesystem refuses it by itself).
@@ -873,6 +881,15 @@ Result AtomicOutput::Write(const std::uint8_t* data, std::size_t n)
 Result AtomicOutput::Commit()
 {
     return s_->Commit();
+}
+
+Result AtomicOutput::Commit(InputFile& madeFrom)
+{
+    s_->madeFrom = madeFrom.isOpen() ? madeFrom.s_.get() : nullptr;
+    Result r = s_->Commit();
+    s_->madeFrom = nullptr;
+    if (FileKey replaced; r.ok() && Replaced(&replaced)) madeFrom.OutputReplaced(replaced);
+    return r;
 }
 
 void AtomicOutput::Discard()

@@ -246,9 +246,7 @@ Result Pump(io::InputFile& in, std::uint64_t length, Cipher& cipher, io::AtomicO
 
 Result Finish(io::AtomicOutput& out, io::InputFile& in, io::InputFile* input)
 {
-    if (Result r = out.Commit(); !r.ok()) return r;
-    io::FileKey replaced;
-    if (out.Replaced(&replaced)) in.OutputReplaced(replaced);
+    if (Result r = out.Commit(in); !r.ok()) return r;
     if (input) *input = std::move(in);
     Result done = Result::success();
     done.detail = out.notice();

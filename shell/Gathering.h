@@ -24,8 +24,10 @@ struct GatheringOptions {
     // ...and at the latest this long after it opened.
     std::chrono::milliseconds longest{5000};
     // How long a newcomer tries to reach a gathering that is busy before it
-    // gives up and goes on alone.
-    std::chrono::milliseconds patience{3000};
+    // gives up and goes on alone: well past `longest`, as a lead busy with
+    // other newcomers on a loaded machine still gets to it, or closes (a
+    // lead that hangs is what it is for).
+    std::chrono::milliseconds patience{20000};
 };
 
 class Gathering {

@@ -26,6 +26,15 @@ constexpr DWORD kMessageBytes = (kLongestPath + 1) * sizeof(wchar_t);
 constexpr char kTaken = 'K';
 // How long one step of a hand-over may take before it counts as failed.
 constexpr DWORD kStepMs = 1000;
+// How long a newcomer waits for the lead's answer once its path is sent, and
+// the lead for the newcomer to read it and let go. Either may be slow on a
+// loaded machine, and giving up early counts a path twice: the lead has taken
+// it, while the newcomer, without the answer, leads a gathering of its own
+// with it. (Letting go of the pipe drops an answer not read yet.) A side that
+// ends breaks the pipe at once. An answer lost all the same (seen under Wine)
+// costs this long, then the newcomer tries again and the lead, which counts
+// every path once, takes it again.
+constexpr DWORD kAnswerMs = 5000;
 
 struct Handle {
     HANDLE h = nullptr;
@@ -156,7 +165,7 @@ HandOver HandTo(const std::wstring& pipeName, const std::wstring& user, const st
         return HandOver::NoLead;
     char answer = 0;
     DWORD got = 0;
-    if (!Complete(pipe.h, io.get(), ReadFile(pipe.h, &answer, 1, nullptr, io.get()), kStepMs,
+    if (!Complete(pipe.h, io.get(), ReadFile(pipe.h, &answer, 1, nullptr, io.get()), kAnswerMs,
                   nullptr, &got)
         || got != 1 || answer != kTaken)
         return HandOver::NoLead;
@@ -238,7 +247,7 @@ struct Gathering::Listener {
         // The answer must be read before the pipe is disconnected, which
         // would drop it: wait until the newcomer lets go.
         char more = 0;
-        Complete(pipe.h, io.get(), ReadFile(pipe.h, &more, 1, nullptr, io.get()), kStepMs, stop.h,
+        Complete(pipe.h, io.get(), ReadFile(pipe.h, &more, 1, nullptr, io.get()), kAnswerMs, stop.h,
                  nullptr);
         return true;
     }

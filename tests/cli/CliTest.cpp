@@ -237,7 +237,7 @@ TEST_F(Cli, SeveralPathsOnePasswordEachFailureNamedFirstFailureSetsTheStatus)
         Run("encrypt --password-file - a.txt missing.txt folder old.ksw b.txt", "one password\n"),
         3);
     EXPECT_EQ(Lines(err), 3) << err;
-    EXPECT_NE(err.find("'missing.txt': the file no longer exists"), std::string::npos) << err;
+    EXPECT_NE(err.find("'missing.txt': the file does not exist"), std::string::npos) << err;
     EXPECT_NE(err.find("'folder': this is not a regular file"), std::string::npos) << err;
     EXPECT_NE(err.find("skipped 'old.ksw': this file is encrypted"), std::string::npos) << err;
     EXPECT_EQ(Files(), (std::vector<std::string>{"a.txt.ksw", "b.txt.ksw", "folder", "old.ksw"}));

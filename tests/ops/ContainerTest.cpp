@@ -189,7 +189,7 @@ TEST_F(Operations, ANameWithNoRoomForTheExtensionIsSaidToBeTooLong)
     EXPECT_EQ(r.outcome, Outcome::NameTooLong) << DescribeResult(r);
     EXPECT_EQ(OutcomeReason(r.outcome), "the file name is too long");
     EXPECT_EQ(Listing(dir), std::vector<std::string>{name});
-    EXPECT_EQ(OutcomeReason(Outcome::InputMissing), "the file no longer exists");
+    EXPECT_EQ(OutcomeReason(Outcome::InputMissing), "the file does not exist");
 }
 
 TEST(PlainName, DropsTheLastFourCharactersWhateverTheyAre)

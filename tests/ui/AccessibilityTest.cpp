@@ -283,7 +283,7 @@ private slots:
                          QStringLiteral("password1"));
         QTest::keyClick(Find<QLineEdit>(*form, controls::DecryptPassword), Qt::Key_Return);
         QVERIFY(WaitForWork(*form));
-        QCOMPARE(spoken().last(), QStringLiteral("Decryption failed. The file no longer exists"));
+        QCOMPARE(spoken().last(), QStringLiteral("Decryption failed. The file does not exist"));
     }
 
     // What a screen reader says as the focus lands: the focused control's name

@@ -248,7 +248,7 @@ private slots:
         QTest::newRow("output unwritable")
             << "folder" << QStringLiteral("Decryption failed") + "\nThe result cannot be written";
         QTest::newRow("input missing")
-            << "missing" << QStringLiteral("Decryption failed") + "\nThe file no longer exists";
+            << "missing" << QStringLiteral("Decryption failed") + "\nThe file does not exist";
     }
 
     void failuresSayWhatHappenedAndKeepTheFiles()
@@ -348,7 +348,7 @@ private slots:
         EncryptWith(*form, QStringLiteral("password1"));
         QVERIFY(WaitForWork(*form));
         QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
-                 QStringLiteral("Encryption failed") + "\nThe file no longer exists");
+                 QStringLiteral("Encryption failed") + "\nThe file does not exist");
         QVERIFY(!QFile::exists(h.path(QStringLiteral("gone.txt.ksw"))));
     }
 
@@ -502,7 +502,7 @@ private slots:
         QTest::mouseClick(Find<QPushButton>(*form, controls::DetailsButton), Qt::LeftButton);
         QCOMPARE(h.messages.shown.size(), 1);
         QVERIFY(h.messages.wholeText.contains(h.path(longName)
-                                              + QStringLiteral(": The file no longer exists")));
+                                              + QStringLiteral(": The file does not exist")));
         QVERIFY(
             h.messages.wholeText.contains(h.path(QStringLiteral("x.ksw"))
                                           + QStringLiteral(": Already encrypted, left as it was")));
@@ -625,7 +625,7 @@ private slots:
         const QStringList details = h.messages.shown.value(0).split(QLatin1Char('\n'));
         QCOMPARE(details.size(), 2);
         const QFontMetrics metrics(QApplication::font());
-        const QString reason = QStringLiteral(": The file no longer exists");
+        const QString reason = QStringLiteral(": The file does not exist");
         for (const QString& line : details) {
             QVERIFY2(line.endsWith(reason), qPrintable(line));
             QVERIFY2(metrics.horizontalAdvance(line.chopped(reason.size())) <= 300,

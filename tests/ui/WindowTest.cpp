@@ -620,7 +620,7 @@ private slots:
         EncryptWith(*form, QStringLiteral("password1"));
         QVERIFY(WaitForWork(*form));
         QCOMPARE(Find<QLabel>(*form, controls::OutcomeLine)->text(),
-                 QStringLiteral("Encryption failed\nThe file no longer exists"));
+                 QStringLiteral("Encryption failed\nThe file does not exist"));
     }
 };
 
