@@ -92,7 +92,7 @@ TEST_F(ProgramTest, FilesChosenTogetherMeetInOneWindowThatWroteTheEntries)
         if (processes.size() == 2) {
             // Whichever came second hands its file over and ends; the other leads.
             const DWORD ended =
-                WaitForMultipleObjects(2, processes.data(), FALSE, 20000) - WAIT_OBJECT_0;
+                WaitForMultipleObjects(2, processes.data(), FALSE, 40000) - WAIT_OBJECT_0;
             ASSERT_LT(ended, 2U);
             DWORD status = 1;
             GetExitCodeProcess(processes[ended], &status);
@@ -102,7 +102,11 @@ TEST_F(ProgramTest, FilesChosenTogetherMeetInOneWindowThatWroteTheEntries)
         }
 
         HWND window = nullptr;
-        ASSERT_TRUE(WaitFor([&] { return (window = FindWindowW(L"KestrawinWindow", nullptr)); }));
+        // Shown once the entries are written and the others have come.
+        ASSERT_TRUE(WaitFor([&] {
+            window = FindWindowW(L"KestrawinWindow", nullptr);
+            return window && IsWindowVisible(window);
+        }));
         EXPECT_EQ(RegistryValue(L"Software\\Classes\\.ksw"), L"Pellmora File");
         EXPECT_EQ(
             RegistryValue(L"Software\\Classes\\*\\Shell\\Encrypt with \"Kestrawin\"\\command"),
