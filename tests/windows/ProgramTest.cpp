@@ -4,6 +4,7 @@
 // window, whose start wrote the context-menu entries for the user.
 
 #include "Files.h"
+#include "UserRegistry.h"
 
 #include "base/Words.h"
 #include "shell/RegistryRegistration.h"
@@ -19,6 +20,7 @@
 
 namespace ids = kestrawin::winui::controls;
 namespace fs = std::filesystem;
+using kwtest::RegistryValue;
 
 namespace {
 
@@ -43,16 +45,6 @@ std::wstring Text(HWND window)
     SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000,
                         nullptr);
     return text;
-}
-
-std::wstring RegistryValue(const std::wstring& key)
-{
-    wchar_t data[1024] = {};
-    DWORD size = sizeof data;
-    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, data, &size)
-        != ERROR_SUCCESS)
-        return L"(none)";
-    return data;
 }
 
 template <typename Done>

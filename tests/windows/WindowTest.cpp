@@ -4,6 +4,7 @@
 // the registry entries go below a scratch key of the test's own.
 
 #include "Files.h"
+#include "UserRegistry.h"
 
 #include "base/Words.h"
 #include "startup/Addresses.h"
@@ -25,6 +26,7 @@ using namespace kestrawin;
 using namespace kestrawin::winui;
 namespace ids = kestrawin::winui::controls;
 namespace fs = std::filesystem;
+using kwtest::RegistryValue;
 
 namespace {
 
@@ -51,17 +53,6 @@ std::wstring WindowText(HWND window)
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
     text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), length + 1)));
     return text;
-}
-
-// A key's default value, or "(none)".
-std::wstring RegistryValue(const std::wstring& key)
-{
-    wchar_t data[512] = {};
-    DWORD size = sizeof data;
-    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, data, &size)
-        != ERROR_SUCCESS)
-        return L"(none)";
-    return data;
 }
 
 class WindowTest : public kwtest::ScratchTest {
