@@ -163,6 +163,7 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
     unsigned running = 0;
     unsigned atOnce = plan.parallel; // one, once descriptors ran short
     std::mutex progressMutex;        // keeps the caller's progress calls apart
+    std::uint64_t reported = 0;      // under progressMutex: the most told so far
 
     // Under `mutex`: moves a file's share of the bytes done to `bytes`.
     auto account = [&](Job& job, std::uint64_t bytes) {
@@ -171,10 +172,16 @@ std::vector<FileOutcome> RunBatch(Direction direction, const KeyContainer& keys,
         job.reported = std::max(job.reported, bytes);
         return done;
     };
+    // Files end on threads of their own: a count taken before another
+    // thread's larger one may arrive after it, and is then old news. The
+    // bar never goes back, and its last word is the largest.
     auto report = [&](std::uint64_t bytesDone) {
         if (!options.progress) return;
         std::lock_guard lock(progressMutex);
-        options.progress(std::min(bytesDone, total), total);
+        bytesDone = std::min(bytesDone, total);
+        if (bytesDone < reported) return;
+        reported = bytesDone;
+        options.progress(bytesDone, total);
     };
     auto cancelled = [&] {
         return options.cancel && options.cancel->load(std::memory_order_relaxed);
